@@ -1,0 +1,55 @@
+# GoogleTest from the sources Debian ships, built with this project's own
+# compiler and flags (so the same tests build for mingw and the sanitizers).
+set(QUILBO_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(${QUILBO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Helpers shared by the tests: the fault-injecting platform wrapper, temp
+# folders and file utilities.
+file(GLOB QUILBO_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(quilbo_test_support STATIC ${QUILBO_TEST_SUPPORT})
+target_include_directories(quilbo_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quilbo_test_support PUBLIC quilbo_core GTest::gtest)
+target_compile_options(quilbo_test_support PRIVATE ${QUILBO_WARNINGS})
+
+# The executable with a fault plan taken from its first arguments, for the
+# end-to-end failure sweeps.
+add_executable(quilbo_faulty tests/e2e/faulty_main.cpp)
+target_link_libraries(quilbo_faulty PRIVATE quilbo_test_support)
+target_compile_options(quilbo_faulty PRIVATE ${QUILBO_WARNINGS})
+
+# One test program per subsystem, from the *_test.cpp files beside the code.
+foreach(subsystem platform errors driver textio fs archive)
+  file(GLOB tests CONFIGURE_DEPENDS
+       ${CMAKE_SOURCE_DIR}/src/${subsystem}/*_test.cpp
+       ${CMAKE_SOURCE_DIR}/tests/${subsystem}/*_test.cpp)
+  if(NOT tests)
+    continue()
+  endif()
+  set(target ${subsystem}_tests)
+  add_executable(${target} ${tests})
+  target_link_libraries(${target} PRIVATE quilbo_test_support GTest::gtest_main)
+  target_compile_options(${target} PRIVATE ${QUILBO_WARNINGS} -Wno-missing-declarations)
+  if(QUILBO_RUN_TESTS)
+    add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
+    set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+  endif()
+endforeach()
+
+# End-to-end: the real executable, run by a script from the build machine.
+find_package(Python3 COMPONENTS Interpreter)
+if(QUILBO_RUN_TESTS AND Python3_FOUND)
+  set(runner "")
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
+  add_test(NAME end_to_end
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+                   --exe $<TARGET_FILE:quilbo>
+                   --faulty $<TARGET_FILE:quilbo_faulty>
+                   --runner "${runner}"
+                   --platform $<IF:$<BOOL:${WIN32}>,windows,posix>)
+  set_tests_properties(end_to_end PROPERTIES TIMEOUT 1800)
+endif()

@@ -1,0 +1,53 @@
+// The per-thread pending I/O failure code and the checks that end a run.
+#ifndef QUILBO_ERRORS_IO_STATUS_H_
+#define QUILBO_ERRORS_IO_STATUS_H_
+
+#include <cstdint>
+#include <source_location>
+
+namespace quilbo {
+
+// The program's own codes; the platform's numbers are stored unchanged.
+inline constexpr std::int32_t kIoReadBeyondEnd = 100;
+inline constexpr std::int32_t kIoDiskFull = 101;
+inline constexpr std::int32_t kIoNotAttached = 102;
+inline constexpr std::int32_t kIoNotOpen = 103;
+inline constexpr std::int32_t kIoNotOpenForInput = 104;
+inline constexpr std::int32_t kIoNotOpenForOutput = 105;
+inline constexpr std::int32_t kIoInvalidNumeric = 106;
+
+// 0 when no failure is pending.
+extern thread_local std::int32_t IoStatus;
+
+// Stores a failure; 0 leaves the pending code as it was.
+inline void StoreIoFailure(std::int32_t code) {
+  if (code != 0) IoStatus = code;
+}
+
+// Returns the pending code and clears it.
+std::int32_t TakeIoStatus();
+
+enum class FailureReason : std::uint8_t { kIo = 0, kOutOfMemory = 1 };
+
+// Raises the exception for a failure at location; never returns.
+[[noreturn]] void RaiseFailure(FailureReason reason, const void* location,
+                               std::source_location where);
+
+// Raises the pending failure; its location is the address it returns to.
+[[noreturn, gnu::noinline]] void FailPendingIo(std::source_location where);
+
+// Ends the run through the failure report when a code is pending.
+[[gnu::always_inline]] inline void CheckIo(
+    std::source_location where = std::source_location::current()) {
+  if (IoStatus != 0) FailPendingIo(where);
+}
+
+// Memory that must exist; exhaustion ends the run with the out-of-memory
+// report. Released with ReleaseMemory.
+[[gnu::noinline]] void* GetMemory(std::uint32_t size,
+                std::source_location where = std::source_location::current());
+void ReleaseMemory(void* block);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_ERRORS_IO_STATUS_H_

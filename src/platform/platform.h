@@ -1,0 +1,125 @@
+// The operating-system services Quilbo uses, with Windows meanings on every
+// platform. Everything outside src/platform reaches them through Os(), one
+// table of function pointers, so tests can wrap it to count calls and inject
+// failures. Failing calls leave a Windows error number for LastError().
+#ifndef QUILBO_PLATFORM_PLATFORM_H_
+#define QUILBO_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quilbo {
+
+// An open file, standard handle or directory search. -1 is the invalid value.
+using OsHandle = std::intptr_t;
+inline constexpr OsHandle kInvalidHandle = -1;
+
+// Longest name the platform accepts, terminating NUL included.
+inline constexpr int kMaxPath = 260;
+
+enum class FileAccess : std::uint8_t { kRead, kReadWrite };
+enum class FileCreation : std::uint8_t { kOpenExisting, kCreateAlways };
+enum class SeekFrom : std::uint8_t { kBegin, kCurrent, kEnd };
+enum class StdStream : std::uint8_t { kInput, kOutput, kError };
+// kCharacter covers character devices, pipes and sockets.
+enum class FileKind : std::uint8_t { kUnknown, kDisk, kCharacter };
+
+// Windows attribute bits as the directory search reports them.
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrHidden = 0x02;
+inline constexpr std::uint32_t kAttrSystem = 0x04;
+inline constexpr std::uint32_t kAttrVolume = 0x08;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+
+// Windows error numbers the program itself needs to name.
+inline constexpr std::int32_t kErrFileNotFound = 2;
+inline constexpr std::int32_t kErrPathNotFound = 3;
+inline constexpr std::int32_t kErrTooManyOpenFiles = 4;
+inline constexpr std::int32_t kErrAccessDenied = 5;
+inline constexpr std::int32_t kErrInvalidHandle = 6;
+inline constexpr std::int32_t kErrNotEnoughMemory = 8;
+inline constexpr std::int32_t kErrNoMoreFiles = 18;
+inline constexpr std::int32_t kErrSharingViolation = 32;
+inline constexpr std::int32_t kErrInvalidParameter = 87;
+inline constexpr std::int32_t kErrBrokenPipe = 109;
+inline constexpr std::int32_t kErrDiskFull = 112;
+inline constexpr std::int32_t kErrInvalidName = 123;
+inline constexpr std::int32_t kErrFilenameTooLong = 206;
+inline constexpr std::int32_t kErrAlreadyExists = 183;
+
+// One directory entry as the platform's search returns it.
+struct FindData {
+  std::uint32_t attributes;
+  std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
+  std::uint64_t size;
+  char name[kMaxPath];
+};
+
+// Identity of an existing file, equal for two names of the same file.
+struct FileIdentity {
+  std::uint64_t volume;
+  std::uint64_t index;
+};
+
+struct PlatformApi {
+  // Files. Sharing is always read and write, the handle inheritable.
+  OsHandle (*createFile)(const char* name, FileAccess access,
+                         FileCreation creation);
+  bool (*readFile)(OsHandle file, void* buffer, std::uint32_t size,
+                   std::uint32_t* done);
+  bool (*writeFile)(OsHandle file, const void* buffer, std::uint32_t size,
+                    std::uint32_t* done);
+  bool (*setFilePointer)(OsHandle file, std::int64_t distance, SeekFrom from,
+                         std::int64_t* position);
+  bool (*setEndOfFile)(OsHandle file);
+  bool (*closeHandle)(OsHandle handle);
+  FileKind (*fileType)(OsHandle handle);
+  OsHandle (*stdHandle)(StdStream stream);
+
+  // Directory search; "." and ".." are reported like any folder.
+  OsHandle (*findFirstFile)(const char* pattern, FindData* entry);
+  bool (*findNextFile)(OsHandle search, FindData* entry);
+  bool (*findClose)(OsHandle search);
+  bool (*fileTimeToLocalFileTime)(std::uint64_t utc, std::uint64_t* local);
+  bool (*fileTimeToDosDateTime)(std::uint64_t time, std::uint16_t* dosDate,
+                                std::uint16_t* dosTime);
+
+  // Names: conversions between the ANSI and the OEM code page. charToOem
+  // may work in place; oemToChar writes another buffer of kMaxPath bytes
+  // or more, cutting at kMaxPath - 1.
+  void (*charToOem)(const char* source, char* destination);
+  void (*oemToChar)(const char* source, char* destination);
+  bool (*deleteFile)(const char* name);
+  bool (*createDirectory)(const char* name);
+  bool (*moveFile)(const char* from, const char* to);  // never overwrites
+  bool (*fileIdentity)(const char* name, FileIdentity* identity);
+
+  // Process. commandLine is null where the platform hands the arguments
+  // over already split (then splitArguments gives them).
+  const char* (*commandLine)();
+  bool (*splitArguments)(int* count, const char* const** arguments);
+  // Full path of the running executable; returns its length, 0 on failure.
+  std::uint32_t (*executablePath)(char* buffer, std::uint32_t size);
+  // File path and load address of the module holding a code address.
+  bool (*moduleOfAddress)(const void* address, char* path, std::uint32_t size,
+                          std::uintptr_t* base);
+  // Heap blocks; allocate gives null when memory is exhausted.
+  void* (*allocate)(std::size_t size);
+  void (*release)(void* block);
+  std::int32_t (*lastError)();
+  void (*setLastError)(std::int32_t code);
+  void (*exitProcess)(std::uint32_t code);  // does not return
+};
+
+// The table in use; tests swap in a wrapped copy with SetPlatform.
+const PlatformApi& Os();
+const PlatformApi& NativePlatform();
+void SetPlatform(const PlatformApi* api);
+
+// Process set-up that must precede everything (signals, argument vector).
+void InitPlatform(int argc, char** argv);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_PLATFORM_PLATFORM_H_

@@ -1,0 +1,242 @@
+// The Windows platform: thin forwarding to kernel32 and user32.
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace quilbo {
+
+namespace {
+
+HANDLE ToHandle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+OsHandle FromHandle(HANDLE handle) { return reinterpret_cast<OsHandle>(handle); }
+
+std::uint64_t FromFileTime(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+         time.dwLowDateTime;
+}
+
+FILETIME ToFileTime(std::uint64_t time) {
+  FILETIME result;
+  result.dwLowDateTime = static_cast<DWORD>(time);
+  result.dwHighDateTime = static_cast<DWORD>(time >> 32);
+  return result;
+}
+
+void CopyFindData(const WIN32_FIND_DATAA& os, FindData* entry) {
+  entry->attributes = os.dwFileAttributes;
+  entry->lastWriteTime = FromFileTime(os.ftLastWriteTime);
+  entry->size = (static_cast<std::uint64_t>(os.nFileSizeHigh) << 32) |
+                os.nFileSizeLow;
+  static_assert(sizeof entry->name == sizeof os.cFileName);
+  std::memcpy(entry->name, os.cFileName, sizeof entry->name);
+  entry->name[sizeof entry->name - 1] = '\0';
+}
+
+OsHandle CreateFileWin(const char* name, FileAccess access,
+                       FileCreation creation) {
+  SECURITY_ATTRIBUTES inherit{};
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  const DWORD desired = access == FileAccess::kRead
+                            ? GENERIC_READ
+                            : (GENERIC_READ | GENERIC_WRITE);
+  const DWORD disposition =
+      creation == FileCreation::kOpenExisting ? OPEN_EXISTING : CREATE_ALWAYS;
+  HANDLE file =
+      CreateFileA(name, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(file);
+}
+
+bool ReadFileWin(OsHandle file, void* buffer, std::uint32_t size,
+                 std::uint32_t* done) {
+  DWORD got = 0;
+  const BOOL ok = ReadFile(ToHandle(file), buffer, size, &got, nullptr);
+  if (done != nullptr) *done = ok ? got : 0;
+  return ok != FALSE;
+}
+
+bool WriteFileWin(OsHandle file, const void* buffer, std::uint32_t size,
+                  std::uint32_t* done) {
+  DWORD put = 0;
+  const BOOL ok = WriteFile(ToHandle(file), buffer, size, &put, nullptr);
+  if (done != nullptr) *done = ok ? put : 0;
+  return ok != FALSE;
+}
+
+bool SetFilePointerWin(OsHandle file, std::int64_t distance, SeekFrom from,
+                       std::int64_t* position) {
+  const DWORD method = from == SeekFrom::kBegin     ? FILE_BEGIN
+                       : from == SeekFrom::kCurrent ? FILE_CURRENT
+                                                    : FILE_END;
+  LARGE_INTEGER move;
+  move.QuadPart = distance;
+  LARGE_INTEGER result;
+  result.QuadPart = 0;
+  if (!SetFilePointerEx(ToHandle(file), move, &result, method)) return false;
+  if (position != nullptr) *position = result.QuadPart;
+  return true;
+}
+
+bool SetEndOfFileWin(OsHandle file) {
+  return SetEndOfFile(ToHandle(file)) != FALSE;
+}
+
+bool CloseHandleWin(OsHandle handle) {
+  return CloseHandle(ToHandle(handle)) != FALSE;
+}
+
+FileKind FileTypeWin(OsHandle handle) {
+  switch (GetFileType(ToHandle(handle))) {
+    case FILE_TYPE_DISK:
+      return FileKind::kDisk;
+    case FILE_TYPE_CHAR:
+    case FILE_TYPE_PIPE:
+      return FileKind::kCharacter;
+    default:
+      return FileKind::kUnknown;
+  }
+}
+
+OsHandle StdHandleWin(StdStream stream) {
+  const DWORD which = stream == StdStream::kInput    ? STD_INPUT_HANDLE
+                      : stream == StdStream::kOutput ? STD_OUTPUT_HANDLE
+                                                     : STD_ERROR_HANDLE;
+  return FromHandle(GetStdHandle(which));
+}
+
+OsHandle FindFirstFileWin(const char* pattern, FindData* entry) {
+  WIN32_FIND_DATAA os;
+  HANDLE search = FindFirstFileA(pattern, &os);
+  if (search == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  CopyFindData(os, entry);
+  return FromHandle(search);
+}
+
+bool FindNextFileWin(OsHandle search, FindData* entry) {
+  WIN32_FIND_DATAA os;
+  if (!FindNextFileA(ToHandle(search), &os)) return false;
+  CopyFindData(os, entry);
+  return true;
+}
+
+bool FindCloseWin(OsHandle search) { return FindClose(ToHandle(search)) != FALSE; }
+
+bool FileTimeToLocalWin(std::uint64_t utc, std::uint64_t* local) {
+  const FILETIME in = ToFileTime(utc);
+  FILETIME out;
+  if (!FileTimeToLocalFileTime(&in, &out)) return false;
+  *local = FromFileTime(out);
+  return true;
+}
+
+bool FileTimeToDosWin(std::uint64_t time, std::uint16_t* dosDate,
+                      std::uint16_t* dosTime) {
+  const FILETIME in = ToFileTime(time);
+  WORD date = 0;
+  WORD clock = 0;
+  if (!FileTimeToDosDateTime(&in, &date, &clock)) return false;
+  *dosDate = date;
+  *dosTime = clock;
+  return true;
+}
+
+void CharToOemWin(const char* source, char* destination) {
+  CharToOemA(source, destination);
+}
+
+void OemToCharWin(const char* source, char* destination) {
+  OemToCharA(source, destination);
+}
+
+bool DeleteFileWin(const char* name) { return DeleteFileA(name) != FALSE; }
+
+bool CreateDirectoryWin(const char* name) {
+  return CreateDirectoryA(name, nullptr) != FALSE;
+}
+
+bool MoveFileWin(const char* from, const char* to) {
+  return MoveFileA(from, to) != FALSE;
+}
+
+bool FileIdentityWin(const char* name, FileIdentity* identity) {
+  HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(file, &info);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!ok) {
+    SetLastError(error);
+    return false;
+  }
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                    info.nFileIndexLow;
+  return true;
+}
+
+const char* CommandLineWin() { return GetCommandLineA(); }
+
+bool SplitArgumentsWin(int* count, const char* const** arguments) {
+  *count = 0;
+  *arguments = nullptr;
+  return false;
+}
+
+std::uint32_t ExecutablePathWin(char* buffer, std::uint32_t size) {
+  if (size == 0) return 0;
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+  if (n == 0 || n >= size) {
+    buffer[n == 0 ? 0 : size - 1] = '\0';
+    return n == 0 ? 0 : size - 1;
+  }
+  return n;
+}
+
+bool ModuleOfAddressWin(const void* address, char* path, std::uint32_t size,
+                        std::uintptr_t* base) {
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(address, &info, sizeof info) == 0) return false;
+  *base = reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+  const DWORD n = GetModuleFileNameA(static_cast<HMODULE>(info.AllocationBase),
+                                     path, size);
+  if (n == 0) return false;
+  if (n >= size) path[size - 1] = '\0';
+  return true;
+}
+
+std::int32_t LastErrorWin() { return static_cast<std::int32_t>(GetLastError()); }
+void SetLastErrorWin(std::int32_t code) { SetLastError(static_cast<DWORD>(code)); }
+void ExitProcessWin(std::uint32_t code) { ExitProcess(code); }
+
+void* Allocate(std::size_t size) { return std::malloc(size); }
+void Release(void* block) { std::free(block); }
+
+const PlatformApi kWin32 = {
+    CreateFileWin,      ReadFileWin,        WriteFileWin,
+    SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
+    FileTypeWin,        StdHandleWin,       FindFirstFileWin,
+    FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
+    FileTimeToDosWin,   CharToOemWin,       OemToCharWin,
+    DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
+    FileIdentityWin,    CommandLineWin,     SplitArgumentsWin,
+    ExecutablePathWin,  ModuleOfAddressWin, Allocate, Release, LastErrorWin,
+    SetLastErrorWin,    ExitProcessWin,
+};
+
+}  // namespace
+
+const PlatformApi& NativePlatform() { return kWin32; }
+
+void InitPlatform(int /*argc*/, char** /*argv*/) {}
+
+}  // namespace quilbo
+
+#endif  // _WIN32

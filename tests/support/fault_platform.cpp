@@ -1,0 +1,97 @@
+#include "support/fault_platform.h"
+
+namespace quilbo::testing {
+
+namespace {
+
+FaultPlan gPlan;
+FaultCounts gCounts;
+PlatformApi gTable;
+
+// Counts one call of service and says whether it must fail; a failing call
+// leaves the plan's error as the last error.
+bool ShouldFail(Service service) {
+  const auto index = static_cast<int>(service);
+  ++gCounts.total;
+  const std::uint64_t nth = ++gCounts.byService[index];
+  bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
+  if (service == gPlan.failService)
+    fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
+  if (fail) {
+    ++gCounts.injected;
+    NativePlatform().setLastError(gPlan.error);
+  }
+  return fail;
+}
+
+// Each wrapper forwards to the native table unless the plan says fail.
+template <Service S, auto Member, auto FailValue>
+struct Wrap;
+
+template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
+          auto FailValue>
+struct Wrap<S, Member, FailValue> {
+  static R Call(A... args) {
+    if (ShouldFail(S)) return static_cast<R>(FailValue);
+    return (NativePlatform().*Member)(args...);
+  }
+};
+
+#define QUILBO_WRAP(field, service, failValue) \
+  gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call
+
+void BuildTable() {
+  gTable = NativePlatform();
+  QUILBO_WRAP(createFile, kCreateFile, kInvalidHandle);
+  QUILBO_WRAP(readFile, kReadFile, false);
+  QUILBO_WRAP(writeFile, kWriteFile, false);
+  QUILBO_WRAP(setFilePointer, kSetFilePointer, false);
+  QUILBO_WRAP(setEndOfFile, kSetEndOfFile, false);
+  QUILBO_WRAP(closeHandle, kCloseHandle, false);
+  QUILBO_WRAP(findFirstFile, kFindFirstFile, kInvalidHandle);
+  QUILBO_WRAP(findNextFile, kFindNextFile, false);
+  QUILBO_WRAP(findClose, kFindClose, false);
+  QUILBO_WRAP(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false);
+  QUILBO_WRAP(fileTimeToDosDateTime, kFileTimeToDosDateTime, false);
+  QUILBO_WRAP(deleteFile, kDeleteFile, false);
+  QUILBO_WRAP(createDirectory, kCreateDirectory, false);
+  QUILBO_WRAP(moveFile, kMoveFile, false);
+  QUILBO_WRAP(fileIdentity, kFileIdentity, false);
+  QUILBO_WRAP(allocate, kAllocate, nullptr);
+}
+
+#undef QUILBO_WRAP
+
+}  // namespace
+
+const char* ServiceName(Service service) {
+  static constexpr const char* kNames[] = {
+      "createFile",    "readFile",          "writeFile",
+      "setFilePointer", "setEndOfFile",     "closeHandle",
+      "findFirstFile", "findNextFile",      "findClose",
+      "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
+      "createDirectory", "moveFile",        "fileIdentity",
+      "allocate",
+  };
+  const auto index = static_cast<int>(service);
+  return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";
+}
+
+void InstallFaults(const FaultPlan& plan) {
+  gPlan = plan;
+  gCounts = FaultCounts{};
+  BuildTable();
+  SetPlatform(&gTable);
+}
+
+void RemoveFaults() { SetPlatform(nullptr); }
+
+const FaultCounts& Counts() { return gCounts; }
+
+std::uint64_t CallsOf(Service service) {
+  return gCounts.byService[static_cast<int>(service)];
+}
+
+PlatformApi& FaultTable() { return gTable; }
+
+}  // namespace quilbo::testing
