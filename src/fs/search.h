@@ -1,0 +1,41 @@
+// Directory search with the attribute filter.
+#ifndef QUILBO_FS_SEARCH_H_
+#define QUILBO_FS_SEARCH_H_
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "textio/counted_string.h"
+
+namespace quilbo {
+
+struct SearchEntry {
+  OsHandle Handle;  // kInvalidHandle when no search is open
+  std::uint8_t Attributes;
+  std::uint32_t PackedTime;  // MS-DOS form: time word low, date word high
+  std::int32_t Size;         // low 32 bits of the size
+  CountedString Name;        // in the OEM code page
+  std::uint32_t Mask;
+  FindData OsEntry;
+  std::uint64_t FullSize;  // the whole size, for files of 4 GiB and more
+};
+
+// The packed time used when the real one lies outside the packed range.
+inline constexpr std::uint32_t kEarliestPackedTime = 0x00210000;  // 1980-01-01
+
+// Result of the thread's last SearchFirst, SearchNext or SearchClose.
+extern thread_local std::int32_t SearchError;
+
+std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
+                         SearchEntry& entry);
+std::int32_t ContinueSearch(SearchEntry& entry);
+std::int32_t StopSearch(SearchEntry& entry);
+
+void SearchFirst(const CountedString& pattern, std::uint32_t mask,
+                 SearchEntry& entry);
+void SearchNext(SearchEntry& entry);
+void SearchClose(SearchEntry& entry);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_FS_SEARCH_H_

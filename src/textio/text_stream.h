@@ -1,0 +1,68 @@
+// Buffered, line-oriented text files and standard handles. Failures go to
+// IoStatus; nothing here raises.
+#ifndef QUILBO_TEXTIO_TEXT_STREAM_H_
+#define QUILBO_TEXTIO_TEXT_STREAM_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "textio/counted_string.h"
+
+namespace quilbo {
+
+inline constexpr std::uint32_t kTextBufferSize = 128;
+inline constexpr int kMaxNameLength = 259;
+
+enum class StreamMode : std::uint8_t {
+  kNeverAttached = 0,  // a zero-initialised record
+  kClosed,
+  kReading,
+  kWriting,
+  kAppending,  // only while an open is in progress
+};
+
+struct TextStream;
+// Each hook returns 0 or an error number.
+using StreamHook = std::int32_t (*)(TextStream& stream);
+
+struct TextStream {
+  OsHandle handle;
+  StreamMode mode;
+  std::uint32_t bufferSize;
+  std::uint32_t position;
+  std::uint32_t end;
+  char* buffer;
+  StreamHook OpenHook;
+  StreamHook TransferHook;
+  StreamHook FlushHook;
+  StreamHook CloseHook;
+  char name[kMaxNameLength + 1];
+  // Set when the name given was longer than the name field holds: the open
+  // then fails instead of reaching a file under the cut name.
+  bool nameTooLong;
+  char builtIn[kTextBufferSize];
+};
+
+void AttachName(TextStream& stream, std::string_view name);
+void AttachName(TextStream& stream, const CountedString& name);
+void OpenRead(TextStream& stream);
+void OpenNew(TextStream& stream);
+void OpenAppend(TextStream& stream);
+bool AtEnd(TextStream& stream);
+bool AtLineEnd(TextStream& stream);
+// The bytes up to the next LF or 0x1A without CRs, into piece (its
+// capacity is kept from call to call).
+void ReadPiece(TextStream& stream, std::string& piece);
+void SkipLineEnd(TextStream& stream);
+void WriteText(TextStream& stream, std::string_view text, std::int32_t width);
+void WriteText(TextStream& stream, const CountedString& text,
+               std::int32_t width);
+void WriteLineEnd(TextStream& stream);
+void EndStatement(TextStream& stream);
+void CloseStream(TextStream& stream);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_TEXTIO_TEXT_STREAM_H_
