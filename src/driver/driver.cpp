@@ -1,20 +1,120 @@
-#include <cstring>
+#include <charconv>
+#include <string>
 
+#include "archive/archive_log.h"
+#include "driver/command_line.h"
 #include "driver/program.h"
+#include "driver/settings.h"
+#include "driver/text_ops.h"
 #include "errors/io_status.h"
 #include "errors/termination.h"
-#include "platform/platform.h"
+#include "fs/file_helpers.h"
+#include "fs/search.h"
+#include "textio/console.h"
 
 namespace quilbo {
 
-void RunDriver() {
-  const char line[] = "Quilbo v1.1\r\n";
-  std::uint32_t done = 0;
-  if (!Os().writeFile(Os().stdHandle(StdStream::kOutput), line,
-                      sizeof line - 1, &done))
-    StoreIoFailure(Os().lastError());
+namespace {
+
+// Every console line is one statement, checked when it ends.
+void EndLine() {
+  WriteLineEnd(Output);
   CheckIo();
-  ExitProgram(5);
+}
+
+void PrintLine(std::string_view text) {
+  WriteText(Output, text, 0);
+  EndLine();
+}
+
+void PrintUsage() {
+  WriteText(Output,
+            JoinText(JoinText(ToCounted("Usage: "), ArgAt(0)),
+                     ToCounted(" Filepattern [ArchiveDir] [/D] [/Txxxx]")),
+            0);
+  EndLine();
+  static constexpr const char* kLines[] = {
+      "",
+      " All files matching Filepattern will be archived to files with the same",
+      " name in the Archive subdir (Archive Dir will be created if needed).",
+      " If ArchiveDir is not entered 'Archive' is used (don't use full path!)",
+      " Original files will be deleted if /d option is used",
+      " Archive will be truncated at xxxx Kb if /txxx is used",
+      "   example: Quilbo *.log backup /d /t1000",
+      " DO NOT USE on binary files !",
+      "",
+      " Quilbo v1.1",
+  };
+  for (const char* line : kLines) PrintLine(line);
+}
+
+void PrintSettings(const RunSettings& settings) {
+  WriteText(Output, "Archive folder : ", 0);
+  WriteText(Output, settings.ArchiveDir, 0);
+  EndLine();
+  if (settings.TruncateKb > 0) {
+    WriteText(Output, "Archives will be truncated at ", 0);
+    WriteNumber(Output, settings.TruncateKb, 0);
+    WriteText(Output, " Kb.", 0);
+    EndLine();
+  }
+  if (settings.DeleteOriginals)
+    PrintLine("Original files will be deleted after archiving");
+}
+
+// The whole size: files of 2 GiB and more must not show a wrapped count.
+void WriteSize(std::uint64_t size) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, size);
+  WriteText(Output, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), 0);
+}
+
+void PrintFileLine(std::int32_t counter, const RunSettings& settings,
+                   const SearchEntry& entry) {
+  WriteText(Output, "File ", 0);
+  WriteNumber(Output, counter, 0);
+  WriteChar(Output, ' ', 0);
+  WriteText(Output, settings.PatternDir, 0);
+  WriteText(Output, entry.Name, 0);
+  WriteText(Output, " (", 0);
+  WriteSize(entry.FullSize);
+  WriteText(Output, " bytes)", 0);
+  EndLine();
+}
+
+}  // namespace
+
+void RunDriver() {
+  if (ArgCount() == 0 || TextEquals(ArgAt(1), ToCounted("/?"))) {
+    PrintUsage();
+    ExitProgram(5);
+  }
+
+  RunSettings settings;
+  settings.pattern = ArgAt(1);
+  for (std::int32_t i = 2; i <= ArgCount(); ++i) ApplyOption(settings, ArgAt(i));
+  PrintSettings(settings);
+
+  settings.PatternDir = DirectoryPart(View(settings.pattern));
+  // An existing folder and a failure look alike here; a missing folder
+  // shows up as the failure to open the first archive.
+  MakeDirectory(settings.PatternDir + settings.ArchiveDir);
+
+  std::int32_t counter = 0;
+  SearchEntry entry{};
+  entry.Handle = kInvalidHandle;
+  SearchFirst(settings.pattern, 0x27, entry);
+  while (SearchError == 0) {
+    ++counter;
+    PrintFileLine(counter, settings, entry);
+    const std::string name(View(entry.Name));
+    ArchiveLogFile(settings.PatternDir + name,
+                   settings.PatternDir + settings.ArchiveDir + "\\" + name,
+                   settings.DeleteOriginals, settings.TruncateKb);
+    SearchNext(entry);
+  }
+  SearchClose(entry);
+  ExitProgram(counter == 0 ? 5 : 0);
 }
 
 }  // namespace quilbo

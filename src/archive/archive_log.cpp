@@ -1,0 +1,96 @@
+#include "archive/archive_log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "errors/io_status.h"
+#include "errors/raise.h"
+#include "fs/file_helpers.h"
+#include "platform/platform.h"
+#include "textio/text_stream.h"
+
+namespace quilbo {
+
+namespace {
+
+bool IdentityOf(std::string_view name, FileIdentity* identity) {
+  const char* converted = ToAnsiScratch(name);
+  return converted != nullptr && Os().fileIdentity(converted, identity);
+}
+
+// Appending a file to itself never ends well (the copy may never finish),
+// so an archive that is its source refuses the run before anything opens.
+void RefuseSelfArchive(std::string_view source, std::string_view target) {
+  FileIdentity from{};
+  FileIdentity to{};
+  if (!IdentityOf(source, &from) || !IdentityOf(target, &to)) return;
+  if (from.volume != to.volume || from.index != to.index) return;
+  char message[256];
+  std::snprintf(message, sizeof message,
+                "Archive %.*s is the log file itself; choose another archive folder",
+                static_cast<int>(target.size() > 180 ? 180 : target.size()),
+                target.data());
+  RaiseError(message);
+}
+
+void CopyText(TextStream& log, TextStream& archive) {
+  // One buffer for the whole copy: pieces reuse its capacity.
+  std::string piece;
+  for (;;) {
+    const bool atEnd = AtEnd(log);
+    CheckIo();
+    if (atEnd) break;
+    ReadPiece(log, piece);
+    EndStatement(log);
+    CheckIo();
+    WriteText(archive, piece, 0);
+    EndStatement(archive);
+    CheckIo();
+    const bool lineEnded = AtLineEnd(log);
+    CheckIo();
+    if (lineEnded) {
+      SkipLineEnd(log);
+      CheckIo();
+      WriteLineEnd(archive);
+      CheckIo();
+    }
+  }
+}
+
+}  // namespace
+
+void ArchiveLogFile(std::string_view source, std::string_view target,
+                    bool deleteOriginal, std::int32_t truncateKb) {
+  // The log may have gone since the search found it.
+  if (!IsPlainFile(source)) return;
+
+  TextStream archive{};
+  AttachName(archive, target);
+  if (IsPlainFile(target)) {
+    RefuseSelfArchive(source, target);
+    OpenAppend(archive);
+  } else {
+    OpenNew(archive);
+  }
+  CheckIo();
+
+  TextStream log{};
+  AttachName(log, source);
+  OpenRead(log);
+  CheckIo();
+
+  CopyText(log, archive);
+
+  CloseStream(log);
+  CheckIo();
+  CloseStream(archive);
+  CheckIo();
+
+  // Only a closed, complete archive is cut, and the log goes only after
+  // its text is safely in it.
+  if (truncateKb > 0) TruncateArchive(target, truncateKb);
+  if (deleteOriginal) RemoveFile(source);
+}
+
+}  // namespace quilbo

@@ -1,0 +1,73 @@
+#include <string>
+
+#include "archive/archive_log.h"
+#include "errors/io_status.h"
+#include "fs/block_file.h"
+#include "fs/file_helpers.h"
+#include "fs/search.h"
+
+namespace quilbo {
+
+std::int64_t FileSizeOf(std::string_view path) {
+  // The whole path goes to the search: a cut one could name another file.
+  const std::string pattern(path);
+  SearchEntry entry{};
+  entry.Handle = kInvalidHandle;
+  SearchError = StartSearch(pattern.c_str(), 0x27, entry);
+  const std::int64_t size =
+      SearchError == 0 ? static_cast<std::int64_t>(entry.FullSize) : 0;
+  SearchClose(entry);
+  return size;
+}
+
+void TruncateArchive(std::string_view target, std::int32_t truncateKb) {
+  const std::int64_t limit = static_cast<std::int64_t>(truncateKb) * 1024;
+  const std::int64_t size = FileSizeOf(target);
+  if (limit >= size) return;
+
+  const std::string tmp = std::string(target) + ".tmp";
+  BlockFile reader{};
+  BlockFile writer{};
+  // The rename's failure stays pending: the open below decides.
+  AttachName(reader, target);
+  RenameFile(reader, tmp);
+  AttachName(reader, tmp);
+  AttachName(writer, target);
+  OpenRead(reader, 1);
+  if (TakeIoStatus() != 0) {
+    // Put the archive back under its own name, uncut.
+    AttachName(reader, tmp);
+    RenameFile(reader, target);
+    CheckIo();
+    return;
+  }
+
+  SeekTo(reader, size - limit);
+  CheckIo();
+  OpenNew(writer, 1);
+  CheckIo();
+  void* buffer = GetMemory(kTruncateBlock);
+  for (;;) {
+    const bool atEnd = AtEnd(reader);
+    CheckIo();
+    if (atEnd) break;
+    std::uint32_t got = 0;
+    ReadBlock(reader, buffer, kTruncateBlock, &got);
+    CheckIo();
+    // Reading nothing while not at the end means the position lies beyond
+    // a file that shrank under us: stop rather than loop for ever.
+    if (got == 0) break;
+    // No count result: a short write is a failure ("Disk full"), never a
+    // silently shorter archive whose whole copy is then removed.
+    WriteBlock(writer, buffer, got, nullptr);
+    CheckIo();
+  }
+  CloseStream(reader);
+  CheckIo();
+  CloseStream(writer);
+  CheckIo();
+  ReleaseMemory(buffer);
+  RemoveFile(tmp);
+}
+
+}  // namespace quilbo

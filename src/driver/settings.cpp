@@ -1,0 +1,25 @@
+#include "driver/settings.h"
+
+#include "driver/text_ops.h"
+
+namespace quilbo {
+
+std::int32_t ParseLeadingNumber(std::string_view text) {
+  const ParsedInteger whole = ParseInteger(text);
+  if (whole.errorPosition == 0) return whole.value;
+  return ParseInteger(SubText(text, 1, whole.errorPosition - 1)).value;
+}
+
+void ApplyOption(RunSettings& settings, const CountedString& argument) {
+  const std::string upper = UpperText(ToLongText(argument));
+  if (TextEquals(upper, "/D")) {
+    settings.DeleteOriginals = true;
+  } else if (FindText("/T", upper) == 1) {
+    settings.TruncateKb =
+        ParseLeadingNumber(ToLongText(SubText(argument, 3, 250)));
+  } else {
+    settings.ArchiveDir = ToLongText(argument);
+  }
+}
+
+}  // namespace quilbo
