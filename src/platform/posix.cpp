@@ -294,7 +294,8 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   if (*last == '\0') return fail(kErrFileNotFound);
   if (!HasWildcards(last)) {
     // One name: look it up directly, never by scanning the folder.
-    if (!Describe(path.text, last, entry)) return fail(kErrFileNotFound);
+    if (!Describe(path.text, last, entry))
+      return fail(WindowsErrorFromErrno(errno, path.text));
     return reinterpret_cast<OsHandle>(search);
   }
   search->dir = opendir(search->folder);
@@ -336,9 +337,12 @@ bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local) {
       static_cast<std::time_t>(utc / kTicksPerSecond) - kEpochDelta;
   struct tm parts {};
   if (localtime_r(&seconds, &parts) == nullptr) return Fail(EINVAL);
-  *local = static_cast<std::uint64_t>(static_cast<std::int64_t>(utc) +
-                                      parts.tm_gmtoff *
-                                          static_cast<std::int64_t>(kTicksPerSecond));
+  const std::int64_t shifted =
+      static_cast<std::int64_t>(utc) +
+      parts.tm_gmtoff * static_cast<std::int64_t>(kTicksPerSecond);
+  // A local time before 1601 has no file time.
+  if (shifted < 0) return Fail(EINVAL);
+  *local = static_cast<std::uint64_t>(shifted);
   return true;
 }
 

@@ -1,0 +1,197 @@
+#include "fs/block_file.h"
+
+#include <cstring>
+#include <limits>
+
+#include "errors/io_status.h"
+#include "fs/file_helpers.h"
+
+namespace quilbo {
+
+namespace {
+
+constexpr std::size_t kNameMax = sizeof(BlockFile{}.name) - 1;  // 259
+
+// Copies text up to its first NUL, at most kNameMax bytes; true when it
+// had to be cut.
+bool CopyName(std::string_view text, char (&out)[kNameMax + 1]) {
+  const std::size_t nul = text.find('\0');
+  const std::size_t length = nul == std::string_view::npos ? text.size() : nul;
+  const std::size_t kept = length < kNameMax ? length : kNameMax;
+  if (kept != 0) std::memcpy(out, text.data(), kept);
+  out[kept] = '\0';
+  return length > kNameMax;
+}
+
+void StoreLastError() { StoreIoFailure(Os().lastError()); }
+
+void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
+          StdStream standard) {
+  // Positions and counts are divided by the record size.
+  if (recordSize == 0) {
+    StoreIoFailure(kErrInvalidParameter);
+    return;
+  }
+  if (file.mode == BlockMode::kOpen) {
+    CloseStream(file);
+  } else if (file.mode != BlockMode::kClosed) {
+    StoreIoFailure(kIoNotAttached);
+    return;
+  }
+  const PlatformApi& os = Os();
+  OsHandle handle;
+  if (file.name[0] == '\0') {
+    handle = os.stdHandle(standard);
+  } else {
+    // Opening the cut name could reach another file.
+    const char* converted = file.nameTooLong ? nullptr : ToAnsiScratch(file.name);
+    if (converted == nullptr) {
+      StoreIoFailure(kErrFilenameTooLong);
+      return;
+    }
+    handle = os.createFile(converted, FileAccess::kReadWrite, creation);
+    if (handle == kInvalidHandle) {
+      StoreLastError();
+      return;
+    }
+  }
+  file.handle = handle;
+  file.mode = BlockMode::kOpen;
+  file.RecordSize = recordSize;
+}
+
+// The byte count of count records, or false when it does not fit one
+// platform call.
+bool ByteCount(const BlockFile& file, std::uint32_t count,
+               std::uint32_t* bytes) {
+  const std::uint64_t product =
+      static_cast<std::uint64_t>(count) * file.RecordSize;
+  if (product > std::numeric_limits<std::uint32_t>::max()) return false;
+  *bytes = static_cast<std::uint32_t>(product);
+  return true;
+}
+
+// One platform call, no retry: whatever it moves is the result.
+template <typename Buffer, typename Transfer>
+void TransferBlock(BlockFile& file, Buffer buffer, std::uint32_t count,
+                   std::uint32_t* done, Transfer transfer,
+                   std::int32_t shortCode) {
+  if (done != nullptr) *done = 0;
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return;
+  }
+  std::uint32_t bytes = 0;
+  std::uint32_t moved = 0;
+  if (count != 0) {
+    if (!ByteCount(file, count, &bytes)) {
+      StoreIoFailure(kErrInvalidParameter);
+      return;
+    }
+    if (!transfer(file.handle, buffer, bytes, &moved)) {
+      StoreLastError();
+      return;
+    }
+  }
+  if (done != nullptr) {
+    *done = moved / file.RecordSize;
+  } else if (moved < bytes) {
+    StoreIoFailure(shortCode);
+  }
+}
+
+}  // namespace
+
+void AttachName(BlockFile& file, std::string_view name) {
+  file.handle = 0;
+  file.mode = BlockMode::kClosed;
+  file.RecordSize = 0;
+  file.nameTooLong = CopyName(name, file.name);
+}
+
+void OpenRead(BlockFile& file, std::uint32_t recordSize) {
+  // Write access too: a read-only file cannot be opened this way.
+  Open(file, recordSize, FileCreation::kOpenExisting, StdStream::kInput);
+}
+
+void OpenNew(BlockFile& file, std::uint32_t recordSize) {
+  Open(file, recordSize, FileCreation::kCreateAlways, StdStream::kOutput);
+}
+
+void RenameFile(BlockFile& file, std::string_view newName) {
+  char copy[kNameMax + 1];
+  // Never move a file to, or from, a cut name.
+  if (CopyName(newName, copy) || file.nameTooLong) {
+    StoreIoFailure(kErrFilenameTooLong);
+    return;
+  }
+  // Renames hand both names over unconverted.
+  if (!Os().moveFile(file.name, copy)) {
+    StoreLastError();
+    return;
+  }
+  std::memcpy(file.name, copy, sizeof copy);
+}
+
+void SeekTo(BlockFile& file, std::int64_t record) {
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return;
+  }
+  std::int64_t offset = 0;
+  if (__builtin_mul_overflow(record, static_cast<std::int64_t>(file.RecordSize),
+                             &offset)) {
+    StoreIoFailure(kErrInvalidParameter);
+    return;
+  }
+  // A position beyond the end is no failure; the file is not extended.
+  if (!Os().setFilePointer(file.handle, offset, SeekFrom::kBegin, nullptr))
+    StoreLastError();
+}
+
+bool AtEnd(BlockFile& file) {
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return false;
+  }
+  const PlatformApi& os = Os();
+  std::int64_t position = 0;
+  std::int64_t size = 0;
+  if (!os.setFilePointer(file.handle, 0, SeekFrom::kCurrent, &position)) {
+    StoreLastError();
+    return false;
+  }
+  bool ok = os.setFilePointer(file.handle, 0, SeekFrom::kEnd, &size);
+  std::int32_t code = ok ? 0 : os.lastError();
+  // Back to where the caller was, whether or not the size was read.
+  if (!os.setFilePointer(file.handle, position, SeekFrom::kBegin, nullptr)) {
+    if (ok) code = os.lastError();
+    ok = false;
+  }
+  if (!ok) {
+    StoreIoFailure(code);
+    return false;
+  }
+  return position == size;
+}
+
+void ReadBlock(BlockFile& file, void* buffer, std::uint32_t count,
+               std::uint32_t* done) {
+  TransferBlock(file, buffer, count, done, Os().readFile, kIoReadBeyondEnd);
+}
+
+void WriteBlock(BlockFile& file, const void* buffer, std::uint32_t count,
+                std::uint32_t* done) {
+  TransferBlock(file, buffer, count, done, Os().writeFile, kIoDiskFull);
+}
+
+void CloseStream(BlockFile& file) {
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return;
+  }
+  if (!Os().closeHandle(file.handle)) StoreLastError();
+  file.mode = BlockMode::kClosed;
+}
+
+}  // namespace quilbo
