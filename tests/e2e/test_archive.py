@@ -1,0 +1,363 @@
+"""The whole job through the real executable: the walk, appending,
+truncation, failures, and a sweep that fails every platform call in turn."""
+
+import os
+import re
+import stat
+import unittest
+
+import harness
+
+CRLF = b"\r\n"
+WINDOWS = harness.PLATFORM == "windows"
+
+
+def copied(source):
+    """The bytes one copy of source appends: text before the first 0x1A,
+    split at LF, CRs dropped, each piece ended by CR LF; an empty last piece
+    writes nothing."""
+    text = source.split(b"\x1a", 1)[0]
+    pieces = text.split(b"\n")
+    out = b""
+    for i, piece in enumerate(pieces):
+        if i == len(pieces) - 1 and piece == b"":
+            break
+        out += piece.replace(b"\r", b"") + CRLF
+    return out
+
+
+def cut_marker(archive):
+    """An archive about to be appended to loses its first 0x1A within the
+    last 128 bytes, and everything after it."""
+    start = max(len(archive) - 128, 0)
+    i = archive.find(b"\x1a", start)
+    return archive if i < 0 else archive[:i]
+
+
+def write(path, data, read_only=False):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    if os.path.exists(path):
+        os.chmod(path, 0o644)
+    with open(path, "wb") as f:
+        f.write(data)
+    if read_only:
+        os.chmod(path, 0o444)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def settings(folder="Archive", kb=0, delete=False):
+    out = b"Archive folder : " + folder.encode() + CRLF
+    if kb > 0:
+        out += b"Archives will be truncated at %d Kb." % kb + CRLF
+    if delete:
+        out += b"Original files will be deleted after archiving" + CRLF
+    return out
+
+
+def file_line(n, shown, size):
+    return b"File %d %s (%d bytes)" % (n, shown.encode(), size) + CRLF
+
+
+def sep(path):
+    """A path as typed for this platform's program (both separators work on
+    POSIX; Windows wants the backslash)."""
+    return path.replace("/", "\\")
+
+
+class Walk(harness.E2ECase):
+    def test_numbered_lines_in_search_order_with_folder_part(self):
+        write(self.path("logs/a.log"), b"one\r\n")
+        write(self.path("logs/b.log"), b"two\ntwo\n")
+        os.mkdir(self.path("logs/old.log"))  # a folder matching the pattern
+        write(self.path("logs/old.log/c.log"), b"inner\r\n")
+        code, out, _ = self.run_quilbo([sep("logs/*.log"), "backup"])
+        self.assertEqual(code, 0)
+        lines = out.split(CRLF)
+        self.assertEqual(lines[0], b"Archive folder : backup")
+        files = lines[1:-1]
+        self.assertEqual(lines[-1], b"")
+        names = []
+        for i, line in enumerate(files, 1):
+            m = re.fullmatch(rb"File (\d+) logs\\(\w+\.log) \((\d+) bytes\)", line)
+            self.assertIsNotNone(m, line)
+            self.assertEqual(int(m.group(1)), i)
+            names.append(m.group(2).decode())
+            self.assertEqual(int(m.group(3)), os.path.getsize(self.path("logs/" + names[-1])))
+        self.assertEqual(sorted(names), ["a.log", "b.log"])
+        self.assertEqual(read(self.path("logs/backup/a.log")), b"one\r\n")
+        self.assertEqual(read(self.path("logs/backup/b.log")), b"two\r\ntwo\r\n")
+        # The subfolder is neither listed nor archived.
+        self.assertFalse(os.path.exists(self.path("logs/backup/old.log")))
+        self.assertFalse(os.path.exists(self.path("logs/old.log/Archive")))
+
+    def test_no_match_prints_only_the_settings(self):
+        write(self.path("notes.txt"), b"x\r\n")
+        code, out, _ = self.run_quilbo(["*.log", "/t5", "/d"])
+        self.assertEqual(code, 5)
+        self.assertEqual(out, settings("Archive", 5, True))
+        # The archive folder is still created in the current folder.
+        self.assertTrue(os.path.isdir(self.path("Archive")))
+
+    def test_pattern_matching_only_folders(self):
+        os.mkdir(self.path("d1.log"))
+        os.mkdir(self.path("d2.log"))
+        code, out, _ = self.run_quilbo(["*.log"])
+        self.assertEqual((code, out), (5, settings()))
+
+    def test_archive_folder_is_created_one_level_only(self):
+        write(self.path("a.log"), b"keep me\r\n")
+        code, out, _ = self.run_quilbo(["*.log", sep("missing/deeper")])
+        self.assertEqual(code, 1)
+        head = settings(sep("missing/deeper")) + file_line(1, "a.log", 9)
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EInOutError", "Invalid filename.")
+        self.assertFalse(os.path.exists(self.path("missing")))
+        self.assertEqual(read(self.path("a.log")), b"keep me\r\n")
+
+    def test_vanished_source_is_counted_printed_and_skipped(self):
+        write(self.path("a.log"), b"aaa\n")
+        # The walk's own search is the first find; the second is the check
+        # that the first source still exists: make that one miss.
+        code, out, _ = self.run_quilbo(
+            ["a.log", "/d"], faults=harness.Faults(service="findFirstFile", nth=2, once=True, error=2))
+        self.assertEqual(code, 0)
+        self.assertEqual(out, settings(delete=True) + file_line(1, "a.log", 4))
+        self.assertEqual(read(self.path("a.log")), b"aaa\n")
+        self.assertFalse(os.path.exists(self.path("Archive/a.log")))
+
+
+class Append(harness.E2ECase):
+    def archive_one(self, source, archive=None, args=(), name="a.log"):
+        write(self.path(name), source)
+        if archive is not None:
+            write(self.path("Archive/" + name), archive)
+        code, out, _ = self.run_quilbo([name] + list(args))
+        return code, out
+
+    def test_archive_contents_after_one_append(self):
+        tail_marker = b"x" * 200 + b"\x1aold junk"
+        cases = [
+            # (source, archive before or None, archive after)
+            (b"a\r\nb\r\n", None, b"a\r\nb\r\n"),
+            (b"a\nb", b"old\r\n", b"old\r\na\r\nb\r\n"),
+            (b"a\rb\r\n", None, b"ab\r\n"),
+            (b"new\r\n", tail_marker, b"x" * 200 + b"new\r\n"),
+            (b"", tail_marker, b"x" * 200),
+            (b"", None, b""),
+            (b"text\x1atrailing\r\n", None, b"text\r\n"),
+            (b"\x00\xff\x80 bytes\r\n", None, b"\x00\xff\x80 bytes\r\n"),
+            (b"z\r\n", b"\x1a" + b"y" * 300, b"\x1a" + b"y" * 300 + b"z\r\n"),
+        ]
+        for source, before, after in cases:
+            with self.subTest(source=source[:20], before=None if before is None else before[:20]):
+                self.fresh()
+                code, out = self.archive_one(source, before)
+                self.assertEqual(code, 0)
+                self.assertEqual(out, settings() + file_line(1, "a.log", len(source)))
+                self.assertEqual(read(self.path("Archive/a.log")), after)
+                self.assertEqual(read(self.path("a.log")), source)
+
+    def test_same_source_twice_without_delete(self):
+        write(self.path("a.log"), b"line\n")
+        for _ in range(2):
+            code, _, _ = self.run_quilbo(["a.log"])
+            self.assertEqual(code, 0)
+        self.assertEqual(read(self.path("Archive/a.log")), b"line\r\nline\r\n")
+
+    def test_delete_removes_sources_after_archiving(self):
+        write(self.path("a.log"), b"a\n")
+        write(self.path("b.log"), b"b\x1alost\n")
+        code, out, _ = self.run_quilbo(["*.log", "/D"])
+        self.assertEqual(code, 0)
+        self.assertFalse(os.path.exists(self.path("a.log")))
+        self.assertFalse(os.path.exists(self.path("b.log")))
+        self.assertEqual(read(self.path("Archive/a.log")), b"a\r\n")
+        self.assertEqual(read(self.path("Archive/b.log")), b"b\r\n")
+
+    def test_read_only_source_is_archived_but_not_deleted(self):
+        write(self.path("a.log"), b"ro\r\n", read_only=True)
+        code, _, _ = self.run_quilbo(["a.log", "/d"])
+        self.assertEqual(code, 0)
+        self.assertEqual(read(self.path("a.log")), b"ro\r\n")
+        self.assertEqual(read(self.path("Archive/a.log")), b"ro\r\n")
+
+    def test_archive_that_cannot_be_opened(self):
+        write(self.path("a.log"), b"keep\r\n")
+        write(self.path("Archive/a.log"), b"old\r\n", read_only=True)
+        code, out, _ = self.run_quilbo(["a.log", "/d"])
+        self.assertEqual(code, 1)
+        head = settings(delete=True) + file_line(1, "a.log", 6)
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EInOutError", "File access denied.")
+        self.assertEqual(read(self.path("a.log")), b"keep\r\n")
+        self.assertEqual(read(self.path("Archive/a.log")), b"old\r\n")
+
+    def test_archive_folder_naming_the_logs_own_folder_is_refused(self):
+        write(self.path("a.log"), b"self\r\n")
+        for folder in (".", sep("../" + os.path.basename(self.dir))):
+            with self.subTest(folder=folder):
+                code, out, _ = self.run_quilbo(["a.log", folder, "/d"])
+                self.assertEqual(code, 1)
+                head = settings(folder, delete=True) + file_line(1, "a.log", 6)
+                self.assertTrue(out.startswith(head), out)
+                self.assertReport(out[len(head):], "Exception", None)
+                self.assertIn(b"is the log file itself", out)
+                self.assertEqual(read(self.path("a.log")), b"self\r\n")
+
+
+class Truncate(harness.E2ECase):
+    def run_cut(self, archive, kb, source=b"", args=(), faults=None):
+        write(self.path("a.log"), source)
+        write(self.path("Archive/a.log"), archive)
+        return self.run_quilbo(["a.log", "/t%d" % kb] + list(args), faults=faults)
+
+    def test_keeps_exactly_the_last_kilobytes(self):
+        data = bytes(range(256)) * 12  # 3 KiB
+        cases = [
+            (data, 1, data[-1024:]),
+            (data[:2048], 2, data[:2048]),
+            (data[:2049], 2, data[1:2049]),
+        ]
+        for archive, kb, after in cases:
+            with self.subTest(size=len(archive), kb=kb):
+                self.fresh()
+                code, _, _ = self.run_cut(archive, kb)
+                self.assertEqual(code, 0)
+                self.assertEqual(read(self.path("Archive/a.log")), after)
+                self.assertFalse(os.path.exists(self.path("Archive/a.log.tmp")))
+
+    def test_archive_within_the_limit_is_never_renamed(self):
+        # Every rename fails: a run that tried one would end in a report.
+        code, out, _ = self.run_cut(b"z" * 1024, 1, faults=harness.Faults(service="moveFile", error=5))
+        self.assertEqual(code, 0, out)
+        self.assertEqual(read(self.path("Archive/a.log")), b"z" * 1024)
+
+    def test_stale_tmp_ends_the_run_and_changes_nothing(self):
+        write(self.path("Archive/a.log.tmp"), b"stale")
+        source = b"s" * 100 + b"\r\n"
+        code, out, _ = self.run_cut(b"q" * 2000, 1, source=source, args=["/d"])
+        self.assertEqual(code, 1)
+        head = settings(kb=1, delete=True) + file_line(1, "a.log", len(source))
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EInOutError", None)
+        self.assertRegex(out[len(head):], rb"I/O error (183|32)\.$")
+        # The archive got its append but was not cut; the tmp is untouched.
+        self.assertEqual(read(self.path("Archive/a.log")), b"q" * 2000 + source)
+        self.assertEqual(read(self.path("Archive/a.log.tmp")), b"stale")
+        self.assertEqual(read(self.path("a.log")), source)
+
+    def test_archive_over_four_gigabytes_is_cut_exactly(self):
+        size = (4 << 30) + 5000
+        path = self.path("Archive/a.log")
+        os.makedirs(os.path.dirname(path))
+        tail = bytes(range(256)) * 8
+        with open(path, "wb") as f:
+            f.truncate(size - len(tail))
+            f.seek(size - len(tail))
+            f.write(tail)
+        write(self.path("a.log"), b"end\n")
+        code, out, _ = self.run_quilbo(["a.log", "/t2"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(read(path), (tail + b"end\r\n")[-2048:])
+        self.assertFalse(os.path.exists(path + ".tmp"))
+
+    def test_out_of_memory_for_the_copy_buffer(self):
+        code, out, _ = self.run_cut(b"m" * 3000, 1, faults=harness.Faults(service="allocate", error=8))
+        self.assertEqual(code, 1)
+        self.assertReport(out[out.index(b"bytes)\r\n") + 8:], "EOutOfMemory", "Out of memory.")
+        # Whole under the temporary name, an empty archive under its own.
+        self.assertEqual(read(self.path("Archive/a.log.tmp")), b"m" * 3000)
+
+
+class FaultSweep(harness.E2ECase):
+    """Each platform call of a run with truncation and deletion fails in
+    turn; after every such run no kept byte is lost and no source is gone
+    whose text did not reach a closed archive."""
+
+    SOURCES = {
+        "a.log": b"alpha line\r\n" * 40,
+        "b.log": b"beta\n" * 300 + b"\x1atail",
+        "c.log": b"",
+    }
+    ARCHIVES = {
+        "a.log": b"A" * 1500 + b"\x1a" + b"junk",
+        "b.log": b"B" * 200,
+    }
+    KB = 1
+
+    def setup_logs(self):
+        for name, data in self.SOURCES.items():
+            write(self.path("logs/" + name), data)
+        for name, data in self.ARCHIVES.items():
+            write(self.path("logs/keep/" + name), data)
+
+    def variants(self, name):
+        """(content before the append, whole content after it, content after
+        the cut) for each way the append may have started: with the end
+        marker cut, or without it when the cut itself failed (its failures
+        are ignored)."""
+        old = self.ARCHIVES.get(name)
+        limit = self.KB * 1024
+        result = []
+        for base in ([b""] if old is None else [cut_marker(old), old]):
+            whole = base + copied(self.SOURCES[name])
+            final = whole[-limit:] if len(whole) > limit else whole
+            result.append((base, whole, final))
+        return old, result
+
+    def acceptable(self, name, target, kept, deleted):
+        old, variants = self.variants(name)
+        for base, whole, final in variants:
+            # Done, perhaps with a temporary file whose removal failed.
+            if target == final and kept in (None, whole):
+                return True
+            if deleted:
+                continue
+            # Ended during the append: the old bytes and a prefix of the text.
+            if kept is None and target is not None and target.startswith(base) and whole.startswith(target):
+                return True
+            # Ended during the cut: everything under the temporary name.
+            if kept == whole and (target is None or final.startswith(target)):
+                return True
+        return not deleted and kept is None and target == old
+
+    def check(self, run_label):
+        for name, source in self.SOURCES.items():
+            src = self.path("logs/" + name)
+            arc = self.path("logs/keep/" + name)
+            target = read(arc) if os.path.exists(arc) else None
+            kept = read(arc + ".tmp") if os.path.exists(arc + ".tmp") else None
+            deleted = not os.path.exists(src)
+            label = "%s, %s" % (run_label, name)
+            if not deleted:
+                self.assertEqual(read(src), source, label + ": source changed")
+            self.assertTrue(self.acceptable(name, target, kept, deleted),
+                            "%s: deleted=%s archive=%r tmp=%r" % (
+                                label, deleted, target and target[:60], kept and kept[:60]))
+
+    def test_every_failing_call(self):
+        args = [sep("logs/*.log"), "keep", "/T%d" % self.KB, "/D"]
+        self.setup_logs()
+        code, out, err = self.run_quilbo(args, faults=harness.Faults())
+        self.assertEqual(code, 0, out)
+        self.check("clean run")
+        calls = harness.fault_calls(err)
+        self.assertGreater(calls, 20)
+        runs = 0
+        for nth in range(1, calls + 1):
+            for error in (5, 112):
+                self.fresh()
+                self.setup_logs()
+                code, out, err = self.run_quilbo(args, faults=harness.Faults(call=nth, error=error))
+                self.assertIn(code, (0, 1), out)
+                self.check("call %d error %d" % (nth, error))
+                runs += 1
+        harness.note("fault sweep: %d runs over %d calls, no losses" % (runs, calls))
+
+
+if __name__ == "__main__":
+    unittest.main()
