@@ -1,0 +1,168 @@
+#include "fs/file_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "errors/io_status.h"
+#include "fs/fs_fixtures.h"
+#include "fs/search.h"
+
+namespace quilbo {
+namespace {
+
+using testing::Exists;
+using testing::kSep;
+using testing::TempDir;
+
+TEST(FileHelpers, IsPlainFile) {
+  TempDir dir;
+  testing::WriteFile(dir.At("plain.log"), "x");
+  testing::WriteFile(dir.At("ro.log"), "x");
+  ASSERT_TRUE(testing::SetReadOnly(dir.At("ro.log"), true));
+  testing::WriteFile(dir.At("hidden.log"), "x");
+  testing::SetHidden(dir.At("hidden.log"));
+  std::filesystem::create_directory(dir.At("folder"));
+  struct Case {
+    std::string name;
+    bool plain;
+  };
+  const Case cases[] = {
+      {dir.At("plain.log"), true},
+      {dir.At("ro.log"), true},
+      {dir.At("hidden.log"), true},
+      {dir.At("folder"), false},
+      {dir.At("absent.log"), false},
+      {dir.At("absent") + kSep + "plain.log", false},
+      {"", false},
+      {dir.At("pl*.log"), true},
+      {dir.At("fold*"), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsPlainFile(c.name), c.plain) << c.name;
+}
+
+TEST(FileHelpers, FileTimeOfIsTheSearchsPackedTime) {
+  TempDir dir;
+  const std::string file = dir.At("t.log");
+  testing::WriteFile(file, "");
+  testing::SetLocalWriteTime(file, 2024, 3, 5, 14, 30, 17);
+  SearchEntry entry{};
+  ASSERT_EQ(StartSearch(file.c_str(), 0x27, entry), 0);
+  StopSearch(entry);
+  EXPECT_EQ(FileTimeOf(file), static_cast<std::int32_t>(entry.PackedTime));
+  EXPECT_EQ(FileTimeOf(dir.path), -1);
+}
+
+// The helpers report through their results only, and may run while a
+// walk is open.
+TEST(FileHelpers, LeaveIoStatusSearchErrorAndAnOpenWalkAlone) {
+  TempDir dir;
+  testing::WriteFile(dir.At("a.log"), "");
+  testing::WriteFile(dir.At("b.log"), "");
+  SearchEntry walk{};
+  SearchFirst(ToCounted(dir.At("*.log")), 0x27, walk);
+  ASSERT_EQ(SearchError, 0);
+  const std::string first(View(walk.Name));
+  IoStatus = 42;
+  EXPECT_FALSE(IsPlainFile(dir.At("absent")));
+  EXPECT_TRUE(IsPlainFile(dir.At("a.log")));
+  EXPECT_FALSE(RemoveFile(dir.At("absent")));
+  EXPECT_FALSE(MakeDirectory(dir.path));
+  EXPECT_EQ(SearchError, 0);
+  EXPECT_EQ(TakeIoStatus(), 42);
+  SearchNext(walk);
+  EXPECT_EQ(SearchError, 0);
+  EXPECT_NE(View(walk.Name), first);
+  SearchClose(walk);
+}
+
+TEST(FileHelpers, RemoveFile) {
+  TempDir dir;
+  testing::WriteFile(dir.At("ro.log"), "keep");
+  ASSERT_TRUE(testing::SetReadOnly(dir.At("ro.log"), true));
+  std::filesystem::create_directory(dir.At("folder"));
+  testing::WriteFile(dir.At("gone.log"), "");
+  // Also as root: a read-only file stays.
+  EXPECT_FALSE(RemoveFile(dir.At("ro.log")));
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("ro.log")), "keep");
+  EXPECT_FALSE(RemoveFile(dir.At("absent.log")));
+  EXPECT_FALSE(Exists(dir.At("absent.log")));
+  EXPECT_FALSE(RemoveFile(dir.At("folder")));
+  EXPECT_TRUE(testing::IsFolder(dir.At("folder")));
+  EXPECT_TRUE(RemoveFile(dir.At("gone.log")));
+  EXPECT_FALSE(Exists(dir.At("gone.log")));
+}
+
+TEST(FileHelpers, MakeDirectoryCreatesOneLevelOnly) {
+  TempDir dir;
+  EXPECT_FALSE(MakeDirectory(dir.path));
+  const std::string parent = dir.At("logs");
+  EXPECT_FALSE(MakeDirectory(parent + kSep + "backup"));
+  EXPECT_FALSE(Exists(parent));
+  EXPECT_TRUE(MakeDirectory(parent));
+  EXPECT_TRUE(MakeDirectory(parent + kSep + "backup"));
+  EXPECT_TRUE(testing::IsFolder(parent + kSep + "backup"));
+}
+
+// A name that does not fit the scratch area fails; its cut form, which
+// names another file, is never used.
+TEST(FileHelpers, LongNamesFailRatherThanReachTheirCutForm) {
+  TempDir dir;
+  const std::size_t room = static_cast<std::size_t>(kMaxPath - 1) - dir.path.size() - 1;
+  const std::string cut = dir.At(std::string(room, 'c'));
+  ASSERT_EQ(cut.size(), static_cast<std::size_t>(kMaxPath - 1));
+  testing::WriteFile(cut, "keep");
+  ASSERT_TRUE(IsPlainFile(cut));
+  const std::string longer = cut + "x";
+  EXPECT_EQ(ToAnsiScratch(longer), nullptr);
+  EXPECT_FALSE(IsPlainFile(longer));
+  EXPECT_FALSE(RemoveFile(longer));
+  EXPECT_FALSE(MakeDirectory(longer));
+  EXPECT_FALSE(RemoveFile(cut + std::string(1, '\0') + "x"));
+  EXPECT_EQ(testing::ReadWholeFile(cut), "keep");
+  EXPECT_TRUE(RemoveFile(cut));
+}
+
+TEST(FileHelpers, DirectoryPart) {
+  struct Case {
+    const char* path;
+    const char* part;
+  };
+#ifdef _WIN32
+  const Case cases[] = {
+      {"C:\\logs\\*.log", "C:\\logs\\"}, {"C:*.log", "C:"},
+      {"*.log", ""},                     {"logs/app.log", ""},
+      {"C:\\", "C:\\"},                  {"logs\\", "logs\\"},
+      {"\\x.log", "\\"},                 {"", ""},
+  };
+#else
+  // No drive letters; both slashes separate.
+  const Case cases[] = {
+      {"/var/log/*.log", "/var/log/"}, {"logs\\*.log", "logs\\"},
+      {"logs/app.log", "logs/"},       {"a\\b/c", "a\\b/"},
+      {"*.log", ""},                   {"C:*.log", ""},
+      {"logs/", "logs/"},              {"/x.log", "/"},
+      {"", ""},
+  };
+#endif
+  for (const Case& c : cases) EXPECT_EQ(DirectoryPart(c.path), c.part) << c.path;
+}
+
+#ifdef _WIN32
+// A name found in the OEM code page reaches the same file once converted.
+TEST(FileHelpers, OemNamesReachTheAnsiFile) {
+  TempDir dir;
+  testing::WriteFile(dir.At("m\xFCller.log"), "x");
+  const std::string found = dir.At("m\x81ller.log");
+  EXPECT_TRUE(IsPlainFile(found));
+  EXPECT_NE(FileTimeOf(found), -1);
+  EXPECT_TRUE(RemoveFile(found));
+  EXPECT_FALSE(Exists(dir.At("m\xFCller.log")));
+  EXPECT_TRUE(MakeDirectory(dir.At("\x84")));  // OEM ä
+  EXPECT_TRUE(testing::IsFolder(dir.At("\xE4")));
+}
+#endif
+
+}  // namespace
+}  // namespace quilbo
