@@ -1,0 +1,131 @@
+// The reading side of text streams: pieces of lines, line ends and the end
+// of the text. LF ends a line, CR is dropped, 0x1A ends the text.
+#include <bit>
+#include <cstring>
+
+#include "errors/io_status.h"
+#include "textio/text_stream.h"
+
+namespace quilbo {
+
+namespace {
+
+constexpr char kCR = '\r';
+constexpr char kLF = '\n';
+constexpr char kSUB = '\x1A';
+// Bytes one ReadPiece scan may consume before it looks at its result.
+constexpr std::uint32_t kPieceBudget = 255;
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// High bit set in each byte of word that is 0. Bits above the lowest one
+// may be false hits; the lowest one is always right.
+constexpr std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (word - kOnes) & ~word & kHighs;
+}
+
+bool IsLineByte(char c) { return c == kCR || c == kLF || c == kSUB; }
+
+// Index of the first CR, LF or 0x1A among the count bytes at text, or
+// count. Eight bytes are tested at a time.
+std::uint32_t FindLineByte(const char* text, std::uint32_t count) {
+  std::uint32_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= count; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text + i, sizeof word);
+      const std::uint64_t hits = ZeroBytes(word ^ (kOnes * 0x0D)) |
+                                 ZeroBytes(word ^ (kOnes * 0x0A)) |
+                                 ZeroBytes(word ^ (kOnes * 0x1A));
+      if (hits != 0)
+        return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
+    }
+  }
+  for (; i < count && !IsLineByte(text[i]); ++i) {
+  }
+  return i;
+}
+
+// The checks every read operation makes before it reads.
+bool MayRead(TextStream& stream) {
+  if (IoStatus != 0) return false;
+  if (stream.mode != StreamMode::kReading) {
+    StoreIoFailure(kIoNotOpenForInput);
+    return false;
+  }
+  return true;
+}
+
+// Makes sure a byte is buffered; false at the end of the data, which only
+// a refill that brings nothing can tell.
+bool Available(TextStream& stream) {
+  if (stream.position < stream.end) return true;
+  StoreIoFailure(stream.TransferHook(stream));
+  return stream.position < stream.end;
+}
+
+}  // namespace
+
+bool AtEnd(TextStream& stream) {
+  if (!MayRead(stream) || !Available(stream)) return true;
+  return stream.buffer[stream.position] == kSUB;
+}
+
+bool AtLineEnd(TextStream& stream) {
+  if (!MayRead(stream)) return true;
+  while (Available(stream)) {
+    const char c = stream.buffer[stream.position];
+    if (c != kCR) return c == kLF || c == kSUB;
+    ++stream.position;
+  }
+  return true;
+}
+
+void ReadPiece(TextStream& stream, std::string& piece) {
+  piece.clear();
+  if (!MayRead(stream)) return;
+  // Scans of 255 bytes, CRs counted; a scan that appended less than its
+  // whole budget has met a line end, the end of the text or a CR.
+  for (;;) {
+    std::uint32_t budget = kPieceBudget;
+    std::uint32_t appended = 0;
+    while (budget != 0 && Available(stream)) {
+      const char* at = stream.buffer + stream.position;
+      const std::uint32_t left = stream.end - stream.position;
+      const std::uint32_t span = left < budget ? left : budget;
+      const std::uint32_t plain = FindLineByte(at, span);
+      piece.append(at, plain);
+      stream.position += plain;
+      budget -= plain;
+      appended += plain;
+      if (plain == span) continue;
+      if (at[plain] != kCR) break;
+      ++stream.position;
+      --budget;
+    }
+    if (appended != kPieceBudget) return;
+  }
+}
+
+void SkipLineEnd(TextStream& stream) {
+  if (!MayRead(stream)) return;
+  while (Available(stream)) {
+    const char* at = stream.buffer + stream.position;
+    const std::uint32_t left = stream.end - stream.position;
+    const std::uint32_t plain = FindLineByte(at, left);
+    stream.position += plain;
+    if (plain == left) continue;
+    const char c = at[plain];
+    if (c == kSUB) break;
+    ++stream.position;
+    // A CR ends the line on its own; an LF right after it belongs to it.
+    if (c == kCR && Available(stream) &&
+        stream.buffer[stream.position] == kLF)
+      ++stream.position;
+    break;
+  }
+  if (stream.FlushHook != nullptr) StoreIoFailure(stream.FlushHook(stream));
+}
+
+}  // namespace quilbo

@@ -1,0 +1,193 @@
+// The reading side and the line-by-line copy built on it.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "textio/textio_test_util.h"
+
+namespace quilbo::testing {
+namespace {
+
+// The copy rule written out plainly: text before the first 0x1A, split at
+// every LF, CRs removed, each piece ended by CR LF; an empty last piece
+// writes nothing.
+std::string ModelCopy(std::string_view source) {
+  const std::string_view text = source.substr(0, source.find('\x1A'));
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t lf = text.find('\n', start);
+    const std::size_t stop = lf == std::string_view::npos ? text.size() : lf;
+    for (std::size_t i = start; i < stop; ++i)
+      if (text[i] != '\r') out += text[i];
+    out += "\r\n";
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
+  }
+  return out;
+}
+
+using TextioRead = TextioTest;
+
+TEST_F(TextioRead, CopyAppendsWhatTheRuleSays) {
+  struct Row {
+    std::string source;
+    std::string appended;
+  };
+  const std::vector<Row> rows = {
+      {"a\r\nb\r\n", "a\r\nb\r\n"},
+      {"a\nb\n", "a\r\nb\r\n"},
+      {"a\r\nb", "a\r\nb\r\n"},
+      {"a\rb\r\n", "ab\r\n"},
+      {"a\r\r\n", "a\r\n"},
+      {"a\r", "a\r\n"},
+      {"\r", "\r\n"},
+      {"\n", "\r\n"},
+      {"a\r\n\r\nb", "a\r\n\r\nb\r\n"},
+      {"a\x1A" "b\r\n", "a\r\n"},
+      {"a\r\n\x1A", "a\r\n"},
+      {"\x1A" "a", ""},
+      {"", ""},
+      {std::string("\0\x80\xFF\n", 4), std::string("\0\x80\xFF\r\n", 5)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.source));
+    EXPECT_EQ(CopiedBytes(row.source), row.appended);
+  }
+}
+
+// Random sources over the bytes that matter, with CR LF pairs laid at and
+// around the 128-byte refill boundaries and long runs that cross the
+// 255-byte scan budget.
+TEST_F(TextioRead, CopyMatchesTheModelOnRandomSources) {
+  std::mt19937 random(20240611);
+  const char alphabet[] = {'a', '\r', '\n', '\x1A', '\0', '\xFF'};
+  constexpr int kSources = 2500;
+  for (int n = 0; n < kSources; ++n) {
+    const auto length = random() % 900;
+    const bool plain = random() % 2 == 0;  // mostly 'a': long lines
+    std::string source;
+    for (std::uint32_t i = 0; i < length; ++i) {
+      const auto pick = random() % (plain ? 200 : 6);
+      source += pick < 6 ? alphabet[pick] : 'a';
+    }
+    for (std::size_t edge = 128; edge + 2 <= source.size(); edge += 128) {
+      const auto shift = static_cast<std::size_t>(random() % 4);  // -2..+1
+      if (random() % 4 != 0) source.replace(edge + shift - 2, 2, "\r\n");
+    }
+    if (n % 3 == 0) {  // keep the 0x1A rare in a third, so more text counts
+      for (char& c : source)
+        if (c == '\x1A') c = 'a';
+    }
+    const std::string got = CopiedBytes(source);
+    ASSERT_EQ(got, ModelCopy(source)) << "source #" << n << ": "
+                                      << ::testing::PrintToString(source);
+  }
+}
+
+TEST_F(TextioRead, LongLinesWithoutCrComeInOnePiece) {
+  for (const std::size_t length : {255u, 256u, 600u, 10u << 20}) {
+    SCOPED_TRACE(length);
+    const std::string line(length, 'x');
+    WriteFileBytes(PathOf("long.log"), line + "\nb");
+    TextStream stream{};
+    AttachName(stream, PathOf("long.log"));
+    OpenRead(stream);
+    std::string piece;
+    ReadPiece(stream, piece);
+    EXPECT_TRUE(piece == line) << "piece of " << piece.size() << " bytes";
+    EXPECT_TRUE(AtLineEnd(stream));
+    SkipLineEnd(stream);
+    ReadPiece(stream, piece);
+    EXPECT_EQ(piece, "b");
+    EXPECT_TRUE(AtEnd(stream));
+    CloseStream(stream);
+  }
+}
+
+TEST_F(TextioRead, PieceKeepsItsStorageFromLineToLine) {
+  WriteFileBytes(PathOf("lines.log"),
+                 std::string(600, 'x') + "\nshort\n\nmiddle line\r\nz");
+  TextStream stream{};
+  AttachName(stream, PathOf("lines.log"));
+  OpenRead(stream);
+  std::string piece;
+  ReadPiece(stream, piece);
+  SkipLineEnd(stream);
+  const char* storage = piece.data();
+  for (const char* expected : {"short", "", "middle line", "z"}) {
+    ReadPiece(stream, piece);
+    EXPECT_EQ(piece, expected);
+    EXPECT_EQ(piece.data(), storage) << "the piece was reallocated";
+    SkipLineEnd(stream);
+  }
+  EXPECT_TRUE(AtEnd(stream));
+  CloseStream(stream);
+}
+
+// Each row runs a script of read operations on a source and compares what
+// they answered: P ReadPiece ("[text]", or "<length>" when long), L
+// AtLineEnd, E AtEnd (T or F), S SkipLineEnd.
+TEST_F(TextioRead, ReadOperationsAnswerAsTheLineRulesSay) {
+  struct Row {
+    const char* what;
+    std::string source;
+    const char* script;
+    const char* answers;
+  };
+  const std::string x126(126, 'x');
+  const std::string x127(127, 'x');
+  const std::string x128(128, 'x');
+  const std::vector<Row> rows = {
+      {"CR LF split by a refill", x127 + "\r\nb", "SPLE", "[b]TT"},
+      {"CR at 127, other byte after", x127 + "\rb", "SP", "[b]"},
+      {"CR at a buffer start", x128 + "\r\nb", "SP", "[b]"},
+      {"AtLineEnd at CR 127 crosses refill", x126 + "\r\r\nb", "SLSP", "T[b]"},
+      {"CR as the last byte after skip", x127 + "\r", "SE", "T"},
+      {"AtLineEnd at a final CR", "a\r", "PLE", "[a]TT"},
+      {"lone CR", "\r", "ELE", "FTT"},
+      {"lone LF", "\n", "ELSE", "FTT"},
+      {"0x1A ends text", "a\x1A" "b\r\n", "PLE", "[a]TT"},
+      {"skip stops at 0x1A", "ab\x1A" "c\n", "SEP", "T[]"},
+      {"CR CR LF skips one CR", "\r\r\nq", "SELSP", "FT[q]"},
+      {"empty source", "", "ELP", "TT[]"},
+      {"300 bytes with CR at 100",
+       std::string(100, 'a') + "\r" + std::string(199, 'b') + "\nc", "PLPLSP",
+       "<254>F<45>T[c]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFileBytes(PathOf("script.log"), row.source);
+    TextStream stream{};
+    AttachName(stream, PathOf("script.log"));
+    OpenRead(stream);
+    std::string answers;
+    std::string piece;
+    for (const char* op = row.script; *op != '\0'; ++op) {
+      switch (*op) {
+        case 'P':
+          ReadPiece(stream, piece);
+          EXPECT_EQ(piece.find('\r'), std::string::npos);
+          answers += piece.size() > 20 ? "<" + std::to_string(piece.size()) + ">"
+                                       : "[" + piece + "]";
+          break;
+        case 'L':
+          answers += AtLineEnd(stream) ? 'T' : 'F';
+          break;
+        case 'E':
+          answers += AtEnd(stream) ? 'T' : 'F';
+          break;
+        case 'S':
+          SkipLineEnd(stream);
+          break;
+        default:
+          FAIL() << "unknown step " << *op;
+      }
+    }
+    EXPECT_EQ(answers, row.answers);
+    CloseStream(stream);
+  }
+}
+
+}  // namespace
+}  // namespace quilbo::testing

@@ -1,0 +1,207 @@
+// Naming, opening and closing text streams, and the hook routines that do
+// their I/O.
+#include "textio/text_stream.h"
+
+#include <cstring>
+
+#include "errors/io_status.h"
+#include "fs/file_helpers.h"
+
+namespace quilbo {
+
+namespace {
+
+// What a failed call yields when the platform left no error number: a
+// failure must never be stored as 0, which reads as success.
+constexpr std::int32_t kErrGeneralFailure = 31;
+
+constexpr unsigned char kEndMarker = 0x1A;
+
+std::int32_t OsError() {
+  const std::int32_t code = Os().lastError();
+  return code != 0 ? code : kErrGeneralFailure;
+}
+
+std::int32_t ReadRoutine(TextStream& stream) {
+  std::uint32_t done = 0;
+  const bool ok =
+      Os().readFile(stream.handle, stream.buffer, stream.bufferSize, &done);
+  stream.position = 0;
+  if (!ok) {
+    stream.end = 0;
+    const std::int32_t code = OsError();
+    // A pipe whose writer has gone simply has no more data.
+    return code == kErrBrokenPipe ? 0 : code;
+  }
+  stream.end = done <= stream.bufferSize ? done : stream.bufferSize;
+  return 0;
+}
+
+std::int32_t WriteRoutine(TextStream& stream) {
+  // The bytes are given up before the write, so a failure cannot leave
+  // them to be written again by the next transfer.
+  const std::uint32_t count = stream.position;
+  stream.position = 0;
+  std::uint32_t done = 0;
+  if (!Os().writeFile(stream.handle, stream.buffer, count, &done))
+    return OsError();
+  return 0;
+}
+
+// The end of a statement writes out what is pending. When a transfer has
+// just emptied the buffer there is nothing to write, and an empty write
+// would only cost a call: a console line of up to 126 characters thus
+// reaches the platform in exactly one write.
+std::int32_t FlushRoutine(TextStream& stream) {
+  return stream.position != 0 ? WriteRoutine(stream) : 0;
+}
+
+std::int32_t CloseRoutine(TextStream& stream) {
+  return Os().closeHandle(stream.handle) ? 0 : OsError();
+}
+
+// Leaves the file position of a disk file opened for appending at the end
+// of its text: the file is cut at the first 0x1A among its last 128 bytes.
+// The cut is best effort, but the place where writing starts is not: an
+// append that could begin inside the old text would overwrite it, so when
+// the end cannot be reached the open fails.
+std::int32_t CutAtEndMarker(TextStream& stream) {
+  const PlatformApi& os = Os();
+  std::int64_t size = 0;
+  if (!os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, &size))
+    return OsError();
+  const std::int64_t start = size > stream.bufferSize ? size - stream.bufferSize : 0;
+  bool atEnd = false;
+  if (os.setFilePointer(stream.handle, start, SeekFrom::kBegin, nullptr)) {
+    std::uint32_t got = 0;
+    if (!os.readFile(stream.handle, stream.buffer, stream.bufferSize, &got))
+      got = 0;
+    if (got > stream.bufferSize) got = stream.bufferSize;
+    const void* marker = got != 0 ? std::memchr(stream.buffer, kEndMarker, got)
+                                  : nullptr;
+    if (marker != nullptr) {
+      const auto index = static_cast<const char*>(marker) - stream.buffer;
+      if (os.setFilePointer(stream.handle, start + index, SeekFrom::kBegin,
+                            nullptr)) {
+        os.setEndOfFile(stream.handle);  // a failed cut is ignored
+        atEnd = true;
+      }
+    } else {
+      atEnd = start + got == size;
+    }
+  }
+  if (!atEnd && !os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, nullptr))
+    return OsError();
+  return 0;
+}
+
+std::int32_t StandardOpen(TextStream& stream) {
+  const bool reading = stream.mode == StreamMode::kReading;
+  const bool named = stream.name[0] != '\0';
+  if (!named) {
+    stream.handle =
+        Os().stdHandle(reading ? StdStream::kInput : StdStream::kOutput);
+  } else {
+    if (stream.nameTooLong) return kErrFilenameTooLong;
+    const char* ansi = ToAnsiScratch(stream.name);
+    if (ansi == nullptr) return kErrInvalidName;
+    const OsHandle handle = Os().createFile(
+        ansi, reading ? FileAccess::kRead : FileAccess::kReadWrite,
+        stream.mode == StreamMode::kWriting ? FileCreation::kCreateAlways
+                                            : FileCreation::kOpenExisting);
+    if (handle == kInvalidHandle) return OsError();
+    stream.handle = handle;
+  }
+  stream.CloseHook = CloseRoutine;
+  if (reading) {
+    stream.TransferHook = ReadRoutine;
+    stream.FlushHook = nullptr;
+    return 0;
+  }
+  stream.TransferHook = WriteRoutine;
+  if (Os().fileType(stream.handle) == FileKind::kCharacter) {
+    stream.FlushHook = FlushRoutine;
+  } else if (stream.mode == StreamMode::kAppending) {
+    stream.FlushHook = nullptr;
+    const std::int32_t code = CutAtEndMarker(stream);
+    if (code != 0) {
+      if (named) Os().closeHandle(stream.handle);
+      return code;
+    }
+  } else {
+    // Standard output is written through whatever it is connected to.
+    stream.FlushHook = named ? nullptr : FlushRoutine;
+  }
+  stream.mode = StreamMode::kWriting;
+  return 0;
+}
+
+void Attach(TextStream& stream, const char* name, std::size_t length) {
+  stream.handle = 0;
+  stream.mode = StreamMode::kClosed;
+  stream.bufferSize = kTextBufferSize;
+  stream.position = 0;
+  stream.end = 0;
+  stream.buffer = stream.builtIn;
+  stream.OpenHook = StandardOpen;
+  stream.TransferHook = nullptr;
+  stream.FlushHook = nullptr;
+  stream.CloseHook = nullptr;
+  // The name ends at its first NUL, as it would for the platform.
+  const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
+  if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
+  stream.nameTooLong = length > static_cast<std::size_t>(kMaxNameLength);
+  if (stream.nameTooLong) length = kMaxNameLength;
+  if (length != 0) std::memcpy(stream.name, name, length);
+  stream.name[length] = '\0';
+}
+
+void Open(TextStream& stream, StreamMode request) {
+  if (stream.mode == StreamMode::kReading ||
+      stream.mode == StreamMode::kWriting) {
+    CloseStream(stream);
+  } else if (stream.mode != StreamMode::kClosed) {
+    StoreIoFailure(kIoNotAttached);
+    return;
+  }
+  stream.mode = request;
+  stream.position = 0;
+  stream.end = 0;
+  const std::int32_t code = stream.OpenHook(stream);
+  if (code != 0) {
+    StoreIoFailure(code);
+    stream.mode = StreamMode::kClosed;
+  }
+}
+
+}  // namespace
+
+void AttachName(TextStream& stream, std::string_view name) {
+  Attach(stream, name.data(), name.size());
+}
+
+void AttachName(TextStream& stream, const CountedString& name) {
+  Attach(stream, name.chars, name.length);
+}
+
+void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
+void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
+void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
+
+void EndStatement(TextStream& stream) {
+  if (IoStatus == 0 && stream.FlushHook != nullptr)
+    StoreIoFailure(stream.FlushHook(stream));
+}
+
+void CloseStream(TextStream& stream) {
+  if (stream.mode == StreamMode::kWriting) {
+    StoreIoFailure(stream.TransferHook(stream));
+  } else if (stream.mode != StreamMode::kReading) {
+    StoreIoFailure(kIoNotOpen);
+    return;
+  }
+  StoreIoFailure(stream.CloseHook(stream));
+  stream.mode = StreamMode::kClosed;
+}
+
+}  // namespace quilbo
