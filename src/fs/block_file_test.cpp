@@ -52,6 +52,8 @@ TEST_F(BlockFileTest, OpenOfAMissingFileLeavesItClosed) {
 TEST_F(BlockFileTest, ReadOnlyFileCannotBeOpened) {
   testing::WriteFile(dir.At("ro.log"), "x");
   ASSERT_TRUE(testing::SetReadOnly(dir.At("ro.log"), true));
+  if (!testing::WriteOpenRefused(dir.At("ro.log")))
+    GTEST_SKIP() << "this platform lets the user write to read-only files";
   AttachName(file, dir.At("ro.log"));
   OpenRead(file, 1);
   EXPECT_EQ(TakeIoStatus(), kErrAccessDenied);

@@ -42,6 +42,13 @@ bool SetReadOnly(const std::string& path, bool on);
 bool SetHidden(const std::string& path);
 bool SetSystem(const std::string& path);
 
+// Whether the platform refuses to open this read-only file for writing
+// (wine running as root does not).
+bool WriteOpenRefused(const std::string& path);
+// Whether names with bytes above 0x7F can be created in folder (wine in a
+// Unix locale without UTF-8 cannot map them).
+bool EightBitNamesWork(const std::string& folder);
+
 // Sets the last-write time so that the local time is the one given.
 void SetLocalWriteTime(const std::string& path, int year, int month, int day,
                        int hour, int minute, int second);

@@ -110,6 +110,24 @@ bool SetSystem(const std::string& path) {
   return AddAttribute(path, FILE_ATTRIBUTE_SYSTEM);
 }
 
+bool WriteOpenRefused(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(file);
+  return false;
+}
+
+bool EightBitNamesWork(const std::string& folder) {
+  const std::string probe = folder + "\\probe\xFC";
+  HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  DeleteFileA(probe.c_str());
+  return true;
+}
+
 void SetLocalWriteTime(const std::string& path, int year, int month, int day,
                        int hour, int minute, int second) {
   SYSTEMTIME local{};
@@ -139,6 +157,10 @@ void SetLocalWriteTime(const std::string& path, int year, int month, int day,
 bool SetReadOnly(const std::string& path, bool on) {
   return chmod(path.c_str(), on ? 0444 : 0644) == 0;
 }
+
+// The platform layer itself must refuse, also to root.
+bool WriteOpenRefused(const std::string&) { return true; }
+bool EightBitNamesWork(const std::string&) { return true; }
 
 bool SetHidden(const std::string&) { return false; }
 bool SetSystem(const std::string&) { return false; }

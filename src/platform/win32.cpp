@@ -138,6 +138,13 @@ bool FileTimeToLocalWin(std::uint64_t utc, std::uint64_t* local) {
 bool FileTimeToDosWin(std::uint64_t time, std::uint16_t* dosDate,
                       std::uint16_t* dosTime) {
   const FILETIME in = ToFileTime(time);
+  // Some implementations (wine) wrap years past 2107 instead of failing.
+  SYSTEMTIME parts;
+  if (!FileTimeToSystemTime(&in, &parts)) return false;
+  if (parts.wYear < 1980 || parts.wYear > 2107) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   WORD date = 0;
   WORD clock = 0;
   if (!FileTimeToDosDateTime(&in, &date, &clock)) return false;
