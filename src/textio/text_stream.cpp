@@ -42,9 +42,19 @@ std::int32_t WriteRoutine(TextStream& stream) {
   // them to be written again by the next transfer.
   const std::uint32_t count = stream.position;
   stream.position = 0;
-  std::uint32_t done = 0;
-  if (!Os().writeFile(stream.handle, stream.buffer, count, &done))
-    return OsError();
+  // A write that takes only part of the bytes (a POSIX disk filling up)
+  // is carried on with the rest, so the failure that follows is reported
+  // rather than the lost bytes going unnoticed. The first call is made
+  // also when there is nothing to write.
+  std::uint32_t written = 0;
+  do {
+    std::uint32_t done = 0;
+    if (!Os().writeFile(stream.handle, stream.buffer + written,
+                        count - written, &done))
+      return OsError();
+    if (done == 0) break;  // no progress: nothing more to try
+    written += done < count - written ? done : count - written;
+  } while (written < count);
   return 0;
 }
 

@@ -253,6 +253,49 @@ TEST_F(TextioStream, FailedTransferDropsTheBufferAndKeepsTheError) {
   EXPECT_EQ(ReadFileBytes(PathOf("archive.log")), text.substr(128));
 }
 
+// A platform write may take only part of the bytes (a POSIX disk filling
+// up); the rest must be written or the failure reported.
+bool (*gForward)(OsHandle, const void*, std::uint32_t, std::uint32_t*);
+int gRoomLeft = 0;  // bytes the "disk" still takes; -1: no limit
+bool ShortWrite(OsHandle file, const void* bytes, std::uint32_t size,
+                std::uint32_t* done) {
+  std::uint32_t take = size < 50 ? size : 50;
+  if (gRoomLeft >= 0) {
+    if (gRoomLeft == 0 && size != 0) {
+      NativePlatform().setLastError(kErrDiskFull);
+      *done = 0;
+      return false;
+    }
+    if (take > static_cast<std::uint32_t>(gRoomLeft)) take = static_cast<std::uint32_t>(gRoomLeft);
+    gRoomLeft -= static_cast<int>(take);
+  }
+  return gForward(file, bytes, take, done);
+}
+
+TEST_F(TextioStream, ShortWritesAreCarriedOnOrReported) {
+  struct Row {
+    int room;
+    std::int32_t code;
+    std::size_t kept;
+  };
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += static_cast<char>('a' + i % 26);
+  for (const Row& row : {Row{-1, 0, 300}, Row{170, kErrDiskFull, 170}}) {
+    SCOPED_TRACE(row.room);
+    TextStream archive{};
+    AttachName(archive, PathOf("archive.log"));
+    OpenNew(archive);
+    ScopedFaults faults(FaultPlan{});
+    gForward = FaultTable().writeFile;
+    FaultTable().writeFile = ShortWrite;
+    gRoomLeft = row.room;
+    WriteText(archive, text, 0);
+    CloseStream(archive);
+    EXPECT_EQ(TakeIoStatus(), row.code);
+    EXPECT_EQ(ReadFileBytes(PathOf("archive.log")), text.substr(0, row.kept));
+  }
+}
+
 TEST_F(TextioStream, FailuresOfReadsAndClosesGoToIoStatus) {
   struct Row {
     const char* what;
