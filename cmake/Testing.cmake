@@ -20,8 +20,38 @@ add_executable(quilbo_faulty tests/e2e/faulty_main.cpp)
 target_link_libraries(quilbo_faulty PRIVATE quilbo_test_support)
 target_compile_options(quilbo_faulty PRIVATE ${QUILBO_WARNINGS})
 
-# One test program per subsystem, from the *_test.cpp files beside the code.
-foreach(subsystem platform errors driver textio fs archive)
+# Cross builds run their tests through the emulator (wine). Its prefix is
+# created once, by a fixture that every other test needs, so tests started
+# in parallel never race on creating it.
+set(QUILBO_TEST_ENVIRONMENT "")
+set(QUILBO_TEST_FIXTURES "")
+if(QUILBO_RUN_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
+  set(QUILBO_TEST_ENVIRONMENT "QUILBO_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+  set(QUILBO_TEST_FIXTURES wine_prefix)
+  add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --init)
+  set_tests_properties(wine_prefix PROPERTIES
+    FIXTURES_SETUP wine_prefix
+    ENVIRONMENT "${QUILBO_TEST_ENVIRONMENT}"
+    TIMEOUT 300)
+endif()
+
+function(quilbo_test_properties name timeout)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout})
+  if(QUILBO_TEST_FIXTURES)
+    set_tests_properties(${name} PROPERTIES
+      FIXTURES_REQUIRED "${QUILBO_TEST_FIXTURES}"
+      ENVIRONMENT "${QUILBO_TEST_ENVIRONMENT}")
+  endif()
+endfunction()
+
+# One test program per subsystem, from the *_test.cpp files beside the code
+# (src/<subsystem>/) and under tests/<subsystem>/.
+file(GLOB QUILBO_SUBSYSTEM_DIRS LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/src/*)
+foreach(dir ${QUILBO_SUBSYSTEM_DIRS})
+  if(NOT IS_DIRECTORY ${dir})
+    continue()
+  endif()
+  get_filename_component(subsystem ${dir} NAME)
   file(GLOB tests CONFIGURE_DEPENDS
        ${CMAKE_SOURCE_DIR}/src/${subsystem}/*_test.cpp
        ${CMAKE_SOURCE_DIR}/tests/${subsystem}/*_test.cpp)
@@ -34,7 +64,7 @@ foreach(subsystem platform errors driver textio fs archive)
   target_compile_options(${target} PRIVATE ${QUILBO_WARNINGS} -Wno-missing-declarations)
   if(QUILBO_RUN_TESTS)
     add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
-    set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+    quilbo_test_properties(${target} 900)
   endif()
 endforeach()
 
@@ -51,5 +81,7 @@ if(QUILBO_RUN_TESTS AND Python3_FOUND)
                    --faulty $<TARGET_FILE:quilbo_faulty>
                    --runner "${runner}"
                    --platform $<IF:$<BOOL:${WIN32}>,windows,posix>)
-  set_tests_properties(end_to_end PROPERTIES TIMEOUT 1800)
+  quilbo_test_properties(end_to_end 1800)
+elseif(QUILBO_RUN_TESTS)
+  message(WARNING "Python 3 not found: the end-to-end tests are not registered")
 endif()

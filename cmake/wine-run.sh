@@ -1,9 +1,73 @@
 #!/bin/sh
-# Runs a Windows program under wine64 with a private prefix. The prefix
-# lives under the build folder (QUILBO_WINEPREFIX, or ./wineprefix next to
-# the program's folder) so tests never touch the user's own.
-prog_dir=$(cd "$(dirname "$1")" && pwd)
-: "${WINEPREFIX:=${QUILBO_WINEPREFIX:-$prog_dir/wineprefix}}"
+# Runs a Windows program under wine64 with a private prefix:
+#   wine-run.sh prog.exe args...
+#   wine-run.sh --init        creates the prefix and returns
+#   wine-run.sh --stop        ends the prefix's wine server
+# The prefix is $QUILBO_WINEPREFIX, or ./wineprefix in the program's folder,
+# so tests never touch the user's own. The first start of wine creates the
+# prefix (a few seconds); that happens once, under a lock, so programs
+# started in parallel do not race on it.
+#
+# The ANSI and OEM code pages that wine gives a program follow the Unix
+# locale: "C" gives 1252 and 437, as on an English Windows. Another locale
+# installed on the machine (ru_RU, ja_JP...) would change them, so the
+# locale is fixed here.
+set -u
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+if [ ! -x "$wine" ]; then
+  echo "wine-run.sh: $wine not found (Debian package wine64)" >&2
+  exit 127
+fi
+
+mode=run
+case "${1:-}" in
+  --init) mode=init ;;
+  --stop) mode=stop ;;
+  "") echo "usage: wine-run.sh prog.exe [args...] | --init | --stop" >&2; exit 2 ;;
+esac
+
+if [ -n "${QUILBO_WINEPREFIX:-}" ]; then
+  WINEPREFIX=$QUILBO_WINEPREFIX
+elif [ "$mode" = run ]; then
+  WINEPREFIX=$(cd "$(dirname "$1")" && pwd)/wineprefix
+else
+  echo "wine-run.sh: $1 needs QUILBO_WINEPREFIX" >&2
+  exit 2
+fi
 export WINEPREFIX
 export WINEDEBUG=-all
-exec /usr/lib/wine/wine64 "$@"
+export LC_ALL=C LANG=C
+unset LANGUAGE
+# No desktop here: keep wine from trying to reach a display.
+unset DISPLAY WAYLAND_DISPLAY
+
+if [ "$mode" = stop ]; then
+  [ -d "$WINEPREFIX" ] && "$wineserver" -k 2>/dev/null
+  exit 0
+fi
+
+ready=$WINEPREFIX/.quilbo-ready
+if [ ! -f "$ready" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$ready" ]; then
+      # wineboot prints a line about the prefix and, on a wine64-only
+      # installation, one about the missing 32-bit rundll32: both harmless.
+      "$wine" wineboot -i >"$WINEPREFIX.log" 2>&1
+      rc=$?
+      if [ $rc -ne 0 ]; then
+        echo "wine-run.sh: creating the prefix $WINEPREFIX failed ($rc):" >&2
+        cat "$WINEPREFIX.log" >&2
+        exit $rc
+      fi
+      touch "$ready"
+    fi
+  ) 9>"$WINEPREFIX.lock" || exit $?
+fi
+
+[ "$mode" = init ] && exit 0
+exec "$wine" "$@"
