@@ -10,9 +10,12 @@
 //   faults: calls=<failable calls made> injected=<failures injected>
 //
 // so a sweep can learn how many calls a run makes and fail each in turn.
+// With QUILBO_FAULTY_EMPTY_COMMAND_LINE=1 in the environment the program is
+// handed a command line without any token, not even its own name.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -154,12 +157,17 @@ int main(int argc, char** argv) {
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   quilbo::testing::InstallFaults(plan);
   quilbo::PlatformApi& table = quilbo::testing::FaultTable();
+  const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE");
+  const bool noTokens = empty != nullptr && std::strcmp(empty, "1") == 0;
   if (native.commandLine() != nullptr) {
-    BuildCommandLine(native.commandLine());
+    if (!noTokens) BuildCommandLine(native.commandLine());
     table.commandLine = CommandLine;
   } else {
-    gArguments.push_back(argv[0]);
-    for (int i = kPlanArguments + 2; i < argc; ++i) gArguments.push_back(argv[i]);
+    if (!noTokens) {
+      gArguments.push_back(argv[0]);
+      for (int i = kPlanArguments + 2; i < argc; ++i)
+        gArguments.push_back(argv[i]);
+    }
     table.splitArguments = SplitArguments;
   }
   table.exitProcess = ExitProcess;

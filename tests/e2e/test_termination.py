@@ -1,0 +1,86 @@
+"""The end of the process, end to end: exit codes, the console output that
+precedes the end, and the failure report."""
+
+import harness
+from harness import Faults, lines
+
+
+class UsageEnd(harness.Case):
+    def test_no_arguments_shows_usage_and_exits_5(self):
+        code, out, err = self.run_program([])
+        self.assertEqual(code, 5)
+        self.assertTrue(out.startswith(b"Usage: "), out)
+        self.assertTrue(out.endswith(b"\r\n"), out)
+        # Every line of the console output ends with CR LF.
+        self.assertNotIn(b"\n", out.replace(b"\r\n", b""))
+        self.assertEqual(err, b"")
+        self.assertEqual(harness.snapshot(self.dir), {})
+
+
+class FailedConsoleWrite(harness.Case):
+    # The settings report with /D is two lines; the second one's write
+    # fails. The run ends there, before the archive folder is made.
+    ARGS = ["*.log", "/D"]
+    FIRST_LINE = lines("Archive folder : Archive")
+
+    def test_report_follows_the_written_lines(self):
+        cases = [
+            (112, "I/O error 112"),       # the platform's disk-full number
+            (5, "File access denied"),
+            (2, "File not found"),
+            (3, "Invalid filename"),
+            (101, "Disk full"),
+            (258, "I/O error 258"),
+            (183, "I/O error 183"),
+        ]
+        for error, message in cases:
+            with self.subTest(error=error):
+                result = self.run_program(
+                    self.ARGS, Faults(service="writeFile", from_nth=2,
+                                      once=True, error=error))
+                self.assertEqual(result.code, 1, result.stdout)
+                self.assertReport(result.stdout, message,
+                                  module=harness.module_name(faulty=True),
+                                  before=self.FIRST_LINE)
+                self.assertTrue(result.stdout.endswith(
+                    message.encode() + b"."), "no line end after the report")
+                self.assertEqual(result.injected, 1)
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(harness.snapshot(self.dir), {})
+
+    def test_failed_report_write_still_exits_1(self):
+        # Every write from the second on fails, the report's own included:
+        # nothing after the first line, and the exit code stays 1.
+        result = self.run_program(
+            self.ARGS, Faults(service="writeFile", from_nth=2, error=112))
+        self.assertEqual(result.code, 1)
+        self.assertEqual(result.stdout, self.FIRST_LINE)
+        self.assertGreaterEqual(result.injected, 2)
+
+    def test_run_without_faults_counts_its_calls(self):
+        # The same run with an empty plan: nothing is injected, the run
+        # goes on to its normal end (nothing matched), and the calls it
+        # made are counted, the console writes among them.
+        result = self.run_program(self.ARGS, Faults())
+        self.assertEqual(result.code, 5, result.stdout)
+        self.assertEqual(result.injected, 0)
+        self.assertEqual(
+            result.stdout,
+            lines("Archive folder : Archive",
+                  "Original files will be deleted after archiving"))
+        self.assertGreaterEqual(result.calls, 2)
+
+    def test_failing_call_by_its_number(self):
+        # The fault runner's call numbering: failing call k of a clean run
+        # of k calls hits the same places as failing by service. Failing
+        # the second write by its overall number gives the same output.
+        clean = self.run_program(self.ARGS, Faults())
+        writes_seen = 0
+        for number in range(1, clean.calls + 1):
+            result = self.run_program(self.ARGS, Faults(fail_call=number,
+                                                        error=112))
+            self.assertEqual(result.injected, 1)
+            if result.stdout == self.FIRST_LINE + result.stdout[
+                    len(self.FIRST_LINE):] and b"I/O error 112" in result.stdout:
+                writes_seen += 1
+        self.assertGreaterEqual(writes_seen, 1)
