@@ -71,7 +71,9 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
     RefuseSelfArchive(source, target);
     OpenAppend(archive);
   } else {
-    OpenNew(archive);
+    // Never OpenNew: if the check above failed on an archive that exists,
+    // emptying it would lose every line archived before.
+    OpenCreate(archive);
   }
   CheckIo();
 

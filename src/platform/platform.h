@@ -18,7 +18,8 @@ inline constexpr OsHandle kInvalidHandle = -1;
 inline constexpr int kMaxPath = 260;
 
 enum class FileAccess : std::uint8_t { kRead, kReadWrite };
-enum class FileCreation : std::uint8_t { kOpenExisting, kCreateAlways };
+// kCreateNew fails with kErrFileExists when the name exists.
+enum class FileCreation : std::uint8_t { kOpenExisting, kCreateAlways, kCreateNew };
 enum class SeekFrom : std::uint8_t { kBegin, kCurrent, kEnd };
 enum class StdStream : std::uint8_t { kInput, kOutput, kError };
 // kCharacter covers character devices, pipes and sockets.
@@ -41,6 +42,7 @@ inline constexpr std::int32_t kErrInvalidHandle = 6;
 inline constexpr std::int32_t kErrNotEnoughMemory = 8;
 inline constexpr std::int32_t kErrNoMoreFiles = 18;
 inline constexpr std::int32_t kErrSharingViolation = 32;
+inline constexpr std::int32_t kErrFileExists = 80;
 inline constexpr std::int32_t kErrInvalidParameter = 87;
 inline constexpr std::int32_t kErrBrokenPipe = 109;
 inline constexpr std::int32_t kErrDiskFull = 112;

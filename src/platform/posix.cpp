@@ -82,8 +82,13 @@ OsHandle CreateFilePosix(const char* name, FileAccess access,
     tLastError = kErrAccessDenied;
     return kInvalidHandle;
   }
+  if (exists && creation == FileCreation::kCreateNew) {
+    tLastError = kErrFileExists;
+    return kInvalidHandle;
+  }
   int flags = access == FileAccess::kRead ? O_RDONLY : O_RDWR;
   if (creation == FileCreation::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  if (creation == FileCreation::kCreateNew) flags |= O_CREAT | O_EXCL;
   int fd;
   do {
     fd = open(path.text, flags, 0666);

@@ -45,8 +45,9 @@ OsHandle CreateFileWin(const char* name, FileAccess access,
   const DWORD desired = access == FileAccess::kRead
                             ? GENERIC_READ
                             : (GENERIC_READ | GENERIC_WRITE);
-  const DWORD disposition =
-      creation == FileCreation::kOpenExisting ? OPEN_EXISTING : CREATE_ALWAYS;
+  const DWORD disposition = creation == FileCreation::kOpenExisting ? OPEN_EXISTING
+                            : creation == FileCreation::kCreateAlways ? CREATE_ALWAYS
+                                                                      : CREATE_NEW;
   HANDLE file =
       CreateFileA(name, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

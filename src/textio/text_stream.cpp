@@ -117,8 +117,9 @@ std::int32_t StandardOpen(TextStream& stream) {
     if (ansi == nullptr) return kErrInvalidName;
     const OsHandle handle = Os().createFile(
         ansi, reading ? FileAccess::kRead : FileAccess::kReadWrite,
-        stream.mode == StreamMode::kWriting ? FileCreation::kCreateAlways
-                                            : FileCreation::kOpenExisting);
+        stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
+        : stream.createOnly                 ? FileCreation::kCreateNew
+                                            : FileCreation::kCreateAlways);
     if (handle == kInvalidHandle) return OsError();
     stream.handle = handle;
   }
@@ -157,6 +158,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.TransferHook = nullptr;
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
+  stream.createOnly = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -197,6 +199,12 @@ void AttachName(TextStream& stream, const CountedString& name) {
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
 void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
+
+void OpenCreate(TextStream& stream) {
+  stream.createOnly = true;
+  Open(stream, StreamMode::kWriting);
+  stream.createOnly = false;
+}
 
 void EndStatement(TextStream& stream) {
   if (IoStatus == 0 && stream.FlushHook != nullptr)

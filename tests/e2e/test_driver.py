@@ -5,6 +5,7 @@ import os
 import unittest
 
 import harness
+from e2e_case import E2ECase, exe_full_path
 
 CRLF = b"\r\n"
 
@@ -23,11 +24,11 @@ USAGE_REST = [
 
 
 def usage_screen():
-    first = (b"Usage: " + harness.exe_full_path() + b" Filepattern [ArchiveDir] [/D] [/Txxxx]")[:255]
+    first = (b"Usage: " + exe_full_path() + b" Filepattern [ArchiveDir] [/D] [/Txxxx]")[:255]
     return b"".join(line + CRLF for line in [first] + USAGE_REST)
 
 
-class Usage(harness.E2ECase):
+class Usage(E2ECase):
     def test_usage_screen(self):
         for args in ([], ["/?"], ["/?", "backup", "/d"]):
             with self.subTest(args=args):
@@ -49,7 +50,7 @@ class Usage(harness.E2ECase):
         self.assertEqual(out, b"Archive folder : Archive" + CRLF)
 
 
-class SettingsReport(harness.E2ECase):
+class SettingsReport(E2ECase):
     def test_option_cases(self):
         trunc = b"Archives will be truncated at %d Kb." + CRLF
         delete = b"Original files will be deleted after archiving" + CRLF
@@ -78,20 +79,13 @@ class SettingsReport(harness.E2ECase):
         code, out, _ = self.run_quilbo(["*.nothing", name])
         self.assertEqual((code, out), (5, b"Archive folder : " + name.encode() + CRLF))
 
-    @unittest.skipUnless(harness.PLATFORM == "windows", "only Windows hands over one command line")
-    def test_empty_command_line_runs_with_an_empty_pattern(self):
-        code, out, _ = self.run_quilbo([], faults=harness.Faults(), empty_command_line=True)
-        self.assertEqual(code, 5)
-        self.assertEqual(out, b"Archive folder : Archive" + CRLF)
-        self.assertTrue(os.path.isdir(self.path("Archive")))
 
-
-class OutputFailures(harness.E2ECase):
+class OutputFailures(E2ECase):
     def test_failed_console_write_ends_with_the_report(self):
         # The second console write fails: the first line is out, then the
         # report follows on the same output.
         code, out, _ = self.run_quilbo(
-            ["*.nothing", "/d"], faults=harness.Faults(service="writeFile", nth=2, once=True, error=112))
+            ["*.nothing", "/d"], faults=harness.Faults(service="writeFile", from_nth=2, once=True, error=112))
         self.assertEqual(code, 1)
         head = b"Archive folder : Archive" + CRLF
         self.assertTrue(out.startswith(head), out)
