@@ -198,6 +198,8 @@ class Append(E2ECase):
         self.assertEqual(read(self.path("Archive/a.log")), b"years of lines\r\n")
         self.assertEqual(read(self.path("a.log")), b"new\r\n")
 
+    @unittest.skipIf(WINDOWS and hasattr(os, "geteuid") and os.geteuid() == 0,
+                     "wine run by root opens read-only files for writing")
     def test_archive_that_cannot_be_opened(self):
         write(self.path("a.log"), b"keep\r\n")
         write(self.path("Archive/a.log"), b"old\r\n", read_only=True)
