@@ -55,7 +55,7 @@ TEST_F(TextioConsole, EachLineReachesAPipeInOneWriteUpTo126) {
     std::vector<std::size_t> writes;
   };
   const std::vector<Row> rows = {
-      {0, {2}}, {1, {3}}, {126, {128}}, {127, {128, 1}}, {300, {128, 128, 46}},
+      {0, {2}}, {1, {3}}, {126, {128, 0}}, {127, {128, 1}}, {300, {128, 128, 46}},
   };
   const OsHandle device = OpenDevice();
   ASSERT_NE(device, kInvalidHandle);

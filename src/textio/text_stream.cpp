@@ -62,9 +62,9 @@ std::int32_t WriteRoutine(TextStream& stream) {
 // just emptied the buffer there is nothing to write, and an empty write
 // would only cost a call: a console line of up to 126 characters thus
 // reaches the platform in exactly one write.
-std::int32_t FlushRoutine(TextStream& stream) {
-  return stream.position != 0 ? WriteRoutine(stream) : 0;
-}
+// The end of a statement writes whatever is pending, also nothing: a line
+// that filled the buffer exactly is followed by a write of 0 bytes.
+std::int32_t FlushRoutine(TextStream& stream) { return WriteRoutine(stream); }
 
 std::int32_t CloseRoutine(TextStream& stream) {
   return Os().closeHandle(stream.handle) ? 0 : OsError();
