@@ -48,7 +48,9 @@ class E2ECase(harness.Case):
                     pass
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_quilbo(self, args, faults=None):
+    def run_quilbo(self, args, faults=None, empty_command_line=False):
+        if empty_command_line:
+            return harness.run(list(args), self.dir, faults, empty_command_line=True)
         return harness.run(list(args), self.dir, faults)
 
     def assertReport(self, data, class_name, message):

@@ -80,6 +80,14 @@ class SettingsReport(E2ECase):
         self.assertEqual((code, out), (5, b"Archive folder : " + name.encode() + CRLF))
 
 
+    @unittest.skipUnless(harness.is_windows(), "only Windows hands over one command line")
+    def test_empty_command_line_runs_with_an_empty_pattern(self):
+        code, out, _ = self.run_quilbo([], faults=harness.Faults(), empty_command_line=True)
+        self.assertEqual(code, 5)
+        self.assertEqual(out, b"Archive folder : Archive" + CRLF)
+        self.assertTrue(os.path.isdir(self.path("Archive")))
+
+
 class OutputFailures(E2ECase):
     def test_failed_console_write_ends_with_the_report(self):
         # The second console write fails: the first line is out, then the
