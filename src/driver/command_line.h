@@ -9,10 +9,16 @@
 namespace quilbo {
 
 // The scanning rules over a command line given as one string (the program
-// name first). Pure: every platform tests them.
+// name first). Pure: every platform tests them. CountArguments is the number
+// of tokens minus one (-1 for no token; a null line has none). ArgumentAt
+// gives the token with that index cut to its first 255 characters (index 0:
+// the program name as typed), or the empty string when there is none.
 std::int32_t CountArguments(const char* commandLine);
 CountedString ArgumentAt(const char* commandLine, std::int32_t index);
 
+// From the platform, fetched afresh by every call: the command line scanned
+// by the rules above where the platform hands one over (Os().commandLine()),
+// else its split vector (Os().splitArguments(): argc - 1, argv[i] cut to 255).
 std::int32_t ArgCount();
 CountedString ArgAt(std::int32_t index);  // 0: the executable's full path
 

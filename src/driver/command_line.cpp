@@ -1,0 +1,158 @@
+// The program's arguments (Part 1.2). The scanning rules work on a command
+// line given as one string; the platform either hands one over (Windows:
+// GetCommandLineA) or hands the arguments over already split (POSIX: argv).
+// Nothing is cached: every call asks the platform and scans afresh.
+#include "driver/command_line.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace quilbo {
+
+namespace {
+
+bool IsSeparator(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 1 && byte <= 32;
+}
+
+// Scans one token from p (Part 1.2, Algorithms). Returns the position after
+// the token; the token's first 255 characters go to token when it is not
+// null, and empty tells whether the token is empty (the end of the list).
+// Characters past the 255th are scanned but not kept, so a long token still
+// ends where the rules end it.
+const char* ScanToken(const char* p, CountedString* token, bool* empty) {
+  std::size_t length = 0;
+  const auto keep = [&](char c) {
+    if (token != nullptr && length < static_cast<std::size_t>(kCountedMax))
+      token->chars[length] = c;
+    ++length;
+  };
+
+  for (;;) {  // steps 1 and 2: separators and leading pairs of quotes
+    while (IsSeparator(*p)) ++p;
+    if (p[0] == '"' && p[1] == '"') {
+      p += 2;
+      continue;
+    }
+    break;
+  }
+
+  for (;;) {  // step 3
+    const char c = *p;
+    if (c == '\0' || IsSeparator(c)) break;  // the separator stays
+    ++p;
+    if (c == '"') {
+      while (*p != '\0' && *p != '"') keep(*p++);
+      if (*p == '"') ++p;  // the closing quote is dropped
+      continue;
+    }
+    keep(c);
+  }
+
+  if (token != nullptr) {
+    token->length = static_cast<std::uint8_t>(
+        length < static_cast<std::size_t>(kCountedMax) ? length : kCountedMax);
+  }
+  *empty = length == 0;
+  return p;
+}
+
+// The first 255 bytes of a zero-terminated string, reading no further.
+CountedString CutTo255(const char* text) {
+  CountedString result{};
+  if (text == nullptr) return result;
+  std::size_t n = 0;
+  while (n < static_cast<std::size_t>(kCountedMax) && text[n] != '\0') {
+    result.chars[n] = text[n];
+    ++n;
+  }
+  result.length = static_cast<std::uint8_t>(n);
+  return result;
+}
+
+// The platform's command line, or null where it hands over split arguments.
+const char* PlatformCommandLine() {
+  const PlatformApi& os = Os();
+  return os.commandLine != nullptr ? os.commandLine() : nullptr;
+}
+
+// The platform's split argument vector; count 0 when it has none.
+struct ArgumentVector {
+  int count;
+  const char* const* values;
+};
+
+ArgumentVector PlatformArguments() {
+  ArgumentVector vector{0, nullptr};
+  const PlatformApi& os = Os();
+  if (os.splitArguments == nullptr ||
+      !os.splitArguments(&vector.count, &vector.values) ||
+      vector.values == nullptr || vector.count < 0) {
+    return {0, nullptr};
+  }
+  return vector;
+}
+
+// ArgAt(0): the executable's full path, asked for with a buffer of 260
+// bytes and cut to 255; empty when the platform cannot tell.
+CountedString ExecutablePath() {
+  char buffer[kMaxPath] = {};
+  const PlatformApi& os = Os();
+  if (os.executablePath == nullptr ||
+      os.executablePath(buffer, static_cast<std::uint32_t>(sizeof buffer)) == 0) {
+    return CountedString{};
+  }
+  buffer[sizeof buffer - 1] = '\0';  // whatever the platform left there
+  return CutTo255(buffer);
+}
+
+}  // namespace
+
+std::int32_t CountArguments(const char* commandLine) {
+  if (commandLine == nullptr) return -1;
+  std::int32_t tokens = 0;
+  const char* p = commandLine;
+  for (;;) {
+    bool empty = false;
+    p = ScanToken(p, nullptr, &empty);
+    if (empty) break;
+    // A command line has fewer than 2^31 tokens wherever it fits in memory
+    // of a 32-bit process; saturate rather than wrap elsewhere.
+    if (tokens == INT32_MAX) break;
+    ++tokens;
+  }
+  return tokens - 1;
+}
+
+CountedString ArgumentAt(const char* commandLine, std::int32_t index) {
+  CountedString token{};
+  if (commandLine == nullptr || index < 0) return CountedString{};
+  const char* p = commandLine;
+  for (std::int32_t i = 0;; ++i) {
+    bool empty = false;
+    p = ScanToken(p, i == index ? &token : nullptr, &empty);
+    if (empty) return CountedString{};
+    if (i == index) return token;
+  }
+}
+
+std::int32_t ArgCount() {
+  if (const char* line = PlatformCommandLine(); line != nullptr)
+    return CountArguments(line);
+  return PlatformArguments().count - 1;
+}
+
+CountedString ArgAt(std::int32_t index) {
+  if (index == 0) return ExecutablePath();
+  if (index < 0) return CountedString{};
+  if (const char* line = PlatformCommandLine(); line != nullptr)
+    return ArgumentAt(line, index);
+  const ArgumentVector arguments = PlatformArguments();
+  if (index >= arguments.count) return CountedString{};
+  return CutTo255(arguments.values[index]);
+}
+
+}  // namespace quilbo
