@@ -1,4 +1,4 @@
-// The program's arguments (Part 1.2). The scanning rules work on a command
+// The program's arguments. The scanning rules work on a command
 // line given as one string; the platform either hands one over (Windows:
 // GetCommandLineA) or hands the arguments over already split (POSIX: argv).
 // Nothing is cached: every call asks the platform and scans afresh.
@@ -18,7 +18,7 @@ bool IsSeparator(char c) {
   return byte >= 1 && byte <= 32;
 }
 
-// Scans one token from p (Part 1.2, Algorithms). Returns the position after
+// Scans one token from p. Returns the position after
 // the token; the token's first 255 characters go to token when it is not
 // null, and empty tells whether the token is empty (the end of the list).
 // Characters past the 255th are scanned but not kept, so a long token still

@@ -59,8 +59,8 @@ void ExpectScans(const ScanCase& c) {
   EXPECT_EQ(ArgumentAt(c.line.c_str(), INT32_MAX).length, 0);
 }
 
-// Every row of Part 1.2's table.
-std::vector<ScanCase> SpecificationRows() {
+// The documented command lines and the arguments they give.
+std::vector<ScanCase> DocumentedRows() {
   return {
       {"prog a b", 2, {"a", "b"}},
       {"prog   ", 0, {}},
@@ -84,8 +84,8 @@ std::vector<ScanCase> SpecificationRows() {
   };
 }
 
-TEST(CountArguments, EveryRowOfTheSpecificationTable) {
-  for (const ScanCase& c : SpecificationRows()) ExpectScans(c);
+TEST(CountArguments, DocumentedCommandLines) {
+  for (const ScanCase& c : DocumentedRows()) ExpectScans(c);
 }
 
 TEST(ArgumentAt, IndexZeroIsTheProgramNameAsTyped) {
@@ -333,7 +333,7 @@ class CommandLinePlatform : public ::testing::Test {
 };
 
 TEST_F(CommandLinePlatform, EveryRowThroughArgCountAndArgAt) {
-  for (const ScanCase& c : SpecificationRows()) {
+  for (const ScanCase& c : DocumentedRows()) {
     SCOPED_TRACE("command line: [" + Printable(c.line) + "]");
     gLine = c.line.c_str();
     EXPECT_EQ(ArgCount(), c.count);

@@ -1,4 +1,4 @@
-// Text and number conversions (Part 1.3). Every operation is a pure function
+// Text and number conversions. Every operation is a pure function
 // of its arguments over 8-bit bytes; no locale, no state, no IoStatus.
 #include "driver/text_ops.h"
 

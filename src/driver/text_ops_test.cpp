@@ -21,8 +21,8 @@ void ExpectParses(const ParseCase& c) {
   EXPECT_EQ(result.errorPosition, c.errorPosition) << "text: '" << c.text << "'";
 }
 
-// Every row of Part 1.3's ParseInteger table.
-TEST(ParseInteger, EveryRowOfTheSpecificationTable) {
+// Accepted texts, rejected ones and where they are rejected.
+TEST(ParseInteger, AcceptsAndRejectsAtTheRightPosition) {
   const ParseCase cases[] = {
       {"1000", 1000, 0},
       {"1000kb", 0, 5},
@@ -197,7 +197,7 @@ struct SubCase {
 };
 
 const SubCase kSubCases[] = {
-    // Part 1.3's rows.
+    // The documented examples.
     {"abcdef", 0, 3, "abc"},
     {"abcdef", 5, 10, "ef"},
     {"abcdef", 7, 1, ""},
@@ -264,7 +264,7 @@ struct FindCase {
 
 TEST(FindText, FirstOccurrenceCaseSensitive) {
   const FindCase cases[] = {
-      // Part 1.3's rows.
+      // The documented examples.
       {"/T", "/T1000", 1},
       {"/T", "X/T", 2},
       {"/T", "/t1000", 0},
@@ -337,7 +337,7 @@ struct EqualsCase {
 };
 
 const EqualsCase kEqualsCases[] = {
-    // Part 1.3's rows.
+    // The documented examples.
     {"/D", "/D", true},
     {"/D", "/d", false},
     {"/D", "/D ", false},
