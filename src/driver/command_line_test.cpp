@@ -394,8 +394,9 @@ class SplitArgumentsPlatform : public ::testing::Test {
 TEST_F(SplitArgumentsPlatform, ArgumentsAreTakenAsTheyCame) {
   const std::string x300(300, 'x');
   const char* const argv[] = {"prog", "a b", "*.log", "", x300.c_str(),
-                              "\"q\"", "\xE9\x7F\x01", "last", nullptr};
-  gArgc = 8;
+                              "\"q\"", "\xE9\x7F\x01", "last", "beyond argc",
+                              nullptr};
+  gArgc = 8;  // the vector holds more than argc entries: they are not arguments
   gArgv = argv;
   EXPECT_EQ(ArgCount(), 7);
   EXPECT_EQ(View(ArgAt(1)), "a b");
@@ -418,7 +419,7 @@ TEST_F(SplitArgumentsPlatform, ArgumentsAreTakenAsTheyCame) {
 }
 
 TEST_F(SplitArgumentsPlatform, OnlyTheProgramName) {
-  const char* const argv[] = {"prog", nullptr};
+  const char* const argv[] = {"prog", "beyond argc", nullptr};
   gArgc = 1;
   gArgv = argv;
   EXPECT_EQ(ArgCount(), 0);
