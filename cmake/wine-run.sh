@@ -9,9 +9,10 @@
 # started in parallel do not race on it.
 #
 # The ANSI and OEM code pages that wine gives a program follow the Unix
-# locale: "C" gives 1252 and 437, as on an English Windows. Another locale
-# installed on the machine (ru_RU, ja_JP...) would change them, so the
-# locale is fixed here.
+# locale: C.UTF-8 gives 1252 and 437, as on an English Windows, and lets
+# wine reach Unix names with bytes above 0x7F (plain "C" does not). Another
+# locale installed on the machine (ru_RU, ja_JP...) would change the code
+# pages, so the locale is fixed here.
 set -u
 
 wine=/usr/lib/wine/wine64
@@ -39,7 +40,7 @@ else
 fi
 export WINEPREFIX
 export WINEDEBUG=-all
-export LC_ALL=C LANG=C
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset LANGUAGE
 # No desktop here: keep wine from trying to reach a display.
 unset DISPLAY WAYLAND_DISPLAY
