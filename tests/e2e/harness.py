@@ -32,7 +32,7 @@ RUN_TIMEOUT = 120
 def configure(exe, faulty, runner, platform):
     CONFIG.exe = Path(exe).resolve()
     CONFIG.faulty = Path(faulty).resolve() if faulty else None
-    CONFIG.runner = [runner] if runner else []
+    CONFIG.runner = [str(Path(runner).resolve())] if runner else []
     CONFIG.platform = platform
     global PLATFORM
     PLATFORM = platform

@@ -48,8 +48,8 @@ def main():
     started = time.monotonic()
     result = unittest.TextTestRunner(
         stream=sys.stdout, verbosity=2 if options.verbose else 1).run(suite)
-    failed = len(result.failures) + len(result.errors) + len(
-        result.unexpectedSuccesses)
+    failed = len({test.id() for test, _ in result.failures + result.errors}
+                 | {test.id() for test in result.unexpectedSuccesses})
     skipped = len(result.skipped)
     passed = result.testsRun - failed - skipped
     print(f"e2e on {options.platform}: {result.testsRun} tests in "
