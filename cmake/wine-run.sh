@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a Windows program under wine64 with a private prefix:
 #   wine-run.sh prog.exe args...
-#   wine-run.sh --init        creates the prefix and returns
+#   wine-run.sh --init        creates the prefix, starts its server, returns
 #   wine-run.sh --stop        ends the prefix's wine server
 # The prefix is $QUILBO_WINEPREFIX, or ./wineprefix in the program's folder,
 # so tests never touch the user's own. The first start of wine creates the
@@ -51,24 +51,31 @@ if [ "$mode" = stop ]; then
 fi
 
 ready=$WINEPREFIX/.quilbo-ready
-if [ ! -f "$ready" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$ready" ]; then
-      # wineboot prints a line about the prefix and, on a wine64-only
-      # installation, one about the missing 32-bit rundll32: both harmless.
-      "$wine" wineboot -i >"$WINEPREFIX.log" 2>&1
-      rc=$?
-      if [ $rc -ne 0 ]; then
-        echo "wine-run.sh: creating the prefix $WINEPREFIX failed ($rc):" >&2
-        cat "$WINEPREFIX.log" >&2
-        exit $rc
-      fi
-      touch "$ready"
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+  flock 9
+  if [ ! -f "$ready" ]; then
+    # wineboot prints a line about the prefix and, on a wine64-only
+    # installation, one about the missing 32-bit rundll32: both harmless.
+    "$wine" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 9>&-
+    rc=$?
+    if [ $rc -ne 0 ]; then
+      echo "wine-run.sh: creating the prefix $WINEPREFIX failed ($rc):" >&2
+      cat "$WINEPREFIX.log" >&2
+      exit $rc
     fi
-  ) 9>"$WINEPREFIX.lock" || exit $?
-fi
+    touch "$ready"
+  fi
+  # Keep one wine server (and wine's background programs) up between runs.
+  # Without it every run starts them anew, and they inherit that run's
+  # standard output and error: whoever reads those pipes then waits for
+  # them to exit, about 3 s per run. Started here, they hold /dev/null.
+  # The exit status is 0 only when no server was running for the prefix.
+  # Neither may keep the lock (fd 9) or the caller's pipes open.
+  if "$wineserver" -p"${QUILBO_WINE_PERSIST:-60}" </dev/null >/dev/null 2>&1 9>&-; then
+    "$wine" wineboot </dev/null >/dev/null 2>&1 9>&-
+  fi
+) 9>"$WINEPREFIX.lock" || exit $?
 
 [ "$mode" = init ] && exit 0
 exec "$wine" "$@"
