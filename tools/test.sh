@@ -1,83 +1,152 @@
 #!/usr/bin/env bash
-# Builds and runs every test on every configuration:
-#   linux       native
-#   linux-asan  native with AddressSanitizer and UBSan
-#   win32       the shipped 32-bit Quilbo.exe: built and linked, not run
-#   win64       the same sources for 64-bit Windows, every test under wine
-# Installs what a fresh Debian machine lacks when it can, says what it had
-# to skip, prints the test counts per configuration and the wall time, and
-# exits non-zero when anything failed.
+# Quilbo's test command: installs what is missing (Debian), then configures,
+# builds and tests every configuration:
+#   linux       native, every test
+#   linux-asan  native under AddressSanitizer and UBSan, every test
+#   win32       the shipped 32-bit Quilbo.exe: built and linked only
+#   win64       64-bit Windows build, every test under wine
+# Prints a summary (tests passed and failed per configuration, wall time)
+# and exits non-zero when anything failed.
+#
+#   tools/test.sh                 all four
+#   tools/test.sh linux win64     only these
+#   QUILBO_NO_INSTALL=1 tools/test.sh   never install packages
 set -u
-cd "$(dirname "$0")/.." || exit 2
+cd "$(dirname "$0")/.."
+root=$PWD
 started=$(date +%s)
-logs=build/test-logs
-mkdir -p "$logs"
 
+all_presets=(linux linux-asan win32 win64)
+presets=("$@")
+[ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
+
+# ---- Packages ---------------------------------------------------------------
+
+# package : a file it installs (to test for it without dpkg)
+needed=(
+  "cmake:/usr/bin/cmake"
+  "ninja-build:/usr/bin/ninja"
+  "g++:/usr/bin/g++"
+  "googletest:/usr/src/googletest/CMakeLists.txt"
+  "libbenchmark-dev:/usr/include/benchmark/benchmark.h"
+  "python3:/usr/bin/python3"
+  "g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix"
+  "g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix"
+  "wine64:/usr/lib/wine/wine64"
+)
 missing=()
-have() { command -v "$1" >/dev/null 2>&1; }
-have cmake || missing+=(cmake)
-have ninja || missing+=(ninja-build)
-have g++ || missing+=(g++)
-have python3 || missing+=(python3)
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-[ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
-have x86_64-w64-mingw32-g++ || missing+=(g++-mingw-w64-x86-64)
-have i686-w64-mingw32-g++ || missing+=(g++-mingw-w64-i686)
-[ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+for entry in "${needed[@]}"; do
+  [ -e "${entry#*:}" ] || missing+=("${entry%%:*}")
+done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" = 0 ]; then sudo=""; elif have sudo; then sudo="sudo"; else sudo="none"; fi
-  if [ "$sudo" = none ]; then
-    echo "!! cannot install (not root, no sudo): ${missing[*]}"
+  echo "== missing packages: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo="sudo -n"
+  if [ -n "${QUILBO_NO_INSTALL:-}" ]; then
+    echo "== QUILBO_NO_INSTALL is set: not installing them"
+  elif ! command -v apt-get >/dev/null; then
+    echo "== no apt-get here: install them by hand"
+  elif [ "$(id -u)" -ne 0 ] && [ -z "$sudo" ]; then
+    echo "== not root and no sudo: install them by hand"
   else
-    $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >"$logs/apt.log" 2>&1 ||
-      echo "!! apt-get failed; see $logs/apt.log"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" \
+      || echo "== installing failed"
   fi
 fi
+command -v cmake >/dev/null || { echo "FATAL: cmake is missing"; exit 1; }
+generator=()
+command -v ninja >/dev/null || generator=(-G "Unix Makefiles")
 
-status=0
-summary=()
-count_tests() {  # the GoogleTest and end-to-end counts in a ctest log
-  local gtest e2e
-  gtest=$(grep -aoE '\[==========\] [0-9]+ tests? from' "$1" | awk '{s += $2} END {print s + 0}')
-  e2e=$(grep -aoE 'e2e: [0-9]+ passed' "$1" | awk '{s += $2} END {print s + 0}')
-  echo "$gtest unit tests, $e2e end-to-end tests"
+# What a configuration needs beyond the native compiler.
+can_run() {
+  case $1 in
+    win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] ;;
+    win64) [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -e /usr/lib/wine/wine64 ] ;;
+    linux) [ -e /usr/include/benchmark/benchmark.h ] && [ -e /usr/src/googletest ] ;;
+    *) [ -e /usr/src/googletest ] ;;
+  esac
 }
 
-for preset in linux linux-asan win32 win64; do
-  case $preset in
-    win32) have i686-w64-mingw32-g++ || { summary+=("$preset: SKIPPED (no i686-w64-mingw32-g++)"); continue; } ;;
-    win64) have x86_64-w64-mingw32-g++ || { summary+=("$preset: SKIPPED (no x86_64-w64-mingw32-g++)"); continue; } ;;
-  esac
-  echo "== $preset: configure and build"
+# ---- Configure, build, test ---------------------------------------------------
+
+declare -A result passed failed seconds
+overall=0
+logdir=$root/build/logs
+mkdir -p "$logdir"
+
+# Sums the GoogleTest counts and the end-to-end counts from a ctest log.
+count_tests() {
+  python3 - "$1" <<'EOF'
+import re, sys
+text = open(sys.argv[1], "rb").read().decode("latin-1")
+passed = failed = 0
+for m in re.finditer(r"\[  PASSED  \] (\d+) tests?", text):
+    passed += int(m.group(1))
+for m in re.finditer(r"\[  FAILED  \] (\d+) tests?, listed below", text):
+    failed += int(m.group(1))
+for m in re.finditer(r"^(?:\d+: )?e2e: (\d+) passed, (\d+) failed", text, re.M):
+    passed += int(m.group(1))
+    failed += int(m.group(2))
+print(passed, failed)
+EOF
+}
+
+for preset in "${presets[@]}"; do
   t0=$(date +%s)
-  if ! cmake --preset "$preset" >"$logs/$preset-configure.log" 2>&1 ||
-     ! cmake --build --preset "$preset" >"$logs/$preset-build.log" 2>&1; then
-    tail -n 40 "$logs/$preset-configure.log" "$logs/$preset-build.log" 2>/dev/null
-    summary+=("$preset: BUILD FAILED (see $logs)")
-    status=1
+  log=$logdir/$preset.log
+  echo "== $preset: configure, build$( [ "$preset" != win32 ] && echo ", test")  (log: $log)"
+  if ! can_run "$preset"; then
+    result[$preset]="SKIPPED (tools missing)"
+    passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0
+    echo "   SKIPPED: its tools are missing (see the packages above)"
     continue
   fi
-  if [ "$preset" = win32 ]; then
-    summary+=("$preset: built and linked ($(ls build/win32/*.exe | wc -l) programs; 32-bit programs cannot run here) in $(( $(date +%s) - t0 )) s")
-    continue
-  fi
-  if [ "$preset" = win64 ] && [ ! -x /usr/lib/wine/wine64 ]; then
-    summary+=("$preset: built; tests SKIPPED (no wine64)")
-    continue
-  fi
-  echo "== $preset: test"
-  if ctest --preset "$preset" >"$logs/$preset-test.log" 2>&1; then
-    summary+=("$preset: passed, $(count_tests "$logs/$preset-test.log") in $(( $(date +%s) - t0 )) s")
+  {
+    cmake --preset "$preset" "${generator[@]}" &&
+    cmake --build --preset "$preset"
+  } >"$log" 2>&1
+  if [ $? -ne 0 ]; then
+    result[$preset]="BUILD FAILED"
+    grep -E "error|FAILED" "$log" | head -20
+    passed[$preset]=0; failed[$preset]=0
+    overall=1
+  elif [ "$preset" = win32 ]; then
+    result[$preset]="built $(ls build/win32/*.exe | wc -l) exe, not run"
+    passed[$preset]=0; failed[$preset]=0
   else
-    grep -aE 'FAILED|Failed|FAIL:|ERROR:|Error' "$logs/$preset-test.log" | head -n 40
-    summary+=("$preset: TESTS FAILED, $(count_tests "$logs/$preset-test.log") (see $logs/$preset-test.log)")
-    status=1
+    ctest --preset "$preset" >>"$log" 2>&1
+    rc=$?
+    read -r p f < <(count_tests "$log")
+    passed[$preset]=$p; failed[$preset]=$f
+    if [ $rc -ne 0 ]; then
+      result[$preset]="TESTS FAILED"
+      overall=1
+      grep -aE '^\s*[0-9]+ - |FAIL:|ERROR:|\[  FAILED  \]' "$log" | head -40
+    else
+      result[$preset]="ok"
+    fi
+    if [ "$preset" = win64 ]; then
+      QUILBO_WINEPREFIX=$root/build/win64/wineprefix cmake/wine-run.sh --stop
+    fi
   fi
+  seconds[$preset]=$(( $(date +%s) - t0 ))
+  echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed (${seconds[$preset]} s)"
 done
 
+# ---- Summary ----------------------------------------------------------------
+
+total=$(( $(date +%s) - started ))
+all_passed=0; all_failed=0
 echo
 echo "== summary"
-for line in "${summary[@]}"; do echo "   $line"; done
-echo "   wall time: $(( $(date +%s) - started )) s"
-exit $status
+printf '%-12s %-24s %8s %8s %8s\n' configuration result passed failed seconds
+for preset in "${presets[@]}"; do
+  printf '%-12s %-24s %8s %8s %8s\n' "$preset" "${result[$preset]}" \
+    "${passed[$preset]}" "${failed[$preset]}" "${seconds[$preset]}"
+  all_passed=$(( all_passed + passed[$preset] ))
+  all_failed=$(( all_failed + failed[$preset] ))
+done
+printf 'wall time: %d min %02d s\n' $(( total / 60 )) $(( total % 60 ))
+echo "all: $all_passed passed, $all_failed failed"
+exit $overall
