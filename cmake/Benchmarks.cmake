@@ -1,6 +1,5 @@
 find_package(benchmark REQUIRED)
-file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*_bench.cpp
-     ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
+file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
 foreach(source ${benches})
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "errors/io_status.h"
-#include "fs/fs_fixtures.h"
+#include "support/fs_fixtures.h"
 #include "support/fault_platform.h"
 
 namespace quilbo {

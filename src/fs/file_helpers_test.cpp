@@ -6,7 +6,7 @@
 #include <string>
 
 #include "errors/io_status.h"
-#include "fs/fs_fixtures.h"
+#include "support/fs_fixtures.h"
 #include "fs/search.h"
 
 namespace quilbo {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/fs_fixtures.h"
+#include "support/fs_fixtures.h"
 #include "support/fault_platform.h"
 
 namespace quilbo {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "textio/textio_test_util.h"
+#include "support/textio_test_util.h"
 
 namespace quilbo::testing {
 namespace {

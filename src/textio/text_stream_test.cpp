@@ -5,7 +5,7 @@
 
 #include "support/fault_platform.h"
 #include "textio/console.h"
-#include "textio/textio_test_util.h"
+#include "support/textio_test_util.h"
 
 namespace quilbo::testing {
 namespace {

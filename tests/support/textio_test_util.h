@@ -1,7 +1,7 @@
 // Helpers for the text stream tests: a temp folder per test, whole-file
 // reads and writes, and the line-by-line copy as the archive engine runs it.
-#ifndef QUILBO_TEXTIO_TEXTIO_TEST_UTIL_H_
-#define QUILBO_TEXTIO_TEXTIO_TEST_UTIL_H_
+#ifndef QUILBO_TESTS_SUPPORT_TEXTIO_TEST_UTIL_H_
+#define QUILBO_TESTS_SUPPORT_TEXTIO_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
@@ -97,4 +97,4 @@ class TextioTest : public ::testing::Test {
 
 }  // namespace quilbo::testing
 
-#endif  // QUILBO_TEXTIO_TEXTIO_TEST_UTIL_H_
+#endif  // QUILBO_TESTS_SUPPORT_TEXTIO_TEST_UTIL_H_

@@ -1,5 +1,5 @@
-// Fixture helpers; the only test file that calls the OS directly.
-#include "fs/fs_fixtures.h"
+// Fixture helpers for the files-and-directories tests; the only test code that calls the OS directly.
+#include "support/fs_fixtures.h"
 
 #ifdef _WIN32
 #include <windows.h>

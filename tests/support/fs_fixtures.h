@@ -1,7 +1,7 @@
 // Test fixtures for the files-and-directories tests: temporary folders,
 // files with chosen attributes and times, and a scripted directory search.
-#ifndef QUILBO_FS_FS_FIXTURES_H_
-#define QUILBO_FS_FS_FIXTURES_H_
+#ifndef QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
+#define QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
 
 #include <cstdint>
 #include <filesystem>
@@ -67,4 +67,4 @@ FindData Entry(std::string_view name, std::uint32_t attributes,
 
 }  // namespace quilbo::testing
 
-#endif  // QUILBO_FS_FS_FIXTURES_H_
+#endif  // QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
