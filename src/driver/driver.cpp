@@ -1,12 +1,15 @@
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "archive/archive_log.h"
 #include "driver/command_line.h"
 #include "driver/program.h"
 #include "driver/settings.h"
+#include "driver/shell_habits.h"
 #include "driver/text_ops.h"
 #include "errors/io_status.h"
+#include "errors/raise.h"
 #include "errors/termination.h"
 #include "fs/file_helpers.h"
 #include "fs/search.h"
@@ -27,6 +30,8 @@ void PrintLine(std::string_view text) {
   EndLine();
 }
 
+constexpr const char* kBanner = " Quilbo v1.1";
+
 void PrintUsage() {
   WriteText(Output,
             JoinText(JoinText(ToCounted("Usage: "), ArgAt(0)),
@@ -43,10 +48,12 @@ void PrintUsage() {
       "   example: Quilbo *.log backup /d /t1000",
       " DO NOT USE on binary files !",
       "",
-      " Quilbo v1.1",
+      kBanner,
   };
   for (const char* line : kLines) PrintLine(line);
 }
+
+bool NamesExistingFile(std::string_view name) { return IsPlainFile(name); }
 
 void PrintSettings(const RunSettings& settings) {
   WriteText(Output, "Archive folder : ", 0);
@@ -89,10 +96,34 @@ void RunDriver() {
     PrintUsage();
     ExitProgram(5);
   }
+  if constexpr (kShellHabits) {
+    switch (ShortcutOf(ArgCount(), View(ArgAt(1)))) {
+      case Shortcut::kHelp:
+        PrintUsage();
+        ExitProgram(0);
+      case Shortcut::kVersion:
+        PrintLine(kBanner);
+        ExitProgram(0);
+      case Shortcut::kNone:
+        break;
+    }
+  }
 
   RunSettings settings;
   settings.pattern = ArgAt(1);
-  for (std::int32_t i = 2; i <= ArgCount(); ++i) ApplyOption(settings, ArgAt(i));
+  std::vector<std::string> folders;  // every argument taken as the folder
+  for (std::int32_t i = 2; i <= ArgCount(); ++i) {
+    const CountedString argument = ArgAt(i);
+    if (ApplyOption(settings, argument) == ArgumentRole::kFolder)
+      folders.push_back(ToLongText(argument));
+  }
+  if constexpr (kShellHabits) {
+    // Only the first name would be archived, into a folder named after
+    // another log: refuse before anything is created.
+    const std::vector<std::string> names =
+        ExpandedNames(View(settings.pattern), folders, NamesExistingFile);
+    if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
+  }
   PrintSettings(settings);
 
   settings.PatternDir = DirectoryPart(View(settings.pattern));

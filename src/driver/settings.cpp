@@ -10,16 +10,19 @@ std::int32_t ParseLeadingNumber(std::string_view text) {
   return ParseInteger(SubText(text, 1, whole.errorPosition - 1)).value;
 }
 
-void ApplyOption(RunSettings& settings, const CountedString& argument) {
+ArgumentRole ApplyOption(RunSettings& settings, const CountedString& argument) {
   const std::string upper = UpperText(ToLongText(argument));
   if (TextEquals(upper, "/D")) {
     settings.DeleteOriginals = true;
-  } else if (FindText("/T", upper) == 1) {
+    return ArgumentRole::kDelete;
+  }
+  if (FindText("/T", upper) == 1) {
     settings.TruncateKb =
         ParseLeadingNumber(ToLongText(SubText(argument, 3, 250)));
-  } else {
-    settings.ArchiveDir = ToLongText(argument);
+    return ArgumentRole::kTruncate;
   }
+  settings.ArchiveDir = ToLongText(argument);
+  return ArgumentRole::kFolder;
 }
 
 }  // namespace quilbo

@@ -22,8 +22,11 @@ struct RunSettings {
 // the part before the first rejected character.
 std::int32_t ParseLeadingNumber(std::string_view text);
 
+// What an argument after the pattern turned out to be.
+enum class ArgumentRole : std::uint8_t { kDelete, kTruncate, kFolder };
+
 // Applies one argument after the pattern: /D, /Txxxx or the folder name.
-void ApplyOption(RunSettings& settings, const CountedString& argument);
+ArgumentRole ApplyOption(RunSettings& settings, const CountedString& argument);
 
 }  // namespace quilbo
 

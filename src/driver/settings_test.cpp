@@ -44,11 +44,20 @@ TEST(ApplyOption, RecognisesDeleteTruncateAndFolderName) {
   };
   for (const OptionCase& c : cases) {
     RunSettings settings;
-    ApplyOption(settings, ToCounted(c.argument));
+    const ArgumentRole role = ApplyOption(settings, ToCounted(c.argument));
     EXPECT_EQ(settings.DeleteOriginals, c.deletes) << c.argument;
     EXPECT_EQ(settings.TruncateKb, c.truncateKb) << c.argument;
     EXPECT_EQ(settings.ArchiveDir, c.archiveDir) << c.argument;
+    // The role says which of the three the argument set, even when the
+    // value it set equals the default (/T0, a folder named Archive).
+    const ArgumentRole expected = c.deletes ? ArgumentRole::kDelete
+                                  : settings.ArchiveDir != "Archive"
+                                      ? ArgumentRole::kFolder
+                                      : ArgumentRole::kTruncate;
+    EXPECT_EQ(role, expected) << c.argument;
   }
+  RunSettings settings;
+  EXPECT_EQ(ApplyOption(settings, ToCounted("Archive")), ArgumentRole::kFolder);
 }
 
 TEST(ApplyOption, LaterArgumentsReplaceEarlierOnes) {

@@ -1,0 +1,44 @@
+// What users of a Unix shell type out of habit: --help, -h and --version,
+// and a pattern left unquoted, which the shell replaces by the names it
+// matches before the program starts. Windows passes patterns through as
+// typed and keeps /? alone, so there none of this applies.
+#ifndef QUILBO_DRIVER_SHELL_HABITS_H_
+#define QUILBO_DRIVER_SHELL_HABITS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quilbo {
+
+#ifdef _WIN32
+inline constexpr bool kShellHabits = false;
+#else
+inline constexpr bool kShellHabits = true;
+#endif
+
+enum class Shortcut : std::uint8_t { kNone, kHelp, kVersion };
+
+// --help or -h as the only argument asks for the usage screen, --version
+// for the banner; anything else (also these next to other arguments) is a
+// run with that pattern.
+Shortcut ShortcutOf(std::int32_t argCount, std::string_view first);
+
+// The names that show a pattern expanded by the shell, or none. pattern is
+// the first argument, folders the arguments taken as the archive folder, in
+// order; isFile tells whether a name is an existing file that is not a
+// folder. An expansion left more than one folder argument, or a pattern
+// that is itself an existing file; either way a folder argument names an
+// existing file, which can never be an archive folder. Names holding * or ?
+// are never looked up: the shell leaves those to the program.
+std::vector<std::string> ExpandedNames(std::string_view pattern,
+                                       const std::vector<std::string>& folders,
+                                       bool (*isFile)(std::string_view));
+
+// The refusal's message for those names: at most 255 characters.
+std::string ExpandedPatternMessage(const std::vector<std::string>& names);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_DRIVER_SHELL_HABITS_H_
