@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Quilbo's test command: installs what is missing (Debian), then configures,
-# builds and tests every configuration:
+# builds and tests every configuration, and builds and checks the packages:
 #   linux       native, every test
 #   linux-asan  native under AddressSanitizer and UBSan, every test
 #   win32       the shipped 32-bit Quilbo.exe: built and linked only
 #   win64       64-bit Windows build, every test under wine
+#   packages    the .deb (preset linux-release) and the Windows .zip (the
+#               win32 build), their file lists, the .deb unpacked into a
+#               scratch root and run, cmake --install into a scratch
+#               prefix, the manual page (tools/check_packages.py)
 # Prints a summary (tests passed and failed per configuration, wall time)
 # and exits non-zero when anything failed.
 #
-#   tools/test.sh                 all four
+#   tools/test.sh                 all of them
 #   tools/test.sh linux win64     only these
 #   QUILBO_NO_INSTALL=1 tools/test.sh   never install packages
 set -u
@@ -16,7 +20,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s)
 
-all_presets=(linux linux-asan win32 win64)
+all_presets=(linux linux-asan win32 win64 packages)
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
 
@@ -33,6 +37,9 @@ needed=(
   "g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix"
   "g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix"
   "wine64:/usr/lib/wine/wine64"
+  "dpkg-dev:/usr/bin/dpkg-shlibdeps"
+  "groff-base:/usr/bin/groff"
+  "man-db:/usr/bin/man"
 )
 missing=()
 for entry in "${needed[@]}"; do
@@ -64,6 +71,9 @@ can_run() {
     win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] ;;
     win64) [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -e /usr/lib/wine/wine64 ] ;;
     linux) [ -e /usr/include/benchmark/benchmark.h ] && [ -e /usr/src/googletest ] ;;
+    packages) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] && [ -e /usr/src/googletest ] &&
+              command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null &&
+              command -v groff >/dev/null && command -v man >/dev/null ;;
     *) [ -e /usr/src/googletest ] ;;
   esac
 }
@@ -95,22 +105,54 @@ EOF
 for preset in "${presets[@]}"; do
   t0=$(date +%s)
   log=$logdir/$preset.log
-  echo "== $preset: configure, build$( [ "$preset" != win32 ] && echo ", test")  (log: $log)"
+  case $preset in
+    win32) doing="configure, build" ;;
+    packages) doing="build and check the .deb and the .zip" ;;
+    *) doing="configure, build, test" ;;
+  esac
+  echo "== $preset: $doing  (log: $log)"
   if ! can_run "$preset"; then
     result[$preset]="SKIPPED (tools missing)"
     passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0
     echo "   SKIPPED: its tools are missing (see the packages above)"
     continue
   fi
-  {
-    cmake --preset "$preset" "${generator[@]}" &&
-    cmake --build --preset "$preset"
-  } >"$log" 2>&1
+  if [ "$preset" = packages ]; then
+    # The .deb from an optimized build without tests; the .zip from the
+    # win32 build (built here unless it is already).
+    {
+      cmake --preset linux-release "${generator[@]}" &&
+      cmake --build --preset linux-release &&
+      cmake --preset win32 "${generator[@]}" &&
+      cmake --build --preset win32 &&
+      rm -rf build/packages &&
+      cpack --preset deb &&
+      cpack --preset zip
+    } >"$log" 2>&1
+  else
+    {
+      cmake --preset "$preset" "${generator[@]}" &&
+      cmake --build --preset "$preset"
+    } >"$log" 2>&1
+  fi
   if [ $? -ne 0 ]; then
     result[$preset]="BUILD FAILED"
     grep -E "error|FAILED" "$log" | head -20
     passed[$preset]=0; failed[$preset]=0
     overall=1
+  elif [ "$preset" = packages ]; then
+    python3 tools/check_packages.py --deb build/packages/quilbo_*.deb \
+      --zip build/packages/quilbo-*-win32.zip --build build/linux-release >>"$log" 2>&1
+    rc=$?
+    passed[$preset]=$(grep -c '^   ok ' "$log"); failed[$preset]=$(grep -c '^   FAIL ' "$log")
+    if [ $rc -ne 0 ]; then
+      result[$preset]="CHECKS FAILED"
+      overall=1
+      grep -E '^   FAIL ' "$log" | head -20
+    else
+      result[$preset]="ok (.deb and .zip)"
+    fi
+    sed -n '/^== quilbo.*bytes)$/,$p' "$log" | grep -v '^package checks'
   elif [ "$preset" = win32 ]; then
     result[$preset]="built $(ls build/win32/*.exe | wc -l) exe, not run"
     passed[$preset]=0; failed[$preset]=0
