@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "errors/io_status.h"
@@ -34,6 +35,10 @@ void RefuseSelfArchive(std::string_view source, std::string_view target) {
   RaiseError(message);
 }
 
+struct MemoryRelease {
+  void operator()(char* block) const { ReleaseMemory(block); }
+};
+
 void CopyText(TextStream& log, TextStream& archive) {
   // One buffer for the whole copy: pieces reuse its capacity.
   std::string piece;
@@ -65,8 +70,13 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // The log may have gone since the search found it.
   if (!IsPlainFile(source)) return;
 
+  // Disk-sized transfers for both streams; released however the call ends.
+  const std::unique_ptr<char, MemoryRelease> buffers(
+      static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
+
   TextStream archive{};
   AttachName(archive, target);
+  UseBuffer(archive, buffers.get(), kCopyBufferSize);
   if (IsPlainFile(target)) {
     RefuseSelfArchive(source, target);
     OpenAppend(archive);
@@ -79,6 +89,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
 
   TextStream log{};
   AttachName(log, source);
+  UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
   OpenRead(log);
   CheckIo();
 

@@ -20,6 +20,9 @@ std::int64_t FileSizeOf(std::string_view path);
 // so its content always exists whole under one of the two names.
 void TruncateArchive(std::string_view target, std::int32_t truncateKb);
 
+// Buffer size of each of the two streams of an append.
+inline constexpr std::uint32_t kCopyBufferSize = 64 * 1024;
+
 // Size of each block moved while cutting an archive.
 inline constexpr std::uint32_t kTruncateBlock = 16384;
 

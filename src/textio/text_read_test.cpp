@@ -1,4 +1,5 @@
 // The reading side and the line-by-line copy built on it.
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,67 @@ TEST_F(TextioRead, CopyMatchesTheModelOnRandomSources) {
     const std::string got = CopiedBytes(source);
     ASSERT_EQ(got, ModelCopy(source)) << "source #" << n << ": "
                                       << ::testing::PrintToString(source);
+  }
+}
+
+// The two streams of an append read and write through large caller
+// buffers. The rule must hold wherever their boundaries fall: a CR LF split
+// between two refills, a CR or 0x1A as the last or first byte of a buffer,
+// pieces and long lines running across a boundary.
+TEST_F(TextioRead, CopyThroughLargeBuffersHoldsTheRuleAtTheirBoundaries) {
+  constexpr std::uint32_t kLarge = 64 * 1024;
+  std::vector<char> logBuffer(kLarge);
+  std::vector<char> archiveBuffer(kLarge);
+  auto copied = [&](const std::string& source, std::uint32_t size) {
+    WriteFileBytes(PathOf("source.log"), source);
+    std::filesystem::remove(PathOf("archive.log"));
+    TextStream log{};
+    TextStream archive{};
+    AttachName(log, PathOf("source.log"));
+    UseBuffer(log, logBuffer.data(), size);
+    OpenRead(log);
+    AttachName(archive, PathOf("archive.log"));
+    UseBuffer(archive, archiveBuffer.data(), size);
+    OpenNew(archive);
+    CopyText(log, archive);
+    CloseStream(log);
+    CloseStream(archive);
+    EXPECT_EQ(TakeIoStatus(), 0);
+    return ReadFileBytes(PathOf("archive.log"));
+  };
+  struct Row {
+    const char* what;
+    std::string bytes;  // laid at the boundary plus a shift
+  };
+  const std::vector<Row> rows = {
+      {"CR LF", "\r\n"},       {"lone CR", "\r"},
+      {"LF", "\n"},            {"CR CR LF", "\r\r\n"},
+      {"0x1A", "\x1A" "after"}, {"CR then 0x1A", "\r\x1A"},
+      {"CR inside a line", "x\ry"},
+  };
+  std::string lines;  // 80-byte CR LF lines
+  while (lines.size() < 3 * kLarge) {
+    for (std::size_t i = 0; i < 78; ++i)
+      lines += static_cast<char>('!' + (i * 7 + lines.size() / 80) % 90);
+    lines += "\r\n";
+  }
+  for (const std::uint32_t size : {kLarge, 1000u}) {
+    for (const bool longLine : {false, true}) {
+      for (const Row& row : rows) {
+        for (int shift = -3; shift <= 2; ++shift) {
+          const auto at = static_cast<std::size_t>(static_cast<int>(size) + shift);
+          // Text before: short lines, or one line as long as a buffer.
+          std::string source = longLine ? std::string(at, 'p') : lines.substr(0, at);
+          source += row.bytes;
+          source += lines.substr(0, 700);
+          source += "last line without its end";
+          const std::string got = copied(source, size);
+          EXPECT_TRUE(got == ModelCopy(source))
+              << "buffer " << size << (longLine ? ", long line, " : ", lines, ")
+              << row.what << " at boundary " << shift;
+        }
+      }
+    }
   }
 }
 

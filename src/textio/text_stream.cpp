@@ -16,6 +16,9 @@ namespace {
 constexpr std::int32_t kErrGeneralFailure = 31;
 
 constexpr unsigned char kEndMarker = 0x1A;
+// How far back from its end an archive is searched for an end marker,
+// whatever the size of the stream's buffer.
+constexpr std::uint32_t kMarkerWindow = 128;
 
 std::int32_t OsError() {
   const std::int32_t code = Os().lastError();
@@ -80,13 +83,13 @@ std::int32_t CutAtEndMarker(TextStream& stream) {
   std::int64_t size = 0;
   if (!os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, &size))
     return OsError();
-  const std::int64_t start = size > stream.bufferSize ? size - stream.bufferSize : 0;
+  const std::int64_t start = size > kMarkerWindow ? size - kMarkerWindow : 0;
   bool atEnd = false;
   if (os.setFilePointer(stream.handle, start, SeekFrom::kBegin, nullptr)) {
     std::uint32_t got = 0;
-    if (!os.readFile(stream.handle, stream.buffer, stream.bufferSize, &got))
+    if (!os.readFile(stream.handle, stream.buffer, kMarkerWindow, &got))
       got = 0;
-    if (got > stream.bufferSize) got = stream.bufferSize;
+    if (got > kMarkerWindow) got = kMarkerWindow;
     const void* marker = got != 0 ? std::memchr(stream.buffer, kEndMarker, got)
                                   : nullptr;
     if (marker != nullptr) {
@@ -131,6 +134,10 @@ std::int32_t StandardOpen(TextStream& stream) {
   }
   stream.TransferHook = WriteRoutine;
   if (Os().fileType(stream.handle) == FileKind::kCharacter) {
+    // Written through at every statement in writes of at most 128 bytes,
+    // whatever buffer was offered.
+    stream.buffer = stream.builtIn;
+    stream.bufferSize = kTextBufferSize;
     stream.FlushHook = FlushRoutine;
   } else if (stream.mode == StreamMode::kAppending) {
     stream.FlushHook = nullptr;
@@ -194,6 +201,12 @@ void AttachName(TextStream& stream, std::string_view name) {
 
 void AttachName(TextStream& stream, const CountedString& name) {
   Attach(stream, name.chars, name.length);
+}
+
+void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
+  if (buffer == nullptr || size < kTextBufferSize) return;
+  stream.buffer = buffer;
+  stream.bufferSize = size;
 }
 
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }

@@ -49,6 +49,11 @@ struct TextStream {
 
 void AttachName(TextStream& stream, std::string_view name);
 void AttachName(TextStream& stream, const CountedString& name);
+// Between AttachName and the open: the transfers of a disk file go through
+// the caller's buffer of size bytes (128 or more; a smaller one is not
+// taken), which must outlive the stream's use. A device or pipe opened for
+// writing keeps the built-in buffer and its write-through.
+void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);

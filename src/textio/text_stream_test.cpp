@@ -158,6 +158,109 @@ TEST_F(TextioStream, AppendCutsAtTheFirstMarkerInTheLast128Bytes) {
   }
 }
 
+// A large buffer changes how much is read at once, not where the marker
+// is looked for: the last 128 bytes only.
+TEST_F(TextioStream, AppendCutSearchesTheLast128BytesWhateverTheBuffer) {
+  constexpr std::size_t kSize = 100000;
+  struct Row {
+    const char* what;
+    std::vector<std::size_t> markers;
+    std::size_t kept;
+  };
+  const std::vector<Row> rows = {
+      {"first searched byte", {kSize - 128}, kSize - 128},
+      {"just before the window", {kSize - 129}, kSize},
+      {"inside a 64 KiB window only", {kSize - 5000}, kSize},
+      {"two in the window", {kSize - 100, kSize - 1}, kSize - 100},
+      {"last byte, another far before", {1000, kSize - 1}, kSize - 1},
+  };
+  std::vector<char> buffer(64 * 1024);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string before(kSize, 't');
+    for (const std::size_t at : row.markers) before[at] = '\x1A';
+    WriteFileBytes(PathOf("archive.log"), before);
+    TextStream archive{};
+    AttachName(archive, PathOf("archive.log"));
+    UseBuffer(archive, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    OpenAppend(archive);
+    WriteText(archive, "Z", 0);
+    CloseStream(archive);
+    EXPECT_EQ(TakeIoStatus(), 0);
+    EXPECT_TRUE(ReadFileBytes(PathOf("archive.log")) == before.substr(0, row.kept) + "Z");
+  }
+}
+
+// A caller buffer cuts the transfers of a disk file to one per buffer; a
+// device opened for writing keeps its 128 bytes and its write-through.
+TEST_F(TextioStream, LargeBuffersChangeOnlyTheNumberOfTransfers) {
+  std::vector<char> buffer(64 * 1024);
+  const auto size = static_cast<std::uint32_t>(buffer.size());
+  const std::string line(300, 'w');
+  struct Row {
+    const char* what;
+    std::string name;
+    void (*open)(TextStream&);
+    std::vector<std::size_t> writesOfALine;  // sizes before the close
+  };
+  const std::vector<Row> rows = {
+      {"disk", PathOf("a.log"), OpenNew, {}},
+      {"appended disk", PathOf("a.log"), OpenAppend, {}},
+      {"device", kNullDevice, OpenNew, {128, 128, 46}},
+      {"appended device", kNullDevice, OpenAppend, {128, 128, 46}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFileBytes(PathOf("a.log"), "");
+    TextStream stream{};
+    AttachName(stream, row.name);
+    UseBuffer(stream, buffer.data(), size);
+    ScopedFaults faults(FaultPlan{});
+    std::vector<std::size_t> writes;
+    static std::vector<std::size_t>* record;
+    static bool (*forward)(OsHandle, const void*, std::uint32_t, std::uint32_t*);
+    record = &writes;
+    forward = FaultTable().writeFile;
+    FaultTable().writeFile = [](OsHandle file, const void* bytes, std::uint32_t count,
+                                std::uint32_t* done) {
+      record->push_back(count);
+      return forward(file, bytes, count, done);
+    };
+    row.open(stream);
+    WriteText(stream, line, 0);
+    WriteLineEnd(stream);
+    EXPECT_EQ(writes, row.writesOfALine);
+    CloseStream(stream);
+    EXPECT_EQ(TakeIoStatus(), 0);
+    if (row.name != kNullDevice) {
+      EXPECT_EQ(writes, std::vector<std::size_t>{302});
+      EXPECT_EQ(ReadFileBytes(PathOf("a.log")), line + "\r\n");
+    }
+  }
+
+  // Reading: one call per 64 KiB, and the empty one that finds the end.
+  WriteFileBytes(PathOf("in.log"), std::string(150000, 'r') + "\n");
+  TextStream log{};
+  AttachName(log, PathOf("in.log"));
+  UseBuffer(log, buffer.data(), size);
+  ScopedFaults faults(FaultPlan{});
+  OpenRead(log);
+  std::string piece;
+  ReadPiece(log, piece);
+  SkipLineEnd(log);
+  EXPECT_TRUE(AtEnd(log));
+  EXPECT_EQ(piece.size(), 150000U);
+  EXPECT_EQ(CallsOf(Service::kReadFile), 4U);
+  CloseStream(log);
+  EXPECT_EQ(TakeIoStatus(), 0);
+
+  // Too small a buffer is not taken.
+  AttachName(log, PathOf("in.log"));
+  UseBuffer(log, buffer.data(), kTextBufferSize - 1);
+  EXPECT_EQ(log.buffer, log.builtIn);
+  EXPECT_EQ(log.bufferSize, kTextBufferSize);
+}
+
 TEST_F(TextioStream, AppendCutUsesPositionsBeyond4GiB) {
   const std::string path = PathOf("huge.log");
   constexpr std::uintmax_t kSize = (5ULL << 30) + 77;
@@ -293,6 +396,34 @@ TEST_F(TextioStream, ShortWritesAreCarriedOnOrReported) {
     CloseStream(archive);
     EXPECT_EQ(TakeIoStatus(), row.code);
     EXPECT_EQ(ReadFileBytes(PathOf("archive.log")), text.substr(0, row.kept));
+  }
+}
+
+// A disk filling up during a large transfer: the archive keeps every byte
+// the system took, up to the failure; the rest of the buffer is lost, and
+// the run ends there without closing the archive.
+TEST_F(TextioStream, FailedLargeTransferKeepsWhatWasWritten) {
+  constexpr std::uint32_t kLarge = 64 * 1024;
+  std::vector<char> buffer(kLarge);
+  std::string text;
+  for (std::size_t i = 0; i < 3 * kLarge; ++i) text += static_cast<char>('a' + i % 23);
+  for (const int room : {static_cast<int>(kLarge), static_cast<int>(kLarge) + 4464}) {
+    SCOPED_TRACE(room);
+    TextStream archive{};
+    AttachName(archive, PathOf("archive.log"));
+    UseBuffer(archive, buffer.data(), kLarge);
+    OpenNew(archive);
+    {
+      ScopedFaults faults(FaultPlan{});
+      gForward = FaultTable().writeFile;
+      FaultTable().writeFile = ShortWrite;
+      gRoomLeft = room;
+      WriteText(archive, text, 0);
+      EXPECT_EQ(TakeIoStatus(), kErrDiskFull);
+    }
+    Os().closeHandle(archive.handle);  // as the end of the run does
+    EXPECT_TRUE(ReadFileBytes(PathOf("archive.log")) ==
+                text.substr(0, static_cast<std::size_t>(room)));
   }
 }
 

@@ -132,11 +132,11 @@ class Walk(E2ECase):
 
 
 class Append(E2ECase):
-    def archive_one(self, source, archive=None, args=(), name="a.log"):
+    def archive_one(self, source, archive=None, args=(), name="a.log", faults=None):
         write(self.path(name), source)
         if archive is not None:
             write(self.path("Archive/" + name), archive)
-        code, out, _ = self.run_quilbo([name] + list(args))
+        code, out, _ = self.run_quilbo([name] + list(args), faults=faults)
         return code, out
 
     def test_archive_contents_after_one_append(self):
@@ -211,6 +211,16 @@ class Append(E2ECase):
         self.assertEqual(read(self.path("a.log")), b"keep\r\n")
         self.assertEqual(read(self.path("Archive/a.log")), b"old\r\n")
 
+    def test_out_of_memory_for_the_append_buffers(self):
+        code, out = self.archive_one(b"kept\r\n", b"old\r\n", args=["/d"],
+                                     faults=harness.Faults(service="allocate", error=8))
+        self.assertEqual(code, 1)
+        head = settings(delete=True) + file_line(1, "a.log", 6)
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EOutOfMemory", "Out of memory.")
+        self.assertEqual(read(self.path("a.log")), b"kept\r\n")
+        self.assertEqual(read(self.path("Archive/a.log")), b"old\r\n")
+
     def test_archive_folder_naming_the_logs_own_folder_is_refused(self):
         write(self.path("a.log"), b"self\r\n")
         for folder in (".", sep("../" + os.path.basename(self.dir))):
@@ -281,7 +291,8 @@ class Truncate(E2ECase):
         self.assertFalse(os.path.exists(path + ".tmp"))
 
     def test_out_of_memory_for_the_copy_buffer(self):
-        code, out, _ = self.run_cut(b"m" * 3000, 1, faults=harness.Faults(service="allocate", error=8))
+        # The first allocation is the append's, the second the cut's.
+        code, out, _ = self.run_cut(b"m" * 3000, 1, faults=harness.Faults(service="allocate", nth=2, error=8))
         self.assertEqual(code, 1)
         self.assertReport(out[out.index(b"bytes)\r\n") + 8:], "EOutOfMemory", "Out of memory.")
         # Whole under the temporary name, an empty archive under its own.
