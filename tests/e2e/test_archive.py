@@ -221,6 +221,20 @@ class Append(E2ECase):
         self.assertEqual(read(self.path("a.log")), b"kept\r\n")
         self.assertEqual(read(self.path("Archive/a.log")), b"old\r\n")
 
+    def test_disk_full_keeps_the_written_transfers_and_the_log(self):
+        source = b"".join(b"%07d a line of the log\n" % i for i in range(10000))
+        old = b"old line\r\n"
+        # Writes: the three console lines, then the archive's 64 KiB
+        # transfers; the second transfer finds the disk full.
+        code, out = self.archive_one(source, old, args=["/d"],
+                                     faults=harness.Faults(service="writeFile", nth=5, once=True, error=112))
+        self.assertEqual(code, 1)
+        head = settings(delete=True) + file_line(1, "a.log", len(source))
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EInOutError", "I/O error 112.")
+        self.assertEqual(read(self.path("Archive/a.log")), old + copied(source)[:65536])
+        self.assertEqual(read(self.path("a.log")), source)
+
     def test_archive_folder_naming_the_logs_own_folder_is_refused(self):
         write(self.path("a.log"), b"self\r\n")
         for folder in (".", sep("../" + os.path.basename(self.dir))):
