@@ -27,19 +27,27 @@ constexpr std::uint64_t ZeroBytes(std::uint64_t word) {
 
 bool IsLineByte(char c) { return c == kCR || c == kLF || c == kSUB; }
 
+constexpr std::uint64_t LineByteHits(std::uint64_t word) {
+  return ZeroBytes(word ^ (kOnes * 0x0D)) | ZeroBytes(word ^ (kOnes * 0x0A)) |
+         ZeroBytes(word ^ (kOnes * 0x1A));
+}
+
 // Index of the first CR, LF or 0x1A among the count bytes at text, or
-// count. Eight bytes are tested at a time.
+// count. Eight bytes are tested at a time; the last word overlaps the one
+// before it, so no byte is tested alone unless count is below 8.
 std::uint32_t FindLineByte(const char* text, std::uint32_t count) {
   std::uint32_t i = 0;
   if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= count; i += 8) {
+    if (count >= 8) {
       std::uint64_t word;
-      std::memcpy(&word, text + i, sizeof word);
-      const std::uint64_t hits = ZeroBytes(word ^ (kOnes * 0x0D)) |
-                                 ZeroBytes(word ^ (kOnes * 0x0A)) |
-                                 ZeroBytes(word ^ (kOnes * 0x1A));
-      if (hits != 0)
-        return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
+      for (;; i += 8) {
+        if (i + 8 > count) i = count - 8;  // bytes before i are known plain
+        std::memcpy(&word, text + i, sizeof word);
+        const std::uint64_t hits = LineByteHits(word);
+        if (hits != 0)
+          return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
+        if (i + 8 == count) return count;
+      }
     }
   }
   for (; i < count && !IsLineByte(text[i]); ++i) {
@@ -103,6 +111,11 @@ void ReadPiece(TextStream& stream, std::string& piece) {
       if (at[plain] != kCR) break;
       ++stream.position;
       --budget;
+      // The usual line end, CR LF, found without another scan.
+      if (stream.position < stream.end &&
+          (stream.buffer[stream.position] == kLF ||
+           stream.buffer[stream.position] == kSUB))
+        break;
     }
     if (appended != kPieceBudget) return;
   }
