@@ -93,31 +93,41 @@ bool AtLineEnd(TextStream& stream) {
 void ReadPiece(TextStream& stream, std::string& piece) {
   piece.clear();
   if (!MayRead(stream)) return;
-  // Scans of 255 bytes, CRs counted; a scan that appended less than its
-  // whole budget has met a line end, the end of the text or a CR.
+  // The piece is read in scans of 255 bytes, CRs counted, and ends with
+  // the first scan that appends less than 255 bytes: at a line end, at the
+  // end of the text, or with the scan in which the first CR falls. Up to
+  // that CR every scan is full, so plain bytes are taken in whole runs;
+  // only the scan holding the CR is counted out byte by byte.
+  std::uint64_t taken = 0;
   for (;;) {
-    std::uint32_t budget = kPieceBudget;
-    std::uint32_t appended = 0;
-    while (budget != 0 && Available(stream)) {
-      const char* at = stream.buffer + stream.position;
-      const std::uint32_t left = stream.end - stream.position;
-      const std::uint32_t span = left < budget ? left : budget;
-      const std::uint32_t plain = FindLineByte(at, span);
-      piece.append(at, plain);
-      stream.position += plain;
-      budget -= plain;
-      appended += plain;
-      if (plain == span) continue;
-      if (at[plain] != kCR) break;
+    if (!Available(stream)) return;
+    const char* at = stream.buffer + stream.position;
+    const std::uint32_t left = stream.end - stream.position;
+    const std::uint32_t plain = FindLineByte(at, left);
+    piece.append(at, plain);
+    stream.position += plain;
+    taken += plain;
+    if (plain == left) continue;
+    if (at[plain] != kCR) return;
+    break;
+  }
+  // The rest of the scan the CR falls in: what its budget has left.
+  std::uint32_t budget =
+      kPieceBudget - static_cast<std::uint32_t>(taken % kPieceBudget);
+  while (budget != 0 && Available(stream)) {
+    const char* at = stream.buffer + stream.position;
+    if (*at == kCR) {
       ++stream.position;
       --budget;
-      // The usual line end, CR LF, found without another scan.
-      if (stream.position < stream.end &&
-          (stream.buffer[stream.position] == kLF ||
-           stream.buffer[stream.position] == kSUB))
-        break;
+      continue;
     }
-    if (appended != kPieceBudget) return;
+    const std::uint32_t left = stream.end - stream.position;
+    const std::uint32_t span = left < budget ? left : budget;
+    const std::uint32_t plain = FindLineByte(at, span);
+    piece.append(at, plain);
+    stream.position += plain;
+    budget -= plain;
+    if (plain != span && at[plain] != kCR) return;  // LF or 0x1A
   }
 }
 

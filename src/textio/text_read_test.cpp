@@ -1,4 +1,5 @@
 // The reading side and the line-by-line copy built on it.
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -143,6 +144,108 @@ TEST_F(TextioRead, CopyThroughLargeBuffersHoldsTheRuleAtTheirBoundaries) {
               << row.what << " at boundary " << shift;
         }
       }
+    }
+  }
+}
+
+// The read operations as the rules state them, byte by byte over a whole
+// source in memory: the yardstick for where pieces end.
+struct ModelReader {
+  std::string_view text;
+  std::size_t at = 0;
+
+  bool Ends(char c) const { return c == '\n' || c == '\x1A'; }
+  bool AtEnd() const { return at == text.size() || text[at] == '\x1A'; }
+  std::string ReadPiece() {
+    std::string piece;
+    for (;;) {
+      int budget = 255;
+      int appended = 0;
+      for (; budget > 0 && at < text.size() && !Ends(text[at]); --budget) {
+        if (text[at] != '\r') {
+          piece += text[at];
+          ++appended;
+        }
+        ++at;
+      }
+      if (appended != 255) return piece;
+    }
+  }
+  bool AtLineEnd() {
+    while (at < text.size() && text[at] == '\r') ++at;
+    return at == text.size() || Ends(text[at]);
+  }
+  void SkipLineEnd() {
+    while (at < text.size() && text[at] != '\x1A') {
+      const char c = text[at++];
+      if (c == '\n') return;
+      if (c == '\r') {
+        if (at < text.size() && text[at] == '\n') ++at;
+        return;
+      }
+    }
+  }
+};
+
+// The copy loop's answers, piece by piece: each piece's length and bytes,
+// and each AtLineEnd answer.
+template <typename Reader>
+std::string CopyTrace(Reader& reader) {
+  std::string trace;
+  while (!reader.AtEnd()) {
+    const std::string piece = reader.ReadPiece();
+    trace += "P" + std::to_string(piece.size()) + ":" + piece;
+    const bool ended = reader.AtLineEnd();
+    trace += ended ? "|L" : "|-";
+    if (ended) reader.SkipLineEnd();
+  }
+  return trace;
+}
+
+struct StreamReader {
+  TextStream& stream;
+  std::string piece;
+  bool AtEnd() { return quilbo::AtEnd(stream); }
+  std::string ReadPiece() {
+    quilbo::ReadPiece(stream, piece);
+    return piece;
+  }
+  bool AtLineEnd() { return quilbo::AtLineEnd(stream); }
+  void SkipLineEnd() { quilbo::SkipLineEnd(stream); }
+};
+
+// Pieces end where the 255-byte scans say, CRs counted, for lines far
+// longer than a scan and with CRs anywhere, whatever the buffer size.
+TEST_F(TextioRead, PiecesEndWhereTheScansSayWhateverTheBuffer) {
+  std::mt19937 random(20261207);
+  std::vector<char> buffer(64 * 1024);
+  for (const std::uint32_t size : {0u, 1000u, 64u * 1024}) {
+    const int sources = size == 64 * 1024 ? 6 : 60;
+    for (int n = 0; n < sources; ++n) {
+      std::string source;
+      const std::size_t length = size == 64 * 1024 ? 140000 : 5000;
+      while (source.size() < length) {
+        std::string line(random() % 1300, 'a');
+        for (char& c : line) {
+          const auto pick = random() % 400;
+          c = pick == 0 ? '\r' : static_cast<char>('a' + pick % 26);
+        }
+        if (random() % 5 == 0 && line.size() > 260)
+          line[255 + random() % 3] = '\r';  // at and around the scan's end
+        source += line + (random() % 3 == 0 ? "\r\n" : "\n");
+      }
+      WriteFileBytes(PathOf("pieces.log"), source);
+      TextStream stream{};
+      AttachName(stream, PathOf("pieces.log"));
+      if (size != 0) UseBuffer(stream, buffer.data(), size);
+      OpenRead(stream);
+      StreamReader real{stream, {}};
+      ModelReader model{source};
+      const std::string got = CopyTrace(real);
+      const std::string want = CopyTrace(model);
+      CloseStream(stream);
+      ASSERT_TRUE(got == want) << "buffer " << size << ", source #" << n << ": pieces differ at "
+                               << std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
     }
   }
 }
