@@ -12,6 +12,7 @@ non-zero when a check failed.
 import argparse
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -109,6 +110,51 @@ def check_program(exe, what):
         check(os.listdir(cwd) == [], what + ": neither created anything")
 
 
+def check_cron_line(exe):
+    """The example cron line is silent after exit codes 0 and 5 and passes
+    the output on after a failure, run with the packaged program."""
+    line = next(l for l in (ROOT / "contrib/cron/quilbo").read_text().splitlines()
+                if l[:1].isdigit())
+    command = line.split(None, 6)[6]  # after the five time fields and the user
+    with tempfile.TemporaryDirectory(prefix="quilbo-cron-") as logs:
+        command = command.replace("/var/log/myapp", logs)
+        env = dict(os.environ, PATH="%s:%s" % (Path(exe).parent, os.environ["PATH"]))
+        outputs = []
+        for step in ("nothing to archive", "archived", "failed"):
+            if step == "archived":
+                Path(logs, "app.log").write_bytes(b"line\n")
+            if step == "failed":
+                Path(logs, "app.log").write_bytes(b"line\n")
+                os.chmod(Path(logs, "backup/app.log"), 0o444)  # read-only: refused
+            done = run(["sh", "-c", command], env=env)
+            outputs.append(done.stdout)
+        check(outputs[0] == b"" and outputs[1] == b"",
+              "cron line: silent after 0 and 5", repr(outputs[:2]))
+        check(b"File access denied" in outputs[2],
+              "cron line: prints the failure report", repr(outputs[2][:300]))
+
+
+def check_systemd_units(exe):
+    """systemd reads the example units without a complaint (where
+    systemd-analyze exists), with ExecStart pointing at the packaged program."""
+    if shutil.which("systemd-analyze") is None:
+        print("   skip  systemd units: no systemd-analyze here")
+        return
+    with tempfile.TemporaryDirectory(prefix="quilbo-units-") as units:
+        names = []
+        for name in ("quilbo.service", "quilbo.timer"):
+            text = (ROOT / "contrib/systemd" / name).read_text()
+            text = text.replace("/usr/bin/quilbo", str(exe))
+            # The manual page is not installed on this machine.
+            text = re.sub(r"(?m)^Documentation=.*\n", "", text)
+            Path(units, name).write_text(text)
+            names.append(str(Path(units, name)))
+        done = run(["systemd-analyze", "verify"] + names)
+        check(done.returncode == 0 and not done.stderr,
+              "systemd units: systemd-analyze verify is silent",
+              done.stderr.decode(errors="replace")[:500])
+
+
 def check_deb(deb):
     print("== %s" % deb)
     fields = {}
@@ -136,6 +182,8 @@ def check_deb(deb):
         exe = Path(scratch, "usr/bin/quilbo")
         check(os.access(exe, os.X_OK), "usr/bin/quilbo is executable")
         check_program(exe, "from the scratch root")
+        check_cron_line(exe)
+        check_systemd_units(exe)
         check_man_page(Path(scratch, "usr/share/man/man1/quilbo.1.gz"), "manual page")
         return sorted((name, Path(scratch, name).stat().st_size) for name in files_under(scratch))
 
