@@ -39,6 +39,25 @@ struct MemoryRelease {
   void operator()(char* block) const { ReleaseMemory(block); }
 };
 
+// A log that cannot be reached (gone since the search, a link that leads
+// nowhere or loops, another user's link) is a missing source.
+bool IsMissingSource(std::int32_t code) {
+  return code == kErrFileNotFound || code == kErrPathNotFound ||
+         code == kErrCantResolve || code == kErrUntrustedLink;
+}
+
+// The size the log had when its copy ended, which its deletion checks;
+// -1 when the copy stopped at an end marker (what follows it is never
+// archived, so growth there loses nothing). False when it is not known:
+// the log is then kept.
+bool CopiedSize(TextStream& log, std::int64_t* size) {
+  if (log.position < log.end) {
+    *size = -1;
+    return true;
+  }
+  return Os().setFilePointer(log.handle, 0, SeekFrom::kCurrent, size);
+}
+
 void CopyText(TextStream& log, TextStream& archive) {
   // One buffer for the whole copy: pieces reuse its capacity.
   std::string piece;
@@ -65,6 +84,17 @@ void CopyText(TextStream& log, TextStream& archive) {
 
 }  // namespace
 
+void RefuseLinkedArchive(std::string_view archive) {
+  if (IoStatus != kErrUntrustedLink) return;
+  TakeIoStatus();
+  char message[256];
+  std::snprintf(message, sizeof message,
+                "Archive %.*s lies behind a link of another user; not followed",
+                static_cast<int>(archive.size() > 180 ? 180 : archive.size()),
+                archive.data());
+  RaiseError(message);
+}
+
 void ArchiveLogFile(std::string_view source, std::string_view target,
                     bool deleteOriginal, std::int32_t truncateKb) {
   // The log may have gone since the search found it.
@@ -74,10 +104,23 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   const std::unique_ptr<char, MemoryRelease> buffers(
       static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
 
+  // The log is opened first, so that a log that cannot be reached costs
+  // nothing: no archive is created for it.
+  TextStream log{};
+  AttachName(log, source);
+  UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
+  OpenRead(log);
+  if (IsMissingSource(IoStatus)) {
+    TakeIoStatus();
+    return;
+  }
+  CheckIo();
+
   TextStream archive{};
   AttachName(archive, target);
   UseBuffer(archive, buffers.get(), kCopyBufferSize);
-  if (IsPlainFile(target)) {
+  const bool exists = IsPlainFile(target);
+  if (exists) {
     RefuseSelfArchive(source, target);
     OpenAppend(archive);
   } else {
@@ -85,16 +128,16 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
     // emptying it would lose every line archived before.
     OpenCreate(archive);
   }
+  RefuseLinkedArchive(target);
   CheckIo();
-
-  TextStream log{};
-  AttachName(log, source);
-  UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
-  OpenRead(log);
-  CheckIo();
+  // A new archive is no more open than its log. Should this fail, the
+  // archive stays open to its owner only.
+  if (!exists) Os().copyAccess(log.handle, archive.handle);
 
   CopyText(log, archive);
 
+  std::int64_t copiedSize = -1;
+  const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
   CloseStream(log);
   CheckIo();
   CloseStream(archive);
@@ -103,7 +146,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // Only a closed, complete archive is cut, and the log goes only after
   // its text is safely in it.
   if (truncateKb > 0) TruncateArchive(target, truncateKb);
-  if (deleteOriginal) RemoveFile(source);
+  if (sizeKnown) RemoveLog(source, copiedSize);
 }
 
 }  // namespace quilbo

@@ -13,6 +13,10 @@ namespace quilbo {
 void ArchiveLogFile(std::string_view source, std::string_view target,
                     bool deleteOriginal, std::int32_t truncateKb);
 
+// Ends the run with a report naming archive when the pending failure is a
+// link of another user on its way, which is never followed.
+void RefuseLinkedArchive(std::string_view archive);
+
 // The size in the directory entry of path, or 0 when there is none.
 std::int64_t FileSizeOf(std::string_view path);
 

@@ -45,7 +45,10 @@ void TruncateArchive(std::string_view target, std::int32_t truncateKb) {
   SeekTo(reader, size - limit);
   CheckIo();
   OpenNew(writer, 1);
+  RefuseLinkedArchive(target);
   CheckIo();
+  // The new file keeps the access of the archive it replaces.
+  Os().copyAccess(reader.handle, writer.handle);
   void* buffer = GetMemory(kTruncateBlock);
   for (;;) {
     const bool atEnd = AtEnd(reader);

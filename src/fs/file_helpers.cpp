@@ -55,6 +55,11 @@ bool RemoveFile(std::string_view name) {
   return converted != nullptr && Os().deleteFile(converted);
 }
 
+bool RemoveLog(std::string_view name, std::int64_t copiedSize) {
+  const char* converted = ToAnsiScratch(name);
+  return converted != nullptr && Os().deleteLog(converted, copiedSize);
+}
+
 bool MakeDirectory(std::string_view name) {
   const char* converted = ToAnsiScratch(name);
   return converted != nullptr && Os().createDirectory(converted);

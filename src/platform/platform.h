@@ -49,6 +49,10 @@ inline constexpr std::int32_t kErrDiskFull = 112;
 inline constexpr std::int32_t kErrInvalidName = 123;
 inline constexpr std::int32_t kErrFilenameTooLong = 206;
 inline constexpr std::int32_t kErrAlreadyExists = 183;
+inline constexpr std::int32_t kErrCantResolve = 1921;  // a link loop
+// ERROR_UNTRUSTED_MOUNT_POINT: a link that the run does not follow because
+// another user owns it.
+inline constexpr std::int32_t kErrUntrustedLink = 448;
 
 // One directory entry as the platform's search returns it.
 struct FindData {
@@ -96,6 +100,14 @@ struct PlatformApi {
   bool (*createDirectory)(const char* name);
   bool (*moveFile)(const char* from, const char* to);  // never overwrites
   bool (*fileIdentity)(const char* name, FileIdentity* identity);
+  // Deletes a log whose text was just copied, as deleteFile does, but
+  // fails with kErrSharingViolation while another process holds it open
+  // or, copiedSize >= 0, when its size is no longer copiedSize.
+  bool (*deleteLog)(const char* name, std::int64_t copiedSize);
+  // Gives the newly created file to the access of from (permission bits;
+  // owner and group where the process may). Windows: nothing, new files
+  // take the folder's inherited permissions.
+  bool (*copyAccess)(OsHandle from, OsHandle to);
 
   // Process. commandLine is null where the platform hands the arguments
   // over already split (then splitArguments gives them).

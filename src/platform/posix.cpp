@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "platform/errno_map.h"
 #include "platform/platform.h"
+#include "platform/posix_path.h"
 
 namespace quilbo {
 
@@ -59,6 +61,18 @@ bool NoWritePermission(const struct stat& info) {
   return (info.st_mode & 0222) == 0;
 }
 
+// The Windows number for a failed resolution of path.
+std::int32_t PathError(const PathFailure& why, const char* path) {
+  if (why.err == ENOENT && why.inFolder) return kErrPathNotFound;
+  if (why.err == ENOENT) return kErrFileNotFound;
+  return WindowsErrorFromErrno(why.err, path);
+}
+
+bool FailPath(const PathFailure& why, const char* path) {
+  tLastError = PathError(why, path);
+  return false;
+}
+
 OsHandle CreateFilePosix(const char* name, FileAccess access,
                          FileCreation creation) {
   const PosixName path = ToPosix(name);
@@ -66,35 +80,66 @@ OsHandle CreateFilePosix(const char* name, FileAccess access,
     tLastError = kErrFilenameTooLong;
     return kInvalidHandle;
   }
-  if (path.text[0] == '\0') {
-    tLastError = kErrPathNotFound;
+  PathSpot spot{-1, {}};
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
+    FailPath(why, path.text);
     return kInvalidHandle;
   }
-  struct stat info {};
-  const bool exists = stat(path.text, &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) {
-    tLastError = kErrAccessDenied;
-    return kInvalidHandle;
-  }
-  // Windows refuses write access to a read-only file even to an
-  // administrator; root would otherwise get it here.
-  if (exists && access == FileAccess::kReadWrite && NoWritePermission(info)) {
-    tLastError = kErrAccessDenied;
-    return kInvalidHandle;
-  }
-  if (exists && creation == FileCreation::kCreateNew) {
-    tLastError = kErrFileExists;
-    return kInvalidHandle;
-  }
-  int flags = access == FileAccess::kRead ? O_RDONLY : O_RDWR;
-  if (creation == FileCreation::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  // Never blocking: a FIFO or a device must not hold the open up. Never
+  // emptying before the checks below: O_TRUNC comes after them.
+  int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK |
+              O_NOCTTY;
+  if (creation == FileCreation::kCreateAlways) flags |= O_CREAT;
   if (creation == FileCreation::kCreateNew) flags |= O_CREAT | O_EXCL;
   int fd;
   do {
-    fd = open(path.text, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+    // New files start open to their owner only; the archiving engine then
+    // gives an archive its log's access.
+    fd = OpenAtSpot(&spot, flags, 0600, &why);
+  } while (fd < 0 && why.err == EINTR);
   if (fd < 0) {
-    Fail(errno, path.text);
+    struct stat info {};
+    if (why.err == EEXIST &&
+        fstatat(spot.folder, spot.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(info.st_mode)) {
+      tLastError = kErrAccessDenied;
+    } else if (why.err == EEXIST) {
+      tLastError = kErrFileExists;
+    } else if (why.err == ENXIO) {
+      tLastError = kErrFileNotFound;  // a socket: nothing to open
+    } else {
+      FailPath(why, path.text);
+    }
+    ReleaseSpot(&spot);
+    return kInvalidHandle;
+  }
+  ReleaseSpot(&spot);
+  struct stat info {};
+  std::int32_t refused = 0;
+  if (fstat(fd, &info) != 0) {
+    refused = WindowsErrorFromErrno(errno, nullptr);
+  } else if (S_ISDIR(info.st_mode)) {
+    refused = kErrAccessDenied;
+  } else if (access == FileAccess::kRead && !S_ISREG(info.st_mode)) {
+    // FIFOs, sockets and devices are not logs.
+    refused = kErrFileNotFound;
+  } else if (access == FileAccess::kReadWrite && S_ISREG(info.st_mode) &&
+             NoWritePermission(info)) {
+    // Windows refuses write access to a read-only file even to an
+    // administrator; root would otherwise get it here.
+    refused = kErrAccessDenied;
+  } else if (creation == FileCreation::kCreateAlways && S_ISREG(info.st_mode) &&
+             ftruncate(fd, 0) != 0) {
+    refused = WindowsErrorFromErrno(errno, nullptr);
+  } else {
+    const int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
+      refused = WindowsErrorFromErrno(errno, nullptr);
+  }
+  if (refused != 0) {
+    close(fd);
+    tLastError = refused;
     return kInvalidHandle;
   }
   return fd;
@@ -112,15 +157,25 @@ bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size,
   return true;
 }
 
+// The whole transfer or a failure with the system's reason, as a Windows
+// write to a disk file: a disk that fills up mid-way reports ENOSPC, a
+// file-size limit EFBIG, never a short count.
 bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
                     std::uint32_t* done) {
   if (done != nullptr) *done = 0;
-  ssize_t put;
+  const auto* bytes = static_cast<const char*>(buffer);
+  std::uint32_t written = 0;
   do {
-    put = write(static_cast<int>(file), buffer, size);
-  } while (put < 0 && errno == EINTR);
-  if (put < 0) return Fail(errno);
-  if (done != nullptr) *done = static_cast<std::uint32_t>(put);
+    const ssize_t put =
+        write(static_cast<int>(file), bytes + written, size - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return Fail(errno);
+    }
+    if (put == 0 && size != 0) return Fail(ENOSPC);
+    written += static_cast<std::uint32_t>(put);
+  } while (written < size);
+  if (done != nullptr) *done = written;
   return true;
 }
 
@@ -178,8 +233,7 @@ OsHandle StdHandlePosix(StdStream stream) {
 
 struct PosixSearch {
   DIR* dir;  // null for a name looked up directly
-  char folder[PATH_MAX];
-  char pattern[PATH_MAX];
+  char pattern[NAME_MAX + 1];
 };
 
 bool HasWildcards(const char* text) {
@@ -219,10 +273,8 @@ std::uint64_t ToFileTime(const struct timespec& when) {
          static_cast<std::uint64_t>(when.tv_nsec / 100);
 }
 
-// Fills entry from the file at path; false when it has vanished.
-bool Describe(const char* path, const char* name, FindData* entry) {
-  struct stat info {};
-  if (stat(path, &info) != 0 && lstat(path, &info) != 0) return false;
+// Fills entry from info, the file reached under name.
+void FillEntry(const struct stat& info, const char* name, FindData* entry) {
   std::uint32_t attributes = 0;
   if (S_ISDIR(info.st_mode)) {
     attributes |= kAttrDirectory;
@@ -234,17 +286,43 @@ bool Describe(const char* path, const char* name, FindData* entry) {
   entry->lastWriteTime = ToFileTime(info.st_mtim);
   entry->size = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
   std::snprintf(entry->name, sizeof entry->name, "%s", name);
+}
+
+// Only regular files and folders are entries: FIFOs, sockets and devices
+// are never logs, and opening one could block.
+bool IsEntryKind(const struct stat& info) {
+  return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
+}
+
+// What path (from folder start) leads to through trusted links; false with
+// the Windows number in *code when that is nothing, or no entry.
+bool StatThroughLinks(int start, const char* path, struct stat* info,
+                      std::int32_t* code) {
+  PathFailure why{};
+  const int fd = ResolvePath(start, path, &why);
+  if (fd < 0) {
+    *code = PathError(why, start == AT_FDCWD ? path : nullptr);
+    return false;
+  }
+  const bool ok = fstatat(fd, "", info, AT_EMPTY_PATH) == 0;
+  const int err = errno;
+  close(fd);
+  if (!ok) {
+    *code = WindowsErrorFromErrno(err, nullptr);
+    return false;
+  }
+  if (!IsEntryKind(*info)) {
+    *code = kErrFileNotFound;
+    return false;
+  }
   return true;
 }
 
-bool JoinPath(const char* folder, const char* name, char* out,
-              std::size_t size) {
-  const int n = std::snprintf(out, size, "%s/%s", folder, name);
-  return n >= 0 && static_cast<std::size_t>(n) < size;
-}
-
 // The next entry of an open folder scan that matches; sets 18 at the end.
+// Entries that lead nowhere (a dangling or looping link, another user's
+// link) or to something other than a file or folder are skipped.
 bool NextMatch(PosixSearch* search, FindData* entry) {
+  const int folder = dirfd(search->dir);
   for (;;) {
     errno = 0;
     const dirent* item = readdir(search->dir);
@@ -254,15 +332,16 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
       return false;
     }
     if (!NameMatches(search->pattern, item->d_name)) continue;
-    char path[PATH_MAX];
-    if (!JoinPath(search->folder, item->d_name, path, sizeof path)) continue;
-    if (Describe(path, item->d_name, entry)) return true;
+    struct stat info {};
+    if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::int32_t ignored = 0;
+    if (S_ISLNK(info.st_mode) &&
+        !StatThroughLinks(folder, item->d_name, &info, &ignored))
+      continue;
+    if (!IsEntryKind(info)) continue;
+    FillEntry(info, item->d_name, entry);
+    return true;
   }
-}
-
-bool FolderExists(const char* folder) {
-  struct stat info {};
-  return stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
@@ -271,40 +350,68 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
     tLastError = kErrFilenameTooLong;
     return kInvalidHandle;
   }
+  const char* slash = std::strrchr(path.text, '/');
+  const char* last = slash != nullptr ? slash + 1 : path.text;
+  if (std::strlen(last) > NAME_MAX) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  std::string folderName;
+  if (slash == nullptr) {
+    folderName = ".";
+  } else if (slash == path.text) {
+    folderName = "/";
+  } else {
+    folderName.assign(path.text, static_cast<std::size_t>(slash - path.text));
+  }
+  // The folder, through trusted links only.
+  PathFailure why{};
+  const int folder = ResolvePath(AT_FDCWD, folderName, &why);
+  if (folder < 0) {
+    tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
+    return kInvalidHandle;
+  }
+  struct stat folderInfo {};
+  const bool isFolder =
+      fstatat(folder, "", &folderInfo, AT_EMPTY_PATH) == 0 && S_ISDIR(folderInfo.st_mode);
+  if (!isFolder || *last == '\0') {
+    close(folder);
+    tLastError = isFolder ? kErrFileNotFound : kErrPathNotFound;
+    return kInvalidHandle;
+  }
   auto* search = static_cast<PosixSearch*>(std::calloc(1, sizeof(PosixSearch)));
   if (search == nullptr) {
+    close(folder);
     tLastError = kErrNotEnoughMemory;
     return kInvalidHandle;
   }
-  const char* slash = std::strrchr(path.text, '/');
-  const char* last = slash != nullptr ? slash + 1 : path.text;
-  if (slash == nullptr) {
-    std::strcpy(search->folder, ".");
-  } else if (slash == path.text) {
-    std::strcpy(search->folder, "/");
-  } else {
-    std::memcpy(search->folder, path.text, static_cast<std::size_t>(slash - path.text));
-  }
-  std::snprintf(search->pattern, sizeof search->pattern, "%s", last);
-
+  std::memcpy(search->pattern, last, std::strlen(last) + 1);
   auto fail = [search](std::int32_t code) {
     if (search->dir != nullptr) closedir(search->dir);
     std::free(search);
     tLastError = code;
     return kInvalidHandle;
   };
-  if (!FolderExists(search->folder)) {
-    return fail(kErrPathNotFound);
-  }
-  if (*last == '\0') return fail(kErrFileNotFound);
   if (!HasWildcards(last)) {
     // One name: look it up directly, never by scanning the folder.
-    if (!Describe(path.text, last, entry))
-      return fail(WindowsErrorFromErrno(errno, path.text));
+    struct stat info {};
+    std::int32_t code = 0;
+    const bool found = StatThroughLinks(folder, last, &info, &code);
+    close(folder);
+    if (!found) return fail(code);
+    FillEntry(info, last, entry);
     return reinterpret_cast<OsHandle>(search);
   }
-  search->dir = opendir(search->folder);
-  if (search->dir == nullptr) return fail(WindowsErrorFromErrno(errno, path.text));
+  const int listing = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int openError = errno;
+  close(folder);
+  if (listing < 0) return fail(WindowsErrorFromErrno(openError, nullptr));
+  search->dir = fdopendir(listing);
+  if (search->dir == nullptr) {
+    const int err = errno;
+    close(listing);
+    return fail(WindowsErrorFromErrno(err, nullptr));
+  }
   if (!NextMatch(search, entry)) {
     const std::int32_t code =
         tLastError == kErrNoMoreFiles ? kErrFileNotFound : tLastError;
@@ -400,58 +507,138 @@ void OemToCharPosix(const char* source, char* destination) {
   std::snprintf(destination, kMaxPath, "%s", source);
 }
 
-bool DeleteFilePosix(const char* name) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
+// Resolves the folder part of name (trusted links only) into spot; on
+// failure leaves the Windows number and gives false.
+bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
+  *path = ToPosix(name);
+  if (!path->ok) {
     tLastError = kErrFilenameTooLong;
     return false;
   }
-  struct stat info {};
-  if (lstat(path.text, &info) != 0) return Fail(errno, path.text);
-  if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && NoWritePermission(info))) {
-    tLastError = kErrAccessDenied;
-    return false;
-  }
-  if (unlink(path.text) != 0) return Fail(errno, path.text);
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path->text, spot, &why)) return FailPath(why, path->text);
   return true;
 }
 
+// The name itself is removed, a link never followed: deleting a link to a
+// log removes the link.
+bool DeleteFilePosix(const char* name) {
+  PathSpot spot{-1, {}};
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return false;
+  struct stat info {};
+  bool ok = false;
+  if (fstatat(spot.folder, spot.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail(errno, path.text);
+  } else if (S_ISDIR(info.st_mode) ||
+             (!S_ISLNK(info.st_mode) && NoWritePermission(info))) {
+    tLastError = kErrAccessDenied;
+  } else if (unlinkat(spot.folder, spot.name.c_str(), 0) != 0) {
+    Fail(errno, path.text);
+  } else {
+    ok = true;
+  }
+  ReleaseSpot(&spot);
+  return ok;
+}
+
+// Whether the file open as fd is still the one under name in folder.
+bool StillNamed(int fd, int folder, const char* name) {
+  struct stat open {};
+  struct stat named {};
+  return fstat(fd, &open) == 0 &&
+         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// A log that another process holds open is not deleted, as on Windows,
+// where the writer's open does not share deletion: a write lease is granted
+// only while nobody else has the file open, and it makes a later open by
+// another process wait until it is given back. Where leases are not to be
+// had, a log whose size is no longer the size copied is kept. The size is
+// checked under the lease too, for a writer that opened, wrote and closed
+// after the copy ended.
+bool DeleteLogPosix(const char* name, std::int64_t copiedSize) {
+  PathSpot spot{-1, {}};
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return false;
+  const char* last = spot.name.c_str();
+  bool ok = false;
+  struct stat info {};
+  int fd = -1;
+  bool leased = false;
+  if (fstatat(spot.folder, last, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail(errno, path.text);
+  } else if (S_ISLNK(info.st_mode)) {
+    // Removing a link loses no text: the file it leads to stays.
+    ok = unlinkat(spot.folder, last, 0) == 0 || Fail(errno, path.text);
+  } else if (!S_ISREG(info.st_mode) || NoWritePermission(info)) {
+    tLastError = kErrAccessDenied;
+  } else if ((fd = openat(spot.folder, last,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) < 0) {
+    Fail(errno, path.text);
+  } else {
+    leased = fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    const bool heldElsewhere = !leased && (errno == EAGAIN || errno == EBUSY);
+    struct stat now {};
+    if (heldElsewhere || fstat(fd, &now) != 0 || NoWritePermission(now) ||
+        (copiedSize >= 0 && now.st_size != copiedSize) ||
+        !StillNamed(fd, spot.folder, last)) {
+      tLastError = kErrSharingViolation;
+    } else if (unlinkat(spot.folder, last, 0) != 0) {
+      Fail(errno, path.text);
+    } else {
+      ok = true;
+    }
+  }
+  if (leased) fcntl(fd, F_SETLEASE, F_UNLCK);
+  if (fd >= 0) close(fd);
+  ReleaseSpot(&spot);
+  return ok;
+}
+
 bool CreateDirectoryPosix(const char* name) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return false;
+  PathSpot spot{-1, {}};
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return false;
+  const bool ok = mkdirat(spot.folder, spot.name.c_str(), 0777) == 0 ||
+                  Fail(errno, path.text);
+  ReleaseSpot(&spot);
+  return ok;
+}
+
+bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
+                 const char* toPath) {
+  const char* source = from.name.c_str();
+  const char* target = to.name.c_str();
+  struct stat info {};
+  if (fstatat(from.folder, source, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(errno, fromPath);
+  if (renameat2(from.folder, source, to.folder, target, RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return Fail(errno, toPath);
+  // File systems without RENAME_NOREPLACE: a hard link also refuses to
+  // replace an existing name.
+  if (linkat(from.folder, source, to.folder, target, 0) != 0)
+    return Fail(errno, toPath);
+  if (unlinkat(from.folder, source, 0) != 0) {
+    const int err = errno;
+    unlinkat(to.folder, target, 0);
+    return Fail(err, fromPath);
   }
-  if (path.text[0] == '\0') {
-    tLastError = kErrPathNotFound;
-    return false;
-  }
-  if (mkdir(path.text, 0777) != 0) return Fail(errno, path.text);
   return true;
 }
 
 bool MoveFilePosix(const char* from, const char* to) {
-  const PosixName source = ToPosix(from);
-  const PosixName target = ToPosix(to);
-  if (!source.ok || !target.ok) {
-    tLastError = kErrFilenameTooLong;
-    return false;
-  }
-  struct stat info {};
-  if (lstat(source.text, &info) != 0) return Fail(errno, source.text);
-  if (renameat2(AT_FDCWD, source.text, AT_FDCWD, target.text,
-                RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return Fail(errno, target.text);
-  // File systems without RENAME_NOREPLACE: a hard link also refuses to
-  // replace an existing name.
-  if (link(source.text, target.text) != 0) return Fail(errno, target.text);
-  if (unlink(source.text) != 0) {
-    const int err = errno;
-    unlink(target.text);
-    return Fail(err, source.text);
-  }
-  return true;
+  PathSpot source{-1, {}};
+  PathSpot target{-1, {}};
+  PosixName sourcePath;
+  PosixName targetPath;
+  bool ok = SpotOf(from, &source, &sourcePath) && SpotOf(to, &target, &targetPath) &&
+            MoveBetween(source, target, sourcePath.text, targetPath.text);
+  ReleaseSpot(&source);
+  ReleaseSpot(&target);
+  return ok;
 }
 
 bool FileIdentityPosix(const char* name, FileIdentity* identity) {
@@ -460,10 +647,37 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity) {
     tLastError = kErrFilenameTooLong;
     return false;
   }
+  PathFailure why{};
+  const int fd = ResolvePath(AT_FDCWD, path.text, &why);
+  if (fd < 0) return FailPath(why, path.text);
   struct stat info {};
-  if (stat(path.text, &info) != 0) return Fail(errno, path.text);
+  const bool ok = fstatat(fd, "", &info, AT_EMPTY_PATH) == 0 || Fail(errno);
+  close(fd);
+  if (!ok) return false;
   identity->volume = static_cast<std::uint64_t>(info.st_dev);
   identity->index = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
+// A new file is created open to its owner only; here it gets the access of
+// from: its owner and group where the process may set them (root), then
+// its permission bits. Group bits are dropped when the group could not be
+// given, so the file is never open to a group the original is not.
+bool CopyAccessPosix(OsHandle from, OsHandle to) {
+  const int source = static_cast<int>(from);
+  const int target = static_cast<int>(to);
+  struct stat model {};
+  struct stat info {};
+  if (fstat(source, &model) != 0 || fstat(target, &info) != 0) return Fail(errno);
+  if (!S_ISREG(info.st_mode)) return true;  // devices keep what they have
+  if (info.st_uid != model.st_uid || info.st_gid != model.st_gid) {
+    if (fchown(target, model.st_uid, model.st_gid) != 0)
+      (void)!fchown(target, static_cast<uid_t>(-1), model.st_gid);
+    if (fstat(target, &info) != 0) return Fail(errno);
+  }
+  mode_t mode = model.st_mode & 0777;
+  if (info.st_gid != model.st_gid) mode &= static_cast<mode_t>(~0070);
+  if (fchmod(target, mode) != 0) return Fail(errno);
   return true;
 }
 
@@ -517,7 +731,7 @@ const PlatformApi kPosix = {
     FindNextFilePosix,    FindClosePosix,      FileTimeToLocalPosix,
     FileTimeToDosPosix,   CharToOemPosix,      OemToCharPosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
-    FileIdentityPosix,    CommandLinePosix,    SplitArgumentsPosix,
+    FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,    CommandLinePosix,    SplitArgumentsPosix,
     ExecutablePathPosix,  ModuleOfAddressPosix, Allocate, Release, LastErrorPosix,
     SetLastErrorPosix,    ExitProcessPosix,
 };
@@ -532,7 +746,8 @@ bool ParentMissing(const char* path) {
   if (length >= sizeof folder) return true;
   std::memcpy(folder, path, length);
   folder[length] = '\0';
-  return !FolderExists(folder);
+  struct stat info {};
+  return stat(folder, &info) != 0 || !S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -566,6 +781,7 @@ std::int32_t WindowsErrorFromErrno(int err, const char* path) {
       {EFBIG, 223},      // ERROR_FILE_TOO_LARGE
       {EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
       {ELOOP, 1921},     // ERROR_CANT_RESOLVE_FILENAME
+      {kErrnoUntrustedLink, kErrUntrustedLink},
       {ESPIPE, 131},     // ERROR_NEGATIVE_SEEK
       {EAGAIN, 232},     // ERROR_NO_DATA
   };
@@ -583,8 +799,13 @@ const PlatformApi& NativePlatform() { return kPosix; }
 void InitPlatform(int argc, char** argv) {
   gArgc = argc;
   gArgv = argv;
-  // A write to a pipe whose reader has gone must fail with 109, not kill us.
+  // A write to a pipe whose reader has gone must fail with 109, and one past
+  // the file-size limit with its error, not kill us before the report.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  // A process opening a log while a deletion holds its lease would send
+  // SIGIO, whose default ends the process.
+  signal(SIGIO, SIG_IGN);
 }
 
 }  // namespace quilbo

@@ -190,6 +190,15 @@ bool FileIdentityWin(const char* name, FileIdentity* identity) {
   return true;
 }
 
+// The sharing modes already refuse the deletion of a file that another
+// process holds open without sharing deletion.
+bool DeleteLogWin(const char* name, std::int64_t /*copiedSize*/) {
+  return DeleteFileA(name) != FALSE;
+}
+
+// New files take the permissions their folder passes on.
+bool CopyAccessWin(OsHandle /*from*/, OsHandle /*to*/) { return true; }
+
 const char* CommandLineWin() { return GetCommandLineA(); }
 
 bool SplitArgumentsWin(int* count, const char* const** arguments) {
@@ -234,7 +243,8 @@ const PlatformApi kWin32 = {
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
     FileTimeToDosWin,   CharToOemWin,       OemToCharWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
-    FileIdentityWin,    CommandLineWin,     SplitArgumentsWin,
+    FileIdentityWin,    DeleteLogWin,       CopyAccessWin,
+    CommandLineWin,     SplitArgumentsWin,
     ExecutablePathWin,  ModuleOfAddressWin, Allocate, Release, LastErrorWin,
     SetLastErrorWin,    ExitProcessWin,
 };

@@ -57,6 +57,8 @@ void BuildTable() {
   QUILBO_WRAP(createDirectory, kCreateDirectory, false);
   QUILBO_WRAP(moveFile, kMoveFile, false);
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
+  QUILBO_WRAP(deleteLog, kDeleteLog, false);
+  QUILBO_WRAP(copyAccess, kCopyAccess, false);
   QUILBO_WRAP(allocate, kAllocate, nullptr);
 }
 
@@ -71,7 +73,7 @@ const char* ServiceName(Service service) {
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "allocate",
+      "deleteLog",     "copyAccess",        "allocate",
   };
   const auto index = static_cast<int>(service);
   return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";

@@ -26,6 +26,8 @@ enum class Service : std::uint8_t {
   kCreateDirectory,
   kMoveFile,
   kFileIdentity,
+  kDeleteLog,
+  kCopyAccess,
   kAllocate,
   kCount,
 };
