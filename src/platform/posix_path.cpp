@@ -71,7 +71,7 @@ bool WalkFolders(int* folder, std::string path, std::string* name, int* links,
   for (;;) {
     std::size_t begin = path.find_first_not_of('/');
     if (begin == std::string::npos) {
-      *name = ".";
+      name->assign(1, '.');
       return true;
     }
     std::size_t end = path.find('/', begin);
@@ -107,8 +107,10 @@ bool WalkFolders(int* folder, std::string path, std::string* name, int* links,
     CloseFd(fd);
     if (!read) return false;
     // The rest of the path now continues from where the link leads.
-    path = target + "/" + path.substr(next);
-    if (target[0] == '/' && !ToRoot(folder, why)) return false;
+    target.push_back('/');
+    target.append(path, next, std::string::npos);
+    path.swap(target);
+    if (path[0] == '/' && !ToRoot(folder, why)) return false;
   }
 }
 
