@@ -249,6 +249,25 @@ class Unreachable(E2ECase):
         self.assertReport(out[out.index(b"Exception"):], "EInOutError", "I/O error 32.")
         self.assertFalse(os.path.exists(self.path("Archive/a.log")))
 
+    def test_archive_behind_an_untrusted_link_is_refused_by_name(self):
+        # The archive's open (the run's second) meets a link it may not
+        # follow: Linux for another user's link, Windows for an untrusted
+        # mount point.
+        for args in ([], ["/D", "/T1"]):
+            with self.subTest(args=args):
+                self.fresh()
+                write(self.path("a.log"), b"text\n")
+                code, out, _ = self.run_quilbo(
+                    ["a.log"] + args,
+                    faults=harness.Faults(service="createFile", nth=2, once=True, error=448))
+                self.assertEqual(code, 1, out)
+                report = out[out.index(b"Exception"):]
+                self.assertReport(report, "Exception", None)
+                self.assertRegex(report, rb"\nArchive Archive[/\\]a\.log lies behind a link "
+                                 rb"of another user; not followed\.\Z")
+                self.assertFalse(os.path.exists(self.path("Archive/a.log")))
+                self.assertEqual(read(self.path("a.log")), b"text\n")
+
 
 @posix_only
 class SpecialFiles(E2ECase):
