@@ -583,7 +583,10 @@ bool DeleteLogPosix(const char* name, std::int64_t copiedSize) {
     struct stat now {};
     if (heldElsewhere || fstat(fd, &now) != 0 || NoWritePermission(now) ||
         (copiedSize >= 0 && now.st_size != copiedSize) ||
-        !StillNamed(fd, spot.folder, last)) {
+        !StillNamed(fd, spot.folder, last) ||
+        // Another process is opening it right now: the lease is being
+        // broken, and that open would reach the deleted file.
+        (leased && fcntl(fd, F_GETLEASE) != F_WRLCK)) {
       tLastError = kErrSharingViolation;
     } else if (unlinkat(spot.folder, last, 0) != 0) {
       Fail(errno, path.text);

@@ -88,6 +88,17 @@ struct LinkFarm {
   }
 };
 
+// Descriptors open in this process: every resolution gives back what it
+// opened, also when it fails.
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
 ino_t InodeOf(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
@@ -95,6 +106,7 @@ ino_t InodeOf(const std::string& path) {
 
 TEST(PosixPath, FollowsOnlyLinksOfTheUserOrRoot) {
   LinkFarm farm;
+  const std::size_t descriptors = OpenDescriptors();
   const ino_t file = InodeOf(farm.dir / "real/f.txt");
   struct Case {
     const char* path;
@@ -136,6 +148,7 @@ TEST(PosixPath, FollowsOnlyLinksOfTheUserOrRoot) {
       EXPECT_EQ(why.inFolder, c.inFolder);
     }
   }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST(PosixPath, ParentOfTrailingSeparatorsAndTheRoot) {
@@ -166,6 +179,7 @@ TEST(PosixPath, ParentOfTrailingSeparatorsAndTheRoot) {
 TEST(PosixPath, ServicesRefuseAnotherUsersLink) {
   if (!Root()) GTEST_SKIP() << "needs root to give a link to another user";
   LinkFarm farm;
+  const std::size_t descriptors = OpenDescriptors();
   const auto& os = Native();
   const std::string foreign = farm.dir / "foreign";
   const std::string behind = farm.dir / "foreignFolder/new.txt";
@@ -230,6 +244,7 @@ TEST(PosixPath, ServicesRefuseAnotherUsersLink) {
   // Removing the name removes the link; what it leads to stays.
   EXPECT_TRUE(os.deleteFile(foreign.c_str()));
   EXPECT_EQ(Read(farm.dir / "real/f.txt"), "data");
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST(PosixPath, OwnLinksWorkAsTheirTargets) {

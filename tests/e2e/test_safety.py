@@ -316,11 +316,12 @@ class SpecialFiles(E2ECase):
 WRITER = r"""
 import sys, time
 path, count, closed = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-with open(path, "a", buffering=1) as log:
-    print("open", flush=True)
-    for i in range(count):
-        log.write("line %06d of a service that keeps its log open\n" % i)
-        time.sleep(0.0005)
+log = open(path, "a", buffering=1)
+print("open", flush=True)
+for i in range(count):
+    log.write("line %06d of a service writing its log\n" % i)
+    time.sleep(0.0005)
+log.close()
 open(closed, "w").close()
 """
 
@@ -349,7 +350,7 @@ class HeldLog(E2ECase):
         self.assertFalse(os.path.exists(log))
         archived = set(read(self.path("Archive/app.log")).split(CRLF))
         missing = [i for i in range(count)
-                   if b"line %06d of a service that keeps its log open" % i not in archived]
+                   if b"line %06d of a service writing its log" % i not in archived]
         self.assertEqual(missing, [], "%d of %d lines lost" % (len(missing), count))
         self.assertGreater(held_runs, 0)
 
