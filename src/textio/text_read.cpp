@@ -32,6 +32,12 @@ constexpr std::uint64_t LineByteHits(std::uint64_t word) {
          ZeroBytes(word ^ (kOnes * 0x1A));
 }
 
+// Whether word holds a byte below 0x20. CR, LF and 0x1A all are, and text
+// seldom holds others, so most words are passed by this one test.
+constexpr bool HasControlByte(std::uint64_t word) {
+  return ((word - kOnes * 0x20) & ~word & kHighs) != 0;
+}
+
 // Index of the first CR, LF or 0x1A among the count bytes at text, or
 // count. Eight bytes are tested at a time; the last word overlaps the one
 // before it, so no byte is tested alone unless count is below 8.
@@ -43,9 +49,11 @@ std::uint32_t FindLineByte(const char* text, std::uint32_t count) {
       for (;; i += 8) {
         if (i + 8 > count) i = count - 8;  // bytes before i are known plain
         std::memcpy(&word, text + i, sizeof word);
-        const std::uint64_t hits = LineByteHits(word);
-        if (hits != 0)
-          return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
+        if (HasControlByte(word)) {
+          const std::uint64_t hits = LineByteHits(word);
+          if (hits != 0)
+            return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
+        }
         if (i + 8 == count) return count;
       }
     }
@@ -121,6 +129,7 @@ void ReadPiece(TextStream& stream, std::string& piece) {
       --budget;
       continue;
     }
+    if (*at == kLF || *at == kSUB) return;  // CR LF, the usual line end
     const std::uint32_t left = stream.end - stream.position;
     const std::uint32_t span = left < budget ? left : budget;
     const std::uint32_t plain = FindLineByte(at, span);
@@ -135,6 +144,10 @@ void SkipLineEnd(TextStream& stream) {
   if (!MayRead(stream)) return;
   while (Available(stream)) {
     const char* at = stream.buffer + stream.position;
+    if (*at == kLF) {  // where the copy loop calls it: at the line end
+      ++stream.position;
+      break;
+    }
     const std::uint32_t left = stream.end - stream.position;
     const std::uint32_t plain = FindLineByte(at, left);
     stream.position += plain;
