@@ -58,20 +58,23 @@ TEST_F(TextioRead, CopyAppendsWhatTheRuleSays) {
   }
 }
 
-// Random sources over the bytes that matter, with CR LF pairs laid at and
-// around the 128-byte refill boundaries and long runs that cross the
-// 255-byte scan budget.
+// Random sources over the bytes that matter (and the control bytes next to
+// them, which the scans must pass), with CR LF pairs laid at and around the
+// 128-byte refill boundaries and long runs that cross the 255-byte scan
+// budget.
 TEST_F(TextioRead, CopyMatchesTheModelOnRandomSources) {
   std::mt19937 random(20240611);
-  const char alphabet[] = {'a', '\r', '\n', '\x1A', '\0', '\xFF'};
+  const char alphabet[] = {'a',    '\r',   '\n',   '\x1A', '\0',   '\xFF',
+                           '\x0C', '\x0E', '\x0B', '\x19', '\x1B', '\t'};
+  constexpr std::uint32_t kKinds = sizeof alphabet;
   constexpr int kSources = 2500;
   for (int n = 0; n < kSources; ++n) {
     const auto length = random() % 900;
     const bool plain = random() % 2 == 0;  // mostly 'a': long lines
     std::string source;
     for (std::uint32_t i = 0; i < length; ++i) {
-      const auto pick = random() % (plain ? 200 : 6);
-      source += pick < 6 ? alphabet[pick] : 'a';
+      const auto pick = random() % (plain ? 200 : kKinds);
+      source += pick < kKinds ? alphabet[pick] : 'a';
     }
     for (std::size_t edge = 128; edge + 2 <= source.size(); edge += 128) {
       const auto shift = static_cast<std::size_t>(random() % 4);  // -2..+1
