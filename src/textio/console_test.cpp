@@ -185,6 +185,11 @@ TEST_F(TextioConsole, StandardStreamsOpenAtStartAndCloseInTheExitStep) {
   EXPECT_EQ(Output.handle, output);
   EXPECT_NE(Output.FlushHook, nullptr);
   EXPECT_EQ(CallsOf(Service::kCreateFile), 0U);
+  // The standard streams keep their own 128 bytes: a line at a time.
+  for (const TextStream* stream : {&Input, &Output}) {
+    EXPECT_EQ(stream->buffer, stream->builtIn);
+    EXPECT_EQ(stream->bufferSize, kTextBufferSize);
+  }
 
   WriteText(Output, "done", 0);
   WriteLineEnd(Output);
