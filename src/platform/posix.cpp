@@ -551,6 +551,31 @@ bool StillNamed(int fd, int folder, const char* name) {
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+// Removes name from folder, fd being open on it under a write lease. An
+// open by another process that found the name just before would go on, once
+// the lease is given back, with the deleted file, and its lines would be
+// lost. So the log is first moved aside: opens that start after that
+// create a new log, and one that had already found the name shows as a
+// lease being broken during a short pause. The log then goes back under
+// its name and stays; otherwise the moved-aside log is removed.
+bool RemoveLeased(int folder, const std::string& name, int fd) {
+  const std::string aside = "." + name + ".quilbo-deleting";
+  if (aside.size() > NAME_MAX ||
+      renameat2(folder, name.c_str(), folder, aside.c_str(), RENAME_NOREPLACE) != 0) {
+    // No room for the name, or it is taken: remove the log directly.
+    return unlinkat(folder, name.c_str(), 0) == 0 || Fail(errno);
+  }
+  const timespec pause{0, 1000000};
+  nanosleep(&pause, nullptr);
+  if (fcntl(fd, F_GETLEASE) == F_WRLCK)
+    return unlinkat(folder, aside.c_str(), 0) == 0 || Fail(errno);
+  // Being opened: back under its name, unless a new log took the name
+  // meanwhile; the opener's lines then stay in the moved-aside file.
+  renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+  tLastError = kErrSharingViolation;
+  return false;
+}
+
 // A log that another process holds open is not deleted, as on Windows,
 // where the writer's open does not share deletion: a write lease is granted
 // only while nobody else has the file open, and it makes a later open by
@@ -588,10 +613,9 @@ bool DeleteLogPosix(const char* name, std::int64_t copiedSize) {
         // broken, and that open would reach the deleted file.
         (leased && fcntl(fd, F_GETLEASE) != F_WRLCK)) {
       tLastError = kErrSharingViolation;
-    } else if (unlinkat(spot.folder, last, 0) != 0) {
-      Fail(errno, path.text);
     } else {
-      ok = true;
+      ok = leased ? RemoveLeased(spot.folder, spot.name, fd)
+                  : unlinkat(spot.folder, last, 0) == 0 || Fail(errno, path.text);
     }
   }
   if (leased) fcntl(fd, F_SETLEASE, F_UNLCK);

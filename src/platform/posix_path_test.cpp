@@ -360,6 +360,7 @@ TEST(PosixPath, LogHeldOpenOrGrownIsNotDeleted) {
     os.setLastError(0);
     EXPECT_EQ(os.deleteLog(log.c_str(), c.copied), c.deleted);
     EXPECT_EQ(fs::exists(log), !c.deleted);
+    EXPECT_FALSE(fs::exists(dir / ".app.log.quilbo-deleting"));
     if (!c.deleted) {
       EXPECT_EQ(os.lastError(), kErrSharingViolation);
     }

@@ -315,10 +315,13 @@ class SpecialFiles(E2ECase):
 
 WRITER = r"""
 import sys, time
-path, count, closed = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+path, count, closed, reopen = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4] == "1"
 log = open(path, "a", buffering=1)
 print("open", flush=True)
 for i in range(count):
+    if reopen:  # a service that opens its log anew for every line
+        log.close()
+        log = open(path, "a", buffering=1)
     log.write("line %06d of a service writing its log\n" % i)
     time.sleep(0.0005)
 log.close()
@@ -328,31 +331,37 @@ open(closed, "w").close()
 
 @posix_only
 class HeldLog(E2ECase):
-    def test_writer_keeping_the_log_open_loses_no_line(self):
+    def test_writers_lose_no_line(self):
         count = 4000
-        log = self.path("app.log")
-        write(log, b"")
-        closed = self.path("closed")
-        writer = subprocess.Popen([sys.executable, "-c", WRITER, log, str(count), closed],
-                                  stdout=subprocess.PIPE)
-        writer.stdout.readline()  # the log is open
-        held_runs = 0
-        while not os.path.exists(closed):
-            code, out, _ = self.run_quilbo(["app.log", "/D"])
-            self.assertIn(code, (0, 5), out)
-            if not os.path.exists(closed):
-                # The whole run saw the writer holding the log.
-                held_runs += 1
-                self.assertTrue(os.path.exists(log), "deleted while held open")
-        writer.wait()
-        code, out, _ = self.run_quilbo(["app.log", "/D"])
-        self.assertIn(code, (0, 5), out)
-        self.assertFalse(os.path.exists(log))
-        archived = set(read(self.path("Archive/app.log")).split(CRLF))
-        missing = [i for i in range(count)
-                   if b"line %06d of a service writing its log" % i not in archived]
-        self.assertEqual(missing, [], "%d of %d lines lost" % (len(missing), count))
-        self.assertGreater(held_runs, 0)
+        for reopen in (False, True):
+            with self.subTest(reopen=reopen):
+                self.fresh()
+                log = self.path("app.log")
+                write(log, b"")
+                closed = self.path("closed")
+                writer = subprocess.Popen(
+                    [sys.executable, "-c", WRITER, log, str(count), closed, "1" if reopen else "0"],
+                    stdout=subprocess.PIPE)
+                writer.stdout.readline()  # the log is open
+                held_runs = 0
+                while not os.path.exists(closed):
+                    code, out, _ = self.run_quilbo(["app.log", "/D"])
+                    self.assertIn(code, (0, 5), out)
+                    if not reopen and not os.path.exists(closed):
+                        # The whole run saw the writer holding the log.
+                        held_runs += 1
+                        self.assertTrue(os.path.exists(log), "deleted while held open")
+                writer.wait()
+                writer.stdout.close()
+                code, out, _ = self.run_quilbo(["app.log", "/D"])
+                self.assertIn(code, (0, 5), out)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["Archive", "closed"])
+                archived = set(read(self.path("Archive/app.log")).split(CRLF))
+                missing = [i for i in range(count)
+                           if b"line %06d of a service writing its log" % i not in archived]
+                self.assertEqual(missing, [], "%d of %d lines lost" % (len(missing), count))
+                if not reopen:
+                    self.assertGreater(held_runs, 0)
 
 
 def mount_tmpfs(path, size):
