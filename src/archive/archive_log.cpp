@@ -22,10 +22,12 @@ bool IdentityOf(std::string_view name, FileIdentity* identity) {
 
 // Appending a file to itself never ends well (the copy may never finish),
 // so an archive that is its source refuses the run before anything opens.
+// The archive is looked up first: when there is none, the log's own lookup
+// is not needed.
 void RefuseSelfArchive(std::string_view source, std::string_view target) {
   FileIdentity from{};
   FileIdentity to{};
-  if (!IdentityOf(source, &from) || !IdentityOf(target, &to)) return;
+  if (!IdentityOf(target, &to) || !IdentityOf(source, &from)) return;
   if (from.volume != to.volume || from.index != to.index) return;
   char message[256];
   std::snprintf(message, sizeof message,
@@ -97,20 +99,19 @@ void RefuseLinkedArchive(std::string_view archive) {
 
 void ArchiveLogFile(std::string_view source, std::string_view target,
                     bool deleteOriginal, std::int32_t truncateKb) {
-  // The log may have gone since the search found it.
-  if (!IsPlainFile(source)) return;
-
   // Disk-sized transfers for both streams; released however the call ends.
   const std::unique_ptr<char, MemoryRelease> buffers(
       static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
 
   // The log is opened first, so that a log that cannot be reached costs
-  // nothing: no archive is created for it.
+  // nothing: no archive is created for it. The open is also the check that
+  // the log is still there: one that has gone since the search, or is no
+  // longer a file, is skipped without a word.
   TextStream log{};
   AttachName(log, source);
   UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
   OpenRead(log);
-  if (IsMissingSource(IoStatus)) {
+  if (IsMissingSource(IoStatus) || (IoStatus != 0 && !IsPlainFile(source))) {
     TakeIoStatus();
     return;
   }

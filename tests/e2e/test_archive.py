@@ -121,10 +121,9 @@ class Walk(E2ECase):
 
     def test_vanished_source_is_counted_printed_and_skipped(self):
         write(self.path("a.log"), b"aaa\n")
-        # The walk's own search is the first find; the second is the check
-        # that the first source still exists: make that one miss.
+        # The log's open is the first file opened: it finds the log gone.
         code, out, _ = self.run_quilbo(
-            ["a.log", "/d"], faults=harness.Faults(service="findFirstFile", from_nth=2, once=True, error=2))
+            ["a.log", "/d"], faults=harness.Faults(service="createFile", from_nth=1, once=True, error=2))
         self.assertEqual(code, 0)
         self.assertEqual(out, settings(delete=True) + file_line(1, "a.log", 4))
         self.assertEqual(read(self.path("a.log")), b"aaa\n")
@@ -189,9 +188,9 @@ class Append(E2ECase):
     def test_failed_archive_lookup_never_empties_the_archive(self):
         write(self.path("a.log"), b"new\r\n")
         write(self.path("Archive/a.log"), b"years of lines\r\n")
-        # Finds: the walk, the source check, then the archive check fails.
+        # Finds: the walk, then the archive check fails.
         code, out, _ = self.run_quilbo(
-            ["a.log", "/d"], faults=harness.Faults(service="findFirstFile", from_nth=3, once=True, error=5))
+            ["a.log", "/d"], faults=harness.Faults(service="findFirstFile", from_nth=2, once=True, error=5))
         self.assertEqual(code, 1)
         head = settings(delete=True) + file_line(1, "a.log", 5)
         self.assertReport(out[len(head):], "EInOutError", "I/O error 80.")
