@@ -294,13 +294,15 @@ def main():
     parser.add_argument("--reps", type=int, default=7)
     parser.add_argument("--cases", default="crlf80,crlf20,crlf1000,lonecr,"
                         "oneline,cut,walk")
+    parser.add_argument("--logs", type=int, default=20_000,
+                        help="number of logs of the walk")
     parser.add_argument("--strace", action="store_true",
                         help="count the walk's system calls per log")
     parser.add_argument("--work", type=Path, help="scratch folder (default: "
                         "a temporary one, removed afterwards)")
     args = parser.parse_args()
 
-    size, line_size, logs = 64 * MIB, 200_000_000, 20_000
+    size, line_size, logs = 64 * MIB, 200_000_000, args.logs
     if args.quick:
         size, line_size, logs, args.reps = MIB, 2_000_000, 200, 1
     quilbo, plain = args.exe, args.plain
