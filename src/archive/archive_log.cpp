@@ -116,13 +116,14 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
     return;
   }
   CheckIo();
+  RefuseSelfArchive(source, target);
+  FinishInterruptedCut(target, truncateKb);
 
   TextStream archive{};
   AttachName(archive, target);
   UseBuffer(archive, buffers.get(), kCopyBufferSize);
   const bool exists = IsPlainFile(target);
   if (exists) {
-    RefuseSelfArchive(source, target);
     OpenAppend(archive);
   } else {
     // Never OpenNew: if the check above failed on an archive that exists,
@@ -146,8 +147,12 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
 
   // Only a closed, complete archive is cut, and the log goes only after
   // its text is safely in it.
-  if (truncateKb > 0) TruncateArchive(target, truncateKb);
-  if (sizeKnown) RemoveLog(source, copiedSize);
+  const bool cut = truncateKb > 0 && TruncateArchive(target, truncateKb);
+  if (sizeKnown) {
+    // A cut archive is on the disk already.
+    if (!cut) FlushArchive(target, !exists);
+    RemoveLog(source, copiedSize);
+  }
 }
 
 }  // namespace quilbo

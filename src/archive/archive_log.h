@@ -21,8 +21,25 @@ void RefuseLinkedArchive(std::string_view archive);
 std::int64_t FileSizeOf(std::string_view path);
 
 // Cuts target to its last truncateKb × 1024 bytes through "<target>.tmp",
-// so its content always exists whole under one of the two names.
-void TruncateArchive(std::string_view target, std::int32_t truncateKb);
+// so its content always exists whole under one of the two names. True
+// when it cut: the new archive is then on the disk.
+bool TruncateArchive(std::string_view target, std::int32_t truncateKb);
+
+// Writes an archive through to the disk (its name too, when the archive
+// is new), so that its log may go. A failure ends the run.
+void FlushArchive(std::string_view target, bool created);
+
+// What "<target>.tmp" tells about an earlier cut of target: none; one that
+// was interrupted and can be undone (target is missing, or holds exactly a
+// slice of the .tmp from where a cut starts: nothing the .tmp lacks); or
+// one whose archive holds bytes of its own.
+enum class CutRecovery : std::uint8_t { kNone, kRestore, kConflict };
+CutRecovery InspectInterruptedCut(std::string_view target, std::int32_t truncateKb);
+
+// Before a log is appended to target: puts the .tmp of an interrupted cut
+// back under the archive's name, so nothing is lost or appended twice; when
+// that could lose bytes, ends the run with a report naming both files.
+void FinishInterruptedCut(std::string_view target, std::int32_t truncateKb);
 
 // Buffer size of each of the two streams of an append.
 inline constexpr std::uint32_t kCopyBufferSize = 64 * 1024;

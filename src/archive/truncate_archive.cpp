@@ -4,6 +4,7 @@
 #include "errors/io_status.h"
 #include "fs/block_file.h"
 #include "fs/file_helpers.h"
+#include "fs/folder_lock.h"
 #include "fs/search.h"
 
 namespace quilbo {
@@ -20,10 +21,10 @@ std::int64_t FileSizeOf(std::string_view path) {
   return size;
 }
 
-void TruncateArchive(std::string_view target, std::int32_t truncateKb) {
+bool TruncateArchive(std::string_view target, std::int32_t truncateKb) {
   const std::int64_t limit = static_cast<std::int64_t>(truncateKb) * 1024;
   const std::int64_t size = FileSizeOf(target);
-  if (limit >= size) return;
+  if (limit >= size) return false;
 
   const std::string tmp = std::string(target) + ".tmp";
   BlockFile reader{};
@@ -39,7 +40,7 @@ void TruncateArchive(std::string_view target, std::int32_t truncateKb) {
     AttachName(reader, tmp);
     RenameFile(reader, target);
     CheckIo();
-    return;
+    return false;
   }
 
   SeekTo(reader, size - limit);
@@ -65,12 +66,19 @@ void TruncateArchive(std::string_view target, std::int32_t truncateKb) {
     WriteBlock(writer, buffer, got, nullptr);
     CheckIo();
   }
+  // The kept bytes reach the disk, and the new archive's name with them,
+  // before their only other copy goes.
+  FlushFile(writer);
+  CheckIo();
   CloseStream(reader);
   CheckIo();
   CloseStream(writer);
   CheckIo();
   ReleaseMemory(buffer);
+  FlushArchiveFolder();
+  CheckIo();
   RemoveFile(tmp);
+  return true;
 }
 
 }  // namespace quilbo

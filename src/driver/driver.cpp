@@ -12,6 +12,7 @@
 #include "errors/raise.h"
 #include "errors/termination.h"
 #include "fs/file_helpers.h"
+#include "fs/folder_lock.h"
 #include "fs/search.h"
 #include "textio/console.h"
 
@@ -130,6 +131,9 @@ void RunDriver() {
   // An existing folder and a failure look alike here; a missing folder
   // shows up as the failure to open the first archive.
   MakeDirectory(settings.PatternDir + settings.ArchiveDir);
+  // One run at a time per archive folder; taken before the walk starts, so
+  // a run that waited finds only the logs still left.
+  LockArchiveFolder(settings.PatternDir + settings.ArchiveDir);
 
   std::int32_t counter = 0;
   SearchEntry entry{};
@@ -145,6 +149,7 @@ void RunDriver() {
     SearchNext(entry);
   }
   SearchClose(entry);
+  UnlockArchiveFolder();
   ExitProgram(counter == 0 ? 5 : 0);
 }
 

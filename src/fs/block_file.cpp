@@ -23,7 +23,7 @@ bool CopyName(std::string_view text, char (&out)[kNameMax + 1]) {
   return length > kNameMax;
 }
 
-void StoreLastError() { StoreIoFailure(Os().lastError()); }
+void StoreLastError() { StoreIoFailure(FailedCallError()); }
 
 void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
           StdStream standard) {
@@ -162,10 +162,10 @@ bool AtEnd(BlockFile& file) {
     return false;
   }
   bool ok = os.setFilePointer(file.handle, 0, SeekFrom::kEnd, &size);
-  std::int32_t code = ok ? 0 : os.lastError();
+  std::int32_t code = ok ? 0 : FailedCallError();
   // Back to where the caller was, whether or not the size was read.
   if (!os.setFilePointer(file.handle, position, SeekFrom::kBegin, nullptr)) {
-    if (ok) code = os.lastError();
+    if (ok) code = FailedCallError();
     ok = false;
   }
   if (!ok) {
@@ -192,6 +192,31 @@ void CloseStream(BlockFile& file) {
   }
   if (!Os().closeHandle(file.handle)) StoreLastError();
   file.mode = BlockMode::kClosed;
+}
+
+std::int64_t SizeOf(BlockFile& file) {
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return -1;
+  }
+  const PlatformApi& os = Os();
+  std::int64_t position = 0;
+  std::int64_t size = 0;
+  if (!os.setFilePointer(file.handle, 0, SeekFrom::kCurrent, &position) ||
+      !os.setFilePointer(file.handle, 0, SeekFrom::kEnd, &size) ||
+      !os.setFilePointer(file.handle, position, SeekFrom::kBegin, nullptr)) {
+    StoreLastError();
+    return -1;
+  }
+  return size / file.RecordSize;
+}
+
+void FlushFile(BlockFile& file) {
+  if (file.mode != BlockMode::kOpen) {
+    StoreIoFailure(kIoNotOpen);
+    return;
+  }
+  if (!Os().flushFile(file.handle)) StoreLastError();
 }
 
 }  // namespace quilbo

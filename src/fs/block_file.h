@@ -32,6 +32,10 @@ void ReadBlock(BlockFile& file, void* buffer, std::uint32_t count,
 void WriteBlock(BlockFile& file, const void* buffer, std::uint32_t count,
                 std::uint32_t* done);
 void CloseStream(BlockFile& file);
+// The file's size in records (whole ones), -1 after a failure.
+std::int64_t SizeOf(BlockFile& file);
+// Writes the file's bytes through to the disk.
+void FlushFile(BlockFile& file);
 
 }  // namespace quilbo
 

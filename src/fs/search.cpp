@@ -34,7 +34,7 @@ std::uint32_t PackedLocalTime(std::uint64_t utc) {
 std::int32_t AcceptStep(SearchEntry& entry) {
   const PlatformApi& os = Os();
   while (!PassesFilter(entry.OsEntry.attributes, entry.Mask)) {
-    if (!os.findNextFile(entry.Handle, &entry.OsEntry)) return os.lastError();
+    if (!os.findNextFile(entry.Handle, &entry.OsEntry)) return FailedCallError();
   }
   FindData& found = entry.OsEntry;
   entry.PackedTime = PackedLocalTime(found.lastWriteTime);
@@ -60,7 +60,7 @@ std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
   const PlatformApi& os = Os();
   entry.Mask = mask;
   entry.Handle = os.findFirstFile(pattern, &entry.OsEntry);
-  if (entry.Handle == kInvalidHandle) return os.lastError();
+  if (entry.Handle == kInvalidHandle) return FailedCallError();
   const std::int32_t code = AcceptStep(entry);
   if (code != 0) {
     // Nothing passed the filter: the search ends closed.
@@ -72,14 +72,14 @@ std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
 
 std::int32_t ContinueSearch(SearchEntry& entry) {
   const PlatformApi& os = Os();
-  if (!os.findNextFile(entry.Handle, &entry.OsEntry)) return os.lastError();
+  if (!os.findNextFile(entry.Handle, &entry.OsEntry)) return FailedCallError();
   return AcceptStep(entry);
 }
 
 std::int32_t StopSearch(SearchEntry& entry) {
   if (entry.Handle == kInvalidHandle) return 0;
   const PlatformApi& os = Os();
-  const std::int32_t code = os.findClose(entry.Handle) ? 0 : os.lastError();
+  const std::int32_t code = os.findClose(entry.Handle) ? 0 : FailedCallError();
   entry.Handle = kInvalidHandle;
   return code;
 }

@@ -41,6 +41,8 @@ inline constexpr std::int32_t kErrAccessDenied = 5;
 inline constexpr std::int32_t kErrInvalidHandle = 6;
 inline constexpr std::int32_t kErrNotEnoughMemory = 8;
 inline constexpr std::int32_t kErrNoMoreFiles = 18;
+// What a failed call stands for when the platform left no error number.
+inline constexpr std::int32_t kErrGeneralFailure = 31;
 inline constexpr std::int32_t kErrSharingViolation = 32;
 inline constexpr std::int32_t kErrFileExists = 80;
 inline constexpr std::int32_t kErrInvalidParameter = 87;
@@ -109,6 +111,18 @@ struct PlatformApi {
   // take the folder's inherited permissions.
   bool (*copyAccess)(OsHandle from, OsHandle to);
 
+  // Runs that share an archive folder. lockFolder waits until it holds an
+  // exclusive lock on the folder (by identity: two names of one folder are
+  // one lock) and gives its handle; the lock leaves no file behind, and
+  // the system releases it when the process ends, however it ends.
+  OsHandle (*lockFolder)(const char* name);
+  bool (*unlockFolder)(OsHandle lock);
+  // Durability: flushFile writes a file's data and size through to the
+  // disk; flushFolder does the same for the names created, renamed or
+  // removed in the folder held by a lockFolder handle.
+  bool (*flushFile)(OsHandle file);
+  bool (*flushFolder)(OsHandle lock);
+
   // Process. commandLine is null where the platform hands the arguments
   // over already split (then splitArguments gives them).
   const char* (*commandLine)();
@@ -133,6 +147,13 @@ void SetPlatform(const PlatformApi* api);
 
 // Process set-up that must precede everything (signals, argument vector).
 void InitPlatform(int argc, char** argv);
+
+// The error number of the platform call that just failed. Never 0: a
+// failure stored as 0 would read as success.
+inline std::int32_t FailedCallError() {
+  const std::int32_t code = Os().lastError();
+  return code != 0 ? code : kErrGeneralFailure;
+}
 
 }  // namespace quilbo
 

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -708,6 +709,66 @@ bool CopyAccessPosix(OsHandle from, OsHandle to) {
   return true;
 }
 
+OsHandle LockFolderPosix(const char* name) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  // Reached as every other name is: another user's link is not followed.
+  PathSpot spot{-1, {}};
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  int fd;
+  do {
+    fd = OpenAtSpot(&spot, O_RDONLY | O_DIRECTORY, 0, &why);
+  } while (fd < 0 && why.err == EINTR);
+  ReleaseSpot(&spot);
+  if (fd < 0) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  // The lock belongs to the open folder, so it follows the folder's
+  // identity, and it goes with the last descriptor when the process dies.
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int err = errno;
+    close(fd);
+    Fail(err);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool UnlockFolderPosix(OsHandle lock) {
+  const int fd = static_cast<int>(lock);
+  if (flock(fd, LOCK_UN) != 0) {
+    const int err = errno;
+    close(fd);
+    return Fail(err);
+  }
+  return CloseHandlePosix(lock);
+}
+
+// EINVAL: the file system has no way to flush this file; nothing more can
+// be done, and refusing every later step would help no one.
+bool Flush(OsHandle handle) {
+  int result;
+  do {
+    result = fsync(static_cast<int>(handle));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno != EINVAL) return Fail(errno);
+  return true;
+}
+
+bool FlushFilePosix(OsHandle file) { return Flush(file); }
+
+// A new or renamed name is durable only once its folder is flushed.
+bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
+
 const char* CommandLinePosix() { return nullptr; }
 
 bool SplitArgumentsPosix(int* count, const char* const** arguments) {
@@ -758,7 +819,9 @@ const PlatformApi kPosix = {
     FindNextFilePosix,    FindClosePosix,      FileTimeToLocalPosix,
     FileTimeToDosPosix,   CharToOemPosix,      OemToCharPosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
-    FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,    CommandLinePosix,    SplitArgumentsPosix,
+    FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,
+    LockFolderPosix,      UnlockFolderPosix,   FlushFilePosix,
+    FlushFolderPosix,     CommandLinePosix,    SplitArgumentsPosix,
     ExecutablePathPosix,  ModuleOfAddressPosix, Allocate, Release, LastErrorPosix,
     SetLastErrorPosix,    ExitProcessPosix,
 };

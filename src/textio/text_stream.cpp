@@ -11,19 +11,12 @@ namespace quilbo {
 
 namespace {
 
-// What a failed call yields when the platform left no error number: a
-// failure must never be stored as 0, which reads as success.
-constexpr std::int32_t kErrGeneralFailure = 31;
-
 constexpr unsigned char kEndMarker = 0x1A;
 // How far back from its end an archive is searched for an end marker,
 // whatever the size of the stream's buffer.
 constexpr std::uint32_t kMarkerWindow = 128;
 
-std::int32_t OsError() {
-  const std::int32_t code = Os().lastError();
-  return code != 0 ? code : kErrGeneralFailure;
-}
+std::int32_t OsError() { return FailedCallError(); }
 
 std::int32_t ReadRoutine(TextStream& stream) {
   std::uint32_t done = 0;

@@ -59,6 +59,10 @@ void BuildTable() {
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
   QUILBO_WRAP(deleteLog, kDeleteLog, false);
   QUILBO_WRAP(copyAccess, kCopyAccess, false);
+  QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
+  QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
+  QUILBO_WRAP(flushFile, kFlushFile, false);
+  QUILBO_WRAP(flushFolder, kFlushFolder, false);
   QUILBO_WRAP(allocate, kAllocate, nullptr);
 }
 
@@ -73,7 +77,9 @@ const char* ServiceName(Service service) {
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "deleteLog",     "copyAccess",        "allocate",
+      "deleteLog",     "copyAccess",        "lockFolder",
+      "unlockFolder",  "flushFile",         "flushFolder",
+      "allocate",
   };
   const auto index = static_cast<int>(service);
   return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";

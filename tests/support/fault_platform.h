@@ -28,6 +28,10 @@ enum class Service : std::uint8_t {
   kFileIdentity,
   kDeleteLog,
   kCopyAccess,
+  kLockFolder,
+  kUnlockFolder,
+  kFlushFile,
+  kFlushFolder,
   kAllocate,
   kCount,
 };

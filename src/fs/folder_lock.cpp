@@ -1,0 +1,37 @@
+#include "fs/folder_lock.h"
+
+#include "errors/io_status.h"
+#include "fs/file_helpers.h"
+#include "platform/platform.h"
+
+namespace quilbo {
+
+namespace {
+
+// One archive folder per run.
+thread_local OsHandle tHeld = kInvalidHandle;
+
+}  // namespace
+
+bool LockArchiveFolder(std::string_view folder) {
+  UnlockArchiveFolder();
+  // The same conversion that created the folder, so both reach one folder.
+  const char* converted = ToAnsiScratch(folder);
+  if (converted == nullptr) return false;
+  tHeld = Os().lockFolder(converted);
+  return tHeld != kInvalidHandle;
+}
+
+void UnlockArchiveFolder() {
+  if (tHeld == kInvalidHandle) return;
+  // A failure changes nothing that matters: the lock goes with the process.
+  Os().unlockFolder(tHeld);
+  tHeld = kInvalidHandle;
+}
+
+void FlushArchiveFolder() {
+  if (tHeld == kInvalidHandle) return;
+  if (!Os().flushFolder(tHeld)) StoreIoFailure(FailedCallError());
+}
+
+}  // namespace quilbo
