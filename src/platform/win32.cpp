@@ -208,7 +208,8 @@ bool CopyAccessWin(OsHandle /*from*/, OsHandle /*to*/) { return true; }
 // task, another user's console) wait too.
 HANDLE FolderMutex(const BY_HANDLE_FILE_INFORMATION& info) {
   char name[80];
-  for (const char* space : {"Global", "Local"}) {
+  static constexpr const char* kSpaces[] = {"Global", "Local"};
+  for (const char* space : kSpaces) {
     std::snprintf(name, sizeof name, "%s\\Quilbo-%08lX-%08lX%08lX", space,
                   static_cast<unsigned long>(info.dwVolumeSerialNumber),
                   static_cast<unsigned long>(info.nFileIndexHigh),

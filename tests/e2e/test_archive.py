@@ -17,14 +17,10 @@ def copied(source):
     """The bytes one copy of source appends: text before the first 0x1A,
     split at LF, CRs dropped, each piece ended by CR LF; an empty last piece
     writes nothing."""
-    text = source.split(b"\x1a", 1)[0]
-    pieces = text.split(b"\n")
-    out = b""
-    for i, piece in enumerate(pieces):
-        if i == len(pieces) - 1 and piece == b"":
-            break
-        out += piece.replace(b"\r", b"") + CRLF
-    return out
+    pieces = source.split(b"\x1a", 1)[0].split(b"\n")
+    if pieces[-1] == b"":
+        pieces.pop()
+    return b"".join(piece.replace(b"\r", b"") + CRLF for piece in pieces)
 
 
 def cut_marker(archive):
