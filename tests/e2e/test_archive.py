@@ -311,8 +311,10 @@ class Truncate(E2ECase):
 
 class FaultSweep(E2ECase):
     """Each platform call of a run with truncation and deletion fails in
-    turn; after every such run no kept byte is lost and no source is gone
-    whose text did not reach a closed archive."""
+    turn, also with no error number at all; after every such run no kept
+    byte is lost and no source is gone whose text did not reach a closed
+    archive flushed to the disk. A second round starts from a cut that an
+    earlier run left half done."""
 
     SOURCES = {
         "a.log": b"alpha line\r\n" * 40,
@@ -323,31 +325,49 @@ class FaultSweep(E2ECase):
         "a.log": b"A" * 1500 + b"\x1a" + b"junk",
         "b.log": b"B" * 200,
     }
+    # What an interrupted cut of b.log's archive left: the whole archive
+    # under the .tmp, a part of its last kilobyte under its own name.
+    INTERRUPTED = {"b.log": (b"".join(b"b%04d\r\n" % i for i in range(400)), 300)}
     KB = 1
 
-    def setup_logs(self):
+    def setup_logs(self, interrupted):
         for name, data in self.SOURCES.items():
             write(self.path("logs/" + name), data)
         for name, data in self.ARCHIVES.items():
-            write(self.path("logs/keep/" + name), data)
+            if interrupted and name in self.INTERRUPTED:
+                whole, copied_part = self.INTERRUPTED[name]
+                write(self.path("logs/keep/" + name + ".tmp"), whole)
+                write(self.path("logs/keep/" + name), whole[-1024:][:copied_part])
+            else:
+                write(self.path("logs/keep/" + name), data)
 
-    def variants(self, name):
+    def old_archive(self, name, interrupted):
+        if interrupted and name in self.INTERRUPTED:
+            return self.INTERRUPTED[name][0]
+        return self.ARCHIVES.get(name)
+
+    def variants(self, old, name):
         """(content before the append, whole content after it, content after
         the cut) for each way the append may have started: with the end
         marker cut, or without it when the cut itself failed (its failures
         are ignored)."""
-        old = self.ARCHIVES.get(name)
         limit = self.KB * 1024
         result = []
         for base in ([b""] if old is None else [cut_marker(old), old]):
             whole = base + copied(self.SOURCES[name])
             final = whole[-limit:] if len(whole) > limit else whole
             result.append((base, whole, final))
-        return old, result
+        return result
 
-    def acceptable(self, name, target, kept, deleted):
-        old, variants = self.variants(name)
-        for base, whole, final in variants:
+    def acceptable(self, name, target, kept, deleted, interrupted):
+        old = self.old_archive(name, interrupted)
+        if interrupted and name in self.INTERRUPTED:
+            whole, copied_part = self.INTERRUPTED[name]
+            # The interrupted cut not yet finished: at most its partial copy
+            # removed before the .tmp went back.
+            if not deleted and kept == whole and target in (None, whole[-1024:][:copied_part]):
+                return True
+        for base, whole, final in self.variants(old, name):
             # Done, perhaps with a temporary file whose removal failed, or
             # uncut when the size lookup failed (nothing is lost either way).
             if target == final and kept in (None, whole):
@@ -364,7 +384,7 @@ class FaultSweep(E2ECase):
                 return True
         return not deleted and kept is None and target == old
 
-    def check(self, run_label):
+    def check(self, run_label, interrupted):
         for name, source in self.SOURCES.items():
             src = self.path("logs/" + name)
             arc = self.path("logs/keep/" + name)
@@ -374,28 +394,105 @@ class FaultSweep(E2ECase):
             label = "%s, %s" % (run_label, name)
             if not deleted:
                 self.assertEqual(read(src), source, label + ": source changed")
-            self.assertTrue(self.acceptable(name, target, kept, deleted),
+            self.assertTrue(self.acceptable(name, target, kept, deleted, interrupted),
                             "%s: deleted=%s archive=%r tmp=%r" % (
                                 label, deleted, target and target[:60], kept and kept[:60]))
 
-    def test_every_failing_call(self):
+    def sweep(self, interrupted, errors):
         args = [sep("logs/*.log"), "keep", "/T%d" % self.KB, "/D"]
-        self.setup_logs()
+        self.fresh()
+        self.setup_logs(interrupted)
         clean = self.run_quilbo(args, faults=harness.Faults())
         self.assertEqual(clean.code, 0, clean.stdout)
-        self.check("clean run")
+        self.check("clean run", interrupted)
+        self.assertFalse(os.path.exists(self.path("logs/a.log")))
         calls = clean.calls
         self.assertGreater(calls, 20)
         runs = 0
         for nth in range(1, calls + 1):
-            for error in (5, 112):
+            for error in errors:
                 self.fresh()
-                self.setup_logs()
+                self.setup_logs(interrupted)
                 code, out, err = self.run_quilbo(args, faults=harness.Faults(fail_call=nth, error=error))
                 self.assertIn(code, (0, 1, 5), out)
-                self.check("call %d error %d" % (nth, error))
+                # A failure with no error number is never taken as success.
+                self.assertNotIn(b"I/O error 0.", out)
+                self.check("%s: call %d error %d" % (
+                    "interrupted" if interrupted else "plain", nth, error), interrupted)
                 runs += 1
-        print("fault sweep: %d runs over %d calls, no losses" % (runs, calls))
+        return runs, calls
+
+    def test_every_failing_call(self):
+        runs, calls = self.sweep(False, (5, 112, 0))
+        more, recovering = self.sweep(True, (5, 0))
+        print("fault sweep: %d runs over %d calls, %d runs over %d calls from an "
+              "interrupted cut, no losses" % (runs, calls, more, recovering))
+
+
+class Durability(E2ECase):
+    """A log goes only once its archive is on the disk: when a flush fails,
+    the run ends and the log stays."""
+
+    def test_a_failed_flush_keeps_the_log(self):
+        log = b"line\n" * 10
+        cases = [
+            # (what, archive before or None, extra arguments, failing service)
+            ("new archive", None, [], "flushFile"),
+            ("name of a new archive", None, [], "flushFolder"),
+            ("appended archive", b"old\r\n", [], "flushFile"),
+            ("cut archive", b"x" * 3000, ["/t1"], "flushFile"),
+            ("name of a cut archive", b"x" * 3000, ["/t1"], "flushFolder"),
+        ]
+        for what, before, extra, service in cases:
+            for error, message in ((5, "File access denied."), (0, "I/O error 31.")):
+                with self.subTest(what, error=error):
+                    self.fresh()
+                    write(self.path("a.log"), log)
+                    if before is not None:
+                        write(self.path("Archive/a.log"), before)
+                    code, out, _ = self.run_quilbo(
+                        ["a.log", "/d"] + extra, faults=harness.Faults(service=service, error=error))
+                    self.assertEqual(code, 1, out)
+                    self.assertReport(out[out.index(b"bytes)\r\n") + 8:], "EInOutError", message)
+                    self.assertEqual(read(self.path("a.log")), log)
+                    whole = (before or b"") + copied(log)
+                    if extra:
+                        # The cut's only whole copy stays.
+                        self.assertEqual(read(self.path("Archive/a.log.tmp")), whole)
+                    else:
+                        self.assertEqual(read(self.path("Archive/a.log")), whole)
+
+    def test_each_archive_is_flushed_once(self):
+        logs = {"a.log": b"a\n", "b.log": b"b\n", "c.log": b"c\n"}
+        cases = [
+            # (what, archives exist, arguments, flushFile calls, flushFolder calls)
+            ("new archives", False, ["/d"], 3, 3),
+            ("existing archives", True, ["/d"], 3, 0),
+            ("cut archives", True, ["/d", "/t1"], 3, 3),
+            ("cut archives, logs kept", True, ["/t1"], 3, 3),
+            ("logs kept", True, [], 0, 0),
+        ]
+        for what, exist, args, files, folders in cases:
+            for service, count in (("flushFile", files), ("flushFolder", folders)):
+                with self.subTest(what, service=service):
+                    for nth, code in ((count + 1, 0), (count, 1)):
+                        if nth == 0:
+                            continue
+                        self.fresh()
+                        for name, text in logs.items():
+                            write(self.path(name), text)
+                            if exist:
+                                write(self.path("Archive/" + name), b"z" * (2000 if "/t1" in args else 10))
+                        result = self.run_quilbo(
+                            ["*.log"] + args, faults=harness.Faults(service=service, from_nth=nth))
+                        self.assertEqual(result.code, code, (nth, result.stdout))
+
+    def test_a_folder_that_cannot_be_locked_is_used_unlocked(self):
+        write(self.path("a.log"), b"a\n")
+        result = self.run_quilbo(["a.log", "/d"], faults=harness.Faults(service="lockFolder", error=5))
+        self.assertEqual(result.code, 0, result.stdout)
+        self.assertEqual(read(self.path("Archive/a.log")), b"a\r\n")
+        self.assertFalse(os.path.exists(self.path("a.log")))
 
 
 if __name__ == "__main__":
