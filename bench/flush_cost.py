@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""What flushing archives to the disk costs a run with /D.
+
+  bench/flush_cost.py --exe build/linux/quilbo [--logs 20000] [--rounds 3]
+
+Runs the same executable over the same set of small logs with /D, once as
+it is and once with the system's flush calls made empty (a preloaded
+library whose fsync returns at once), alternating, in a folder on the
+local disk. Two cases: every archive new (each log flushes its archive
+and the folder), and every archive existing (one flush per log). Prints
+the median times and their ratio. Linux only.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+NO_FLUSH = r"""
+int fsync(int fd) { (void)fd; return 0; }
+int fdatasync(int fd) { (void)fd; return 0; }
+"""
+
+
+def build_preload(folder):
+    source = folder / "noflush.c"
+    source.write_text(NO_FLUSH)
+    library = folder / "noflush.so"
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(library), str(source)],
+                   check=True)
+    return library
+
+
+def make_logs(folder, count, archives):
+    if folder.exists():
+        shutil.rmtree(folder)
+    (folder / "Archive").mkdir(parents=True)
+    line = b"2026-12-07 09:00:00 service started, all well\n"
+    for i in range(count):
+        name = "log%05d.log" % i
+        (folder / name).write_bytes(line * 2)
+        if archives:
+            (folder / "Archive" / name).write_bytes(line.replace(b"\n", b"\r\n") * 20)
+
+
+def timed_run(exe, folder, env):
+    began = time.perf_counter()
+    done = subprocess.run([str(exe), "*.log", "/D"], cwd=str(folder), env=env,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    took = time.perf_counter() - began
+    if done.returncode != 0:
+        sys.exit("run failed (%d): %s" % (done.returncode, done.stderr.decode()))
+    if any(name.endswith(".log") for name in os.listdir(folder)):
+        sys.exit("a log was not deleted")
+    return took
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--logs", type=int, default=20000)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--dir", default=None,
+                        help="where to make the logs (default: a temporary folder)")
+    options = parser.parse_args()
+    exe = Path(options.exe).resolve()
+    scratch = Path(tempfile.mkdtemp(prefix="quilbo-flush-", dir=options.dir))
+    try:
+        preload = build_preload(scratch)
+        modes = {"flushed": dict(os.environ),
+                 "not flushed": dict(os.environ, LD_PRELOAD=str(preload))}
+        for archives in (False, True):
+            times = {mode: [] for mode in modes}
+            for _ in range(options.rounds):
+                for mode, env in modes.items():
+                    folder = scratch / "run"
+                    make_logs(folder, options.logs, archives)
+                    subprocess.run(["sync"], check=False)
+                    times[mode].append(timed_run(exe, folder, env))
+            flushed = statistics.median(times["flushed"])
+            bare = statistics.median(times["not flushed"])
+            print("%d logs with /D, %s archives: flushed %.2f s, not flushed %.2f s, "
+                  "ratio %.2f (medians of %d)" % (
+                      options.logs, "existing" if archives else "new", flushed, bare,
+                      flushed / bare, options.rounds))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
