@@ -222,7 +222,7 @@ class KillSweep(E2ECase):
                 # Inside the cut: once the .tmp exists, at a random moment.
                 while process.poll() is None and not os.path.exists(tmp):
                     time.sleep(0.0002)
-                time.sleep(rng.uniform(0, cut_time * 0.8))
+                time.sleep(rng.uniform(0, cut_time * 0.5))
             else:
                 # Anywhere up to the cut's start, mostly in the append.
                 time.sleep(rng.uniform(0, max(run_time - cut_time, 0.005) * 1.2))
