@@ -87,8 +87,9 @@ bool IsCutSlice(BlockFile& kept, std::int64_t keptSize, BlockFile& partial,
     return limit >= partialSize && limit < keptSize;
   };
   // Two block buffers and, behind them, the first kilobyte of the slice:
-  // the candidate starts lie 1024 bytes apart.
-  char* memory = static_cast<char*>(GetMemory(2 * kTruncateBlock + kKilobyte));
+  // the candidate starts lie 1024 bytes apart. A failure ends the run
+  // anywhere in here, so the memory is the program's own, not the heap's.
+  static char memory[2 * kTruncateBlock + kKilobyte];
   const Buffers buffers{memory, memory + kTruncateBlock};
   char* first = memory + 2 * kTruncateBlock;
   const std::int64_t runLimit = static_cast<std::int64_t>(truncateKb) * kKilobyte;
@@ -111,7 +112,6 @@ bool IsCutSlice(BlockFile& kept, std::int64_t keptSize, BlockFile& partial,
       found = SameBytesFrom(kept, partial, keptSize - limit, partialSize, buffers);
     }
   }
-  ReleaseMemory(memory);
   return found;
 }
 

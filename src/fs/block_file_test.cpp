@@ -289,5 +289,63 @@ TEST_F(BlockFileTest, ZeroRecordSizeIsRefused) {
   EXPECT_EQ(file.mode, BlockMode::kClosed);
 }
 
+// A platform call that fails without an error number is still a failure:
+// stored as 0 it would read as success (a cut would silently drop a block).
+TEST_F(BlockFileTest, FailuresWithoutAnErrorNumberAreStoredAs31) {
+  struct Case {
+    const char* what;
+    Service service;
+    void (*step)(BlockFile& file, char* buffer);
+  };
+  const Case cases[] = {
+      {"read", Service::kReadFile,
+       [](BlockFile& f, char* b) { std::uint32_t done = 0; ReadBlock(f, b, 4, &done); }},
+      {"write", Service::kWriteFile,
+       [](BlockFile& f, char* b) { std::uint32_t done = 0; WriteBlock(f, b, 4, &done); }},
+      {"seek", Service::kSetFilePointer, [](BlockFile& f, char*) { SeekTo(f, 1); }},
+      {"end test", Service::kSetFilePointer, [](BlockFile& f, char*) { AtEnd(f); }},
+      {"size", Service::kSetFilePointer, [](BlockFile& f, char*) { SizeOf(f); }},
+      {"flush", Service::kFlushFile, [](BlockFile& f, char*) { FlushFile(f); }},
+      {"close", Service::kCloseHandle, [](BlockFile& f, char*) { CloseStream(f); }},
+      {"open", Service::kCreateFile, [](BlockFile& f, char*) { OpenRead(f, 1); }},
+      {"rename", Service::kMoveFile,
+       [](BlockFile& f, char*) { RenameFile(f, std::string(f.name) + ".moved"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenWith("0123456789");
+    const OsHandle handle = file.handle;
+    {
+      testing::ScopedFaults fail({0, c.service, 1, false, 0});
+      c.step(file, buffer);
+    }
+    EXPECT_EQ(TakeIoStatus(), kErrGeneralFailure);
+    if (file.mode == BlockMode::kOpen) {
+      CloseStream(file);
+    } else if (c.service == Service::kCloseHandle) {
+      NativePlatform().closeHandle(handle);  // the injected failure closed nothing
+    }
+    TakeIoStatus();
+  }
+}
+
+TEST_F(BlockFileTest, SizeAndFlush) {
+  OpenWith("0123456789");
+  SeekTo(file, 3);
+  EXPECT_EQ(SizeOf(file), 10);
+  std::uint32_t done = 0;
+  ReadBlock(file, buffer, 1, &done);
+  EXPECT_EQ(buffer[0], '3');  // the position stays
+  WriteBlock(file, "ab", 2, &done);
+  FlushFile(file);
+  EXPECT_EQ(TakeIoStatus(), 0);
+  CloseStream(file);
+  SizeOf(file);
+  EXPECT_EQ(TakeIoStatus(), kIoNotOpen);
+  FlushFile(file);
+  EXPECT_EQ(TakeIoStatus(), kIoNotOpen);
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("f.log")), "0123ab6789");
+}
+
 }  // namespace
 }  // namespace quilbo

@@ -271,5 +271,35 @@ TEST(Search, FoundNamesAreInTheOemCodePage) {
 }
 #endif
 
+TEST(Search, FailuresWithoutAnErrorNumberAreStoredAs31) {
+  TempDir dir;
+  testing::WriteFile(dir.At("a.log"), "");
+  testing::WriteFile(dir.At("b.log"), "");
+  for (Service service : {Service::kFindFirstFile, Service::kFindNextFile, Service::kFindClose}) {
+    SCOPED_TRACE(testing::ServiceName(service));
+    SearchEntry entry{};
+    entry.Handle = kInvalidHandle;
+    OsHandle handle = kInvalidHandle;
+    {
+      testing::ScopedFaults fail({0, service, 1, false, 0});
+      SearchFirst(ToCounted(dir.At("*.log")), 0x27, entry);
+      handle = entry.Handle;
+      if (SearchError == 0) SearchNext(entry);
+      // A failed step never reads as an entry found.
+      if (SearchError == 0) SearchNext(entry);
+      EXPECT_NE(SearchError, 0);
+      if (service != Service::kFindClose) {
+        EXPECT_EQ(SearchError, kErrGeneralFailure);
+      }
+      SearchClose(entry);
+      if (service == Service::kFindClose) {
+        EXPECT_EQ(SearchError, kErrGeneralFailure);
+      }
+    }
+    if (service == Service::kFindClose && handle != kInvalidHandle)
+      NativePlatform().findClose(handle);
+  }
+}
+
 }  // namespace
 }  // namespace quilbo

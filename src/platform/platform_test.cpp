@@ -306,5 +306,54 @@ TEST(FaultPlatform, EveryServiceHasItsOwnName) {
   EXPECT_STREQ(testing::ServiceName(Service::kCount), "none");
 }
 
+// ---- Folder locks and flushes, on both platforms ----------------------------
+
+TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
+  TempDir dir;
+  fs::create_directories(dir.path / "keep");
+  MakeFile(dir / "file.txt", "x");
+  // Taken and released in turn: a release that kept the lock would make
+  // the next take wait for ever.
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    const OsHandle lock = Native().lockFolder((dir / "keep").c_str());
+    ASSERT_NE(lock, kInvalidHandle);
+    EXPECT_TRUE(Native().flushFolder(lock));
+    EXPECT_TRUE(Native().unlockFolder(lock));
+  }
+  // What cannot be opened as a folder is not locked.
+  for (const std::string& name : {dir / "missing", dir / "file.txt", dir / "gone/keep"}) {
+    SCOPED_TRACE(name);
+    Native().setLastError(0);
+    EXPECT_EQ(Native().lockFolder(name.c_str()), kInvalidHandle);
+    EXPECT_NE(Native().lastError(), 0);
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path / "keep"));  // no lock file left behind
+}
+
+TEST(PlatformLocks, FlushKeepsTheBytesAndThePosition) {
+  TempDir dir;
+  const std::string name = dir / "a.log";
+  const OsHandle file =
+      Native().createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
+  ASSERT_NE(file, kInvalidHandle);
+  std::uint32_t done = 0;
+  ASSERT_TRUE(Native().writeFile(file, "abc", 3, &done));
+  EXPECT_TRUE(Native().flushFile(file));
+  ASSERT_TRUE(Native().writeFile(file, "de", 2, &done));
+  EXPECT_TRUE(Native().closeHandle(file));
+  std::ifstream in(name, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcde");
+}
+
+TEST(PlatformLocks, FailedCallErrorIsNeverZero) {
+  testing::ScopedFaults faults({0, Service::kFlushFile, 1, false, 0});
+  Os().setLastError(0);
+  EXPECT_FALSE(Os().flushFile(Os().stdHandle(StdStream::kOutput)));
+  EXPECT_EQ(FailedCallError(), kErrGeneralFailure);
+  Os().setLastError(112);
+  EXPECT_EQ(FailedCallError(), 112);
+}
+
 }  // namespace
 }  // namespace quilbo
