@@ -1,18 +1,38 @@
 #include "archive/archive_log.h"
 #include "errors/io_status.h"
-#include "fs/block_file.h"
+#include "fs/file_helpers.h"
 #include "fs/folder_lock.h"
+#include "platform/platform.h"
 
 namespace quilbo {
 
+namespace {
+
+// Opens the archive to flush it: for writing where the system flushes
+// only through such a handle, for reading where the archive was given its
+// log's read-only access (the system then flushes through any handle).
+OsHandle OpenToFlush(std::string_view target) {
+  const char* name = ToAnsiScratch(target);
+  if (name == nullptr) {
+    StoreIoFailure(kErrFilenameTooLong);
+    return kInvalidHandle;
+  }
+  const PlatformApi& os = Os();
+  OsHandle file = os.createFile(name, FileAccess::kReadWrite, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle && os.lastError() == kErrAccessDenied)
+    file = os.createFile(name, FileAccess::kRead, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle) StoreIoFailure(FailedCallError());
+  return file;
+}
+
+}  // namespace
+
 void FlushArchive(std::string_view target, bool created) {
-  BlockFile archive{};
-  AttachName(archive, target);
-  OpenRead(archive, 1);
+  const OsHandle file = OpenToFlush(target);
   CheckIo();
-  FlushFile(archive);
-  CheckIo();
-  CloseStream(archive);
+  const PlatformApi& os = Os();
+  if (!os.flushFile(file)) StoreIoFailure(FailedCallError());
+  if (!os.closeHandle(file)) StoreIoFailure(FailedCallError());
   CheckIo();
   // An archive made by this run exists on the disk only once its folder
   // says so.

@@ -24,15 +24,15 @@ namespace {
 
 constexpr std::int64_t kKilobyte = 1024;
 
-// Opens name for reading; false when there is no such file. Any other
-// failure ends the run.
-bool OpenIfPresent(BlockFile& file, std::string_view name) {
+// Opens name, a name of archive's, for reading; false when there is no
+// such file. Any other failure ends the run.
+bool OpenIfPresent(BlockFile& file, std::string_view name, std::string_view archive) {
   AttachName(file, name);
   OpenRead(file, 1);
   const std::int32_t code = TakeIoStatus();
   if (code == kErrFileNotFound || code == kErrPathNotFound) return false;
   StoreIoFailure(code);
-  RefuseLinkedArchive(name);
+  RefuseLinkedArchive(archive);
   CheckIo();
   return true;
 }
@@ -136,10 +136,10 @@ CutRecovery InspectInterruptedCut(std::string_view target,
                                   std::int32_t truncateKb) {
   const std::string tmp = std::string(target) + ".tmp";
   BlockFile kept{};
-  if (!OpenIfPresent(kept, tmp)) return CutRecovery::kNone;
+  if (!OpenIfPresent(kept, tmp, target)) return CutRecovery::kNone;
   BlockFile partial{};
   bool slice = true;  // a missing archive holds nothing the .tmp lacks
-  if (OpenIfPresent(partial, target)) {
+  if (OpenIfPresent(partial, target, target)) {
     const std::int64_t keptSize = SizeOf(kept);
     CheckIo();
     const std::int64_t partialSize = SizeOf(partial);

@@ -722,13 +722,23 @@ OsHandle LockFolderPosix(const char* name) {
     FailPath(why, path.text);
     return kInvalidHandle;
   }
+  // Without O_DIRECTORY, which would hide a link from being followed;
+  // never blocking on a FIFO of that name.
   int fd;
   do {
-    fd = OpenAtSpot(&spot, O_RDONLY | O_DIRECTORY, 0, &why);
+    fd = OpenAtSpot(&spot, O_RDONLY | O_NONBLOCK, 0, &why);
   } while (fd < 0 && why.err == EINTR);
   ReleaseSpot(&spot);
   if (fd < 0) {
     FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  struct stat info {};
+  const bool stated = fstat(fd, &info) == 0;
+  const int statError = errno;
+  if (!stated || !S_ISDIR(info.st_mode)) {
+    close(fd);
+    tLastError = stated ? kErrPathNotFound : WindowsErrorFromErrno(statError, nullptr);
     return kInvalidHandle;
   }
   // The lock belongs to the open folder, so it follows the folder's
