@@ -16,8 +16,8 @@ namespace quilbo {
 namespace {
 
 bool IdentityOf(std::string_view name, FileIdentity* identity) {
-  const char* converted = ToAnsiScratch(name);
-  return converted != nullptr && Os().fileIdentity(converted, identity);
+  const char* text = ScratchName(name);
+  return text != nullptr && Os().fileIdentity(text, identity);
 }
 
 // Appending a file to itself never ends well (the copy may never finish),

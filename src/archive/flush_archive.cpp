@@ -12,7 +12,7 @@ namespace {
 // only through such a handle, for reading where the archive was given its
 // log's read-only access (the system then flushes through any handle).
 OsHandle OpenToFlush(std::string_view target) {
-  const char* name = ToAnsiScratch(target);
+  const char* name = ScratchName(target);
   if (name == nullptr) {
     StoreIoFailure(kErrFilenameTooLong);
     return kInvalidHandle;

@@ -10,15 +10,12 @@
 namespace quilbo {
 
 std::int64_t FileSizeOf(std::string_view path) {
-  // The whole path goes to the search: a cut one could name another file.
-  const std::string pattern(path);
-  SearchEntry entry{};
-  entry.Handle = kInvalidHandle;
-  SearchError = StartSearch(pattern.c_str(), 0x27, entry);
-  const std::int64_t size =
-      SearchError == 0 ? static_cast<std::int64_t>(entry.FullSize) : 0;
-  SearchClose(entry);
-  return size;
+  // The one entry of that name, never a pattern: a name holding '*' or '?'
+  // must not take another archive's size.
+  FindData found{};
+  if (!LookUpFile(path, &found) || (found.attributes & kAttrDirectory) != 0)
+    return 0;
+  return static_cast<std::int64_t>(found.size);
 }
 
 bool TruncateArchive(std::string_view target, std::int32_t truncateKb) {

@@ -99,7 +99,7 @@ ArgumentVector PlatformArguments() {
 // ArgAt(0): the executable's full path, asked for with a buffer of 260
 // bytes and cut to 255; empty when the platform cannot tell.
 CountedString ExecutablePath() {
-  char buffer[kMaxPath] = {};
+  char buffer[260] = {};
   const PlatformApi& os = Os();
   if (os.executablePath == nullptr ||
       os.executablePath(buffer, static_cast<std::uint32_t>(sizeof buffer)) == 0) {

@@ -142,7 +142,9 @@ void RunDriver() {
   while (SearchError == 0) {
     ++counter;
     PrintFileLine(counter, settings, entry);
-    const std::string name(View(entry.Name));
+    // The platform's own name, not the console's form: only it is sure to
+    // reach the file that was found.
+    const std::string name(entry.OwnName);
     ArchiveLogFile(settings.PatternDir + name,
                    settings.PatternDir + settings.ArchiveDir + "\\" + name,
                    settings.DeleteOriginals, settings.TruncateKb);

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "errors/io_status.h"
-#include "fs/file_helpers.h"
 
 namespace quilbo {
 
@@ -44,12 +43,11 @@ void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
     handle = os.stdHandle(standard);
   } else {
     // Opening the cut name could reach another file.
-    const char* converted = file.nameTooLong ? nullptr : ToAnsiScratch(file.name);
-    if (converted == nullptr) {
+    if (file.nameTooLong) {
       StoreIoFailure(kErrFilenameTooLong);
       return;
     }
-    handle = os.createFile(converted, FileAccess::kReadWrite, creation);
+    handle = os.createFile(file.name, FileAccess::kReadWrite, creation);
     if (handle == kInvalidHandle) {
       StoreLastError();
       return;
@@ -125,7 +123,6 @@ void RenameFile(BlockFile& file, std::string_view newName) {
     StoreIoFailure(kErrFilenameTooLong);
     return;
   }
-  // Renames hand both names over unconverted.
   if (!Os().moveFile(file.name, copy)) {
     StoreLastError();
     return;

@@ -9,10 +9,6 @@ namespace quilbo {
 
 namespace {
 
-// Mask 0x3F accepts every entry, folders included, so the first entry the
-// platform returns for the name is the one examined.
-constexpr std::uint32_t kAnyEntry = 0x3F;
-
 #ifdef _WIN32
 constexpr bool IsSeparator(char c) { return c == ':' || c == '\\'; }
 #else
@@ -22,47 +18,46 @@ constexpr bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 }  // namespace
 
-const char* ToAnsiScratch(std::string_view name) {
+bool PathFits(std::string_view path) {
+  return path.size() < static_cast<std::size_t>(kMaxPath);
+}
+
+const char* ScratchName(std::string_view name) {
   thread_local char scratch[kMaxPath];
-  // A cut name could reach another file: a name that does not fit, or one
-  // that a NUL would end early, is refused instead.
-  if (name.size() >= static_cast<std::size_t>(kMaxPath)) return nullptr;
+  if (!PathFits(name)) return nullptr;
   if (name.find('\0') != std::string_view::npos) return nullptr;
-  char source[kMaxPath];
-  if (!name.empty()) std::memcpy(source, name.data(), name.size());
-  source[name.size()] = '\0';
-  Os().oemToChar(source, scratch);
+  if (!name.empty()) std::memcpy(scratch, name.data(), name.size());
+  scratch[name.size()] = '\0';
   return scratch;
 }
 
+bool LookUpFile(std::string_view name, FindData* found) {
+  const char* text = ScratchName(name);
+  return text != nullptr && Os().lookupFile(text, found);
+}
+
 std::int32_t FileTimeOf(std::string_view name) {
-  const char* converted = ToAnsiScratch(name);
-  if (converted == nullptr) return -1;
-  SearchEntry entry{};
-  if (StartSearch(converted, kAnyEntry, entry) != 0) return -1;
-  const std::int32_t result =
-      (entry.Attributes & kAttrDirectory) != 0
-          ? -1
-          : static_cast<std::int32_t>(entry.PackedTime);
-  StopSearch(entry);
-  return result;
+  FindData found{};
+  if (!LookUpFile(name, &found) || (found.attributes & kAttrDirectory) != 0)
+    return -1;
+  return static_cast<std::int32_t>(PackedLocalTime(found.lastWriteTime));
 }
 
 bool IsPlainFile(std::string_view name) { return FileTimeOf(name) != -1; }
 
 bool RemoveFile(std::string_view name) {
-  const char* converted = ToAnsiScratch(name);
-  return converted != nullptr && Os().deleteFile(converted);
+  const char* text = ScratchName(name);
+  return text != nullptr && Os().deleteFile(text);
 }
 
 bool RemoveLog(std::string_view name, std::int64_t copiedSize) {
-  const char* converted = ToAnsiScratch(name);
-  return converted != nullptr && Os().deleteLog(converted, copiedSize);
+  const char* text = ScratchName(name);
+  return text != nullptr && Os().deleteLog(text, copiedSize);
 }
 
 bool MakeDirectory(std::string_view name) {
-  const char* converted = ToAnsiScratch(name);
-  return converted != nullptr && Os().createDirectory(converted);
+  const char* text = ScratchName(name);
+  return text != nullptr && Os().createDirectory(text);
 }
 
 std::string DirectoryPart(std::string_view path) {

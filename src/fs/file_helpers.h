@@ -1,5 +1,7 @@
 // Small file-system helpers. They report only through their results and
-// touch neither IoStatus nor SearchError.
+// touch neither IoStatus nor SearchError. Names go to the platform byte for
+// byte, in its own form: a name the walk found is never converted between
+// code pages, read as a pattern or cut.
 #ifndef QUILBO_FS_FILE_HELPERS_H_
 #define QUILBO_FS_FILE_HELPERS_H_
 
@@ -7,12 +9,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace quilbo {
 
-// Converts name from the OEM to the ANSI code page into the per-thread
-// scratch area; null when it does not fit (the caller then fails as for an
-// invalid name, never using a cut name).
-const char* ToAnsiScratch(std::string_view name);
+// name, NUL-terminated, in the per-thread scratch area (valid until the
+// next call on the thread); null when it does not fit the platform's
+// longest path or holds a NUL (the caller then fails, never using a cut
+// name).
+const char* ScratchName(std::string_view name);
+
+// Whether a path fits the platform's longest path.
+bool PathFits(std::string_view path);
+
+// The entry called name, looked up without any pattern meaning; false when
+// there is none (or the name does not fit).
+bool LookUpFile(std::string_view name, FindData* found);
 
 std::int32_t FileTimeOf(std::string_view name);  // -1: missing or a folder
 bool IsPlainFile(std::string_view name);

@@ -36,7 +36,9 @@ TEST(FileHelpers, IsPlainFile) {
       {dir.At("absent.log"), false},
       {dir.At("absent") + kSep + "plain.log", false},
       {"", false},
-      {dir.At("pl*.log"), true},
+      // A name is never a pattern.
+      {dir.At("pl*.log"), false},
+      {dir.At("plain.lo?"), false},
       {dir.At("fold*"), false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsPlainFile(c.name), c.plain) << c.name;
@@ -105,23 +107,53 @@ TEST(FileHelpers, MakeDirectoryCreatesOneLevelOnly) {
   EXPECT_TRUE(testing::IsFolder(parent + kSep + "backup"));
 }
 
-// A name that does not fit the scratch area fails; its cut form, which
-// names another file, is never used.
+// A name that does not fit the platform's longest path fails; its cut
+// form, which names another file, is never used. Below that, any length
+// works (Linux: far beyond 259 bytes).
 TEST(FileHelpers, LongNamesFailRatherThanReachTheirCutForm) {
   TempDir dir;
-  const std::size_t room = static_cast<std::size_t>(kMaxPath - 1) - dir.path.size() - 1;
-  const std::string cut = dir.At(std::string(room, 'c'));
-  ASSERT_EQ(cut.size(), static_cast<std::size_t>(kMaxPath - 1));
+  const std::string cut = testing::DeepPath(dir, static_cast<std::size_t>(kMaxPath - 1));
   testing::WriteFile(cut, "keep");
   ASSERT_TRUE(IsPlainFile(cut));
+  EXPECT_TRUE(PathFits(cut));
   const std::string longer = cut + "x";
-  EXPECT_EQ(ToAnsiScratch(longer), nullptr);
+  EXPECT_FALSE(PathFits(longer));
+  EXPECT_EQ(ScratchName(longer), nullptr);
   EXPECT_FALSE(IsPlainFile(longer));
   EXPECT_FALSE(RemoveFile(longer));
   EXPECT_FALSE(MakeDirectory(longer));
   EXPECT_FALSE(RemoveFile(cut + std::string(1, '\0') + "x"));
   EXPECT_EQ(testing::ReadWholeFile(cut), "keep");
   EXPECT_TRUE(RemoveFile(cut));
+  EXPECT_TRUE(MakeDirectory(cut));
+  EXPECT_TRUE(testing::IsFolder(cut));
+}
+
+// Lookups take the one entry of that name: wildcard bytes are bytes.
+TEST(FileHelpers, LookupsNeverReadAPattern) {
+  TempDir dir;
+  testing::WriteFile(dir.At("a1.log"), "one");
+  testing::SetLocalWriteTime(dir.At("a1.log"), 2024, 3, 5, 14, 30, 17);
+  FindData found{};
+  for (const char* name : {"a?.log", "a*.log", "*", "a1.*"}) {
+    EXPECT_FALSE(LookUpFile(dir.At(name), &found)) << name;
+    EXPECT_EQ(FileTimeOf(dir.At(name)), -1) << name;
+    EXPECT_FALSE(RemoveFile(dir.At(name))) << name;
+  }
+  ASSERT_TRUE(LookUpFile(dir.At("a1.log"), &found));
+  EXPECT_EQ(found.size, 3u);
+  EXPECT_EQ(FileTimeOf(dir.At("a1.log")), 0x586573C8);
+  EXPECT_TRUE(testing::Exists(dir.At("a1.log")));
+#ifndef _WIN32
+  // Names holding the wildcard bytes are plain names here.
+  testing::WriteFile(dir.At("a*.log"), "star");
+  testing::SetLocalWriteTime(dir.At("a*.log"), 2001, 1, 1, 0, 0, 0);
+  ASSERT_TRUE(LookUpFile(dir.At("a*.log"), &found));
+  EXPECT_EQ(found.size, 4u);
+  EXPECT_EQ(FileTimeOf(dir.At("a*.log")), 0x2A210000);
+  EXPECT_TRUE(RemoveFile(dir.At("a*.log")));
+  EXPECT_TRUE(testing::Exists(dir.At("a1.log")));
+#endif
 }
 
 TEST(FileHelpers, DirectoryPart) {
@@ -150,19 +182,22 @@ TEST(FileHelpers, DirectoryPart) {
 }
 
 #ifdef _WIN32
-// A name found in the OEM code page reaches the same file once converted.
-TEST(FileHelpers, OemNamesReachTheAnsiFile) {
+// Names go to the platform as given: no code-page round trip, so the ANSI
+// name reaches its file and the OEM form of it reaches nothing.
+TEST(FileHelpers, NamesAreUsedAsGiven) {
   TempDir dir;
   if (!testing::EightBitNamesWork(dir.path))
     GTEST_SKIP() << "8-bit names cannot be created: run wine with LC_ALL=C.UTF-8";
   testing::WriteFile(dir.At("m\xFCller.log"), "x");
-  const std::string found = dir.At("m\x81ller.log");
-  EXPECT_TRUE(IsPlainFile(found));
-  EXPECT_NE(FileTimeOf(found), -1);
-  EXPECT_TRUE(RemoveFile(found));
+  EXPECT_FALSE(IsPlainFile(dir.At("m\x81ller.log")));
+  EXPECT_FALSE(RemoveFile(dir.At("m\x81ller.log")));
+  EXPECT_TRUE(IsPlainFile(dir.At("m\xFCller.log")));
+  EXPECT_NE(FileTimeOf(dir.At("m\xFCller.log")), -1);
+  EXPECT_TRUE(RemoveFile(dir.At("m\xFCller.log")));
   EXPECT_FALSE(Exists(dir.At("m\xFCller.log")));
-  EXPECT_TRUE(MakeDirectory(dir.At("\x84")));  // OEM ä
+  EXPECT_TRUE(MakeDirectory(dir.At("\xE4")));  // ANSI ä
   EXPECT_TRUE(testing::IsFolder(dir.At("\xE4")));
+  EXPECT_FALSE(testing::IsFolder(dir.At("\x84")));
 }
 #endif
 

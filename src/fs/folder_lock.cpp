@@ -15,10 +15,9 @@ thread_local OsHandle tHeld = kInvalidHandle;
 
 bool LockArchiveFolder(std::string_view folder) {
   UnlockArchiveFolder();
-  // The same conversion that created the folder, so both reach one folder.
-  const char* converted = ToAnsiScratch(folder);
-  if (converted == nullptr) return false;
-  tHeld = Os().lockFolder(converted);
+  const char* name = ScratchName(folder);
+  if (name == nullptr) return false;
+  tHeld = Os().lockFolder(name);
   return tHeld != kInvalidHandle;
 }
 

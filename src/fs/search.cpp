@@ -16,19 +16,6 @@ bool PassesFilter(std::uint32_t attributes, std::uint32_t mask) {
   return (attributes & excluded) == 0 && (attributes & required) == required;
 }
 
-std::uint32_t PackedLocalTime(std::uint64_t utc) {
-  const PlatformApi& os = Os();
-  std::uint64_t local = 0;
-  std::uint16_t date = 0;
-  std::uint16_t time = 0;
-  // Outside the packed range nothing is written; the earliest packed time
-  // stands in, never -1, which FileTimeOf reserves for "missing".
-  if (!os.fileTimeToLocalFileTime(utc, &local) ||
-      !os.fileTimeToDosDateTime(local, &date, &time))
-    return kEarliestPackedTime;
-  return (static_cast<std::uint32_t>(date) << 16) | time;
-}
-
 // Skips the entries the filter rejects, then fills the caller's fields from
 // the first one it accepts.
 std::int32_t AcceptStep(SearchEntry& entry) {
@@ -41,19 +28,35 @@ std::int32_t AcceptStep(SearchEntry& entry) {
   entry.Size = static_cast<std::int32_t>(static_cast<std::uint32_t>(found.size));
   entry.FullSize = found.size;
   entry.Attributes = static_cast<std::uint8_t>(found.attributes);
-  // The conversion runs in place; it must stay inside the record.
   found.name[sizeof found.name - 1] = '\0';
-  os.charToOem(found.name, found.name);
-  const void* end = std::memchr(found.name, '\0', kCountedMax);
+  std::memcpy(entry.OwnName, found.name, sizeof entry.OwnName);
+  // Only the console form is converted; the platform's own name stays.
+  char shown[kMaxEntryName];
+  os.charToOem(found.name, shown);
+  shown[sizeof shown - 1] = '\0';
+  const void* end = std::memchr(shown, '\0', kCountedMax);
   const std::size_t length =
-      end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - found.name)
+      end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - shown)
                      : kCountedMax;
-  std::memcpy(entry.Name.chars, found.name, length);
+  std::memcpy(entry.Name.chars, shown, length);
   entry.Name.length = static_cast<std::uint8_t>(length);
   return 0;
 }
 
 }  // namespace
+
+std::uint32_t PackedLocalTime(std::uint64_t utc) {
+  const PlatformApi& os = Os();
+  std::uint64_t local = 0;
+  std::uint16_t date = 0;
+  std::uint16_t time = 0;
+  // Outside the packed range nothing is written; the earliest packed time
+  // stands in, never -1, which FileTimeOf reserves for "missing".
+  if (!os.fileTimeToLocalFileTime(utc, &local) ||
+      !os.fileTimeToDosDateTime(local, &date, &time))
+    return kEarliestPackedTime;
+  return (static_cast<std::uint32_t>(date) << 16) | time;
+}
 
 std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
                          SearchEntry& entry) {

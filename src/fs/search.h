@@ -14,14 +14,22 @@ struct SearchEntry {
   std::uint8_t Attributes;
   std::uint32_t PackedTime;  // MS-DOS form: time word low, date word high
   std::int32_t Size;         // low 32 bits of the size
-  CountedString Name;        // in the OEM code page
+  CountedString Name;        // in the OEM code page, for the console
   std::uint32_t Mask;
   FindData OsEntry;
   std::uint64_t FullSize;  // the whole size, for files of 4 GiB and more
+  // The accepted entry's name in the platform's own form, whole, as the
+  // platform returned it (Windows: the ANSI name). Every file operation on
+  // the entry uses this name: Name may differ from it, or be cut.
+  char OwnName[kMaxEntryName];
 };
 
 // The packed time used when the real one lies outside the packed range.
 inline constexpr std::uint32_t kEarliestPackedTime = 0x00210000;  // 1980-01-01
+
+// A last-write time (UTC file time) in the packed local form; the earliest
+// packed time when it lies outside the packed range.
+std::uint32_t PackedLocalTime(std::uint64_t utc);
 
 // Result of the thread's last SearchFirst, SearchNext or SearchClose.
 extern thread_local std::int32_t SearchError;

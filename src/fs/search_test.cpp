@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -158,13 +159,52 @@ TEST(Search, DotEntriesFollowTheFilter) {
   EXPECT_EQ(all, (std::vector<std::string>{".", "..", "f"}));
 }
 
-TEST(Search, NameIsCutAfter255Bytes) {
+TEST(Search, NameIsCutAfter255BytesButTheOwnNameIsWhole) {
   const std::string longName(259, 'n');
   ScriptedSearch script({Entry(longName, 0x20)});
   SearchEntry entry{};
   ASSERT_EQ(StartSearch("n*", 0x27, entry), 0);
   EXPECT_EQ(View(entry.Name), longName.substr(0, 255));
+  EXPECT_EQ(std::string(entry.OwnName), longName);
   StopSearch(entry);
+}
+
+// An OEM code page as Windows' 437 maps these ANSI 1252 bytes: two names
+// that differ (0x8A, 'S') show alike, 0x80 has no OEM form.
+void FakeCharToOem(const char* source, char* destination) {
+  std::string text(source);
+  for (char& c : text) {
+    if (c == '\xFC') c = '\x81';
+    if (c == '\x8A') c = 'S';
+    if (c == '\x80') c = '?';
+  }
+  std::memcpy(destination, text.c_str(), text.size() + 1);
+}
+
+// The console form is converted; the platform's own name, which the file
+// operations use, is kept byte for byte, also for the entry that follows a
+// rejected one.
+TEST(Search, OwnNameKeepsThePlatformsBytes) {
+  ScriptedSearch script({Entry("m\xFCller.log", 0x20), Entry("dir", 0x10),
+                         Entry("a\x8A.log", 0x20), Entry("a\x80.log", 0x20)});
+  testing::FaultTable().charToOem = FakeCharToOem;
+  struct Row {
+    std::string own;
+    std::string shown;
+  };
+  const Row rows[] = {{"m\xFCller.log", "m\x81ller.log"},
+                      {"a\x8A.log", "aS.log"},
+                      {"a\x80.log", "a?.log"}};
+  SearchEntry entry{};
+  SearchFirst(ToCounted("*"), 0x27, entry);
+  for (const Row& row : rows) {
+    ASSERT_EQ(SearchError, 0);
+    EXPECT_EQ(std::string(entry.OwnName), row.own);
+    EXPECT_EQ(View(entry.Name), row.shown);
+    SearchNext(entry);
+  }
+  EXPECT_EQ(SearchError, kErrNoMoreFiles);
+  SearchClose(entry);
 }
 
 TEST(Search, TimeOutsideThePackedRangeGivesTheEarliest) {

@@ -14,8 +14,15 @@ namespace quilbo {
 using OsHandle = std::intptr_t;
 inline constexpr OsHandle kInvalidHandle = -1;
 
-// Longest name the platform accepts, terminating NUL included.
+// Longest path the platform accepts, terminating NUL included: Windows
+// keeps its 259 characters; Linux takes paths of up to 4095 bytes.
+#ifdef _WIN32
 inline constexpr int kMaxPath = 260;
+#else
+inline constexpr int kMaxPath = 4096;
+#endif
+// Longest name of one directory entry, terminating NUL included.
+inline constexpr int kMaxEntryName = 260;
 
 enum class FileAccess : std::uint8_t { kRead, kReadWrite };
 // kCreateNew fails with kErrFileExists when the name exists.
@@ -61,7 +68,7 @@ struct FindData {
   std::uint32_t attributes;
   std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
   std::uint64_t size;
-  char name[kMaxPath];
+  char name[kMaxEntryName];  // the platform's own name; empty from lookupFile
 };
 
 // Identity of an existing file, equal for two names of the same file.
@@ -93,9 +100,10 @@ struct PlatformApi {
   bool (*fileTimeToDosDateTime)(std::uint64_t time, std::uint16_t* dosDate,
                                 std::uint16_t* dosTime);
 
-  // Names: conversions between the ANSI and the OEM code page. charToOem
-  // may work in place; oemToChar writes another buffer of kMaxPath bytes
-  // or more, cutting at kMaxPath - 1.
+  // Names: conversions between the ANSI and the OEM code page, for the
+  // console only (file operations take names in the platform's own form).
+  // charToOem may work in place; oemToChar writes another buffer of
+  // kMaxPath bytes or more, cutting at kMaxPath - 1.
   void (*charToOem)(const char* source, char* destination);
   void (*oemToChar)(const char* source, char* destination);
   bool (*deleteFile)(const char* name);
@@ -110,6 +118,10 @@ struct PlatformApi {
   // owner and group where the process may). Windows: nothing, new files
   // take the folder's inherited permissions.
   bool (*copyAccess)(OsHandle from, OsHandle to);
+  // Attributes, size and last-write time of the one entry called name,
+  // which is never read as a pattern (wildcard bytes are bytes). Fails with
+  // the Windows number of the reason (2, 3, 123...).
+  bool (*lookupFile)(const char* name, FindData* entry);
 
   // Runs that share an archive folder. lockFolder waits until it holds an
   // exclusive lock on the folder (by identity: two names of one folder are

@@ -101,6 +101,18 @@ TEST(PlatformErrors, FailuresLeaveTheWindowsNumbers) {
          return Native().deleteFile((d / "missing.txt").c_str());
        },
        kErrFileNotFound},
+      {"lookup of a missing file",
+       [](const TempDir& d) {
+         FindData entry{};
+         return Native().lookupFile((d / "missing.txt").c_str(), &entry);
+       },
+       kErrFileNotFound},
+      {"lookup below a missing folder",
+       [](const TempDir& d) {
+         FindData entry{};
+         return Native().lookupFile((d / "nofolder/x.txt").c_str(), &entry);
+       },
+       kErrPathNotFound},
       {"search in a missing folder",
        [](const TempDir& d) {
          FindData entry{};
@@ -119,6 +131,28 @@ TEST(PlatformErrors, FailuresLeaveTheWindowsNumbers) {
   std::ifstream a(dir / "a.txt"), b(dir / "b.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "a");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}), "b");
+}
+
+// A lookup takes the one entry of that name, never a pattern.
+TEST(PlatformLookup, OneEntryByItsName) {
+  TempDir dir;
+  MakeFile(dir / "a1.txt", "abc");
+  fs::create_directories(dir.path / "sub");
+  FindData entry{};
+  ASSERT_TRUE(Native().lookupFile((dir / "a1.txt").c_str(), &entry));
+  EXPECT_EQ(entry.size, 3u);
+  EXPECT_EQ(entry.attributes & kAttrDirectory, 0u);
+  EXPECT_NE(entry.lastWriteTime, 0u);
+  ASSERT_TRUE(Native().lookupFile((dir / "sub").c_str(), &entry));
+  EXPECT_NE(entry.attributes & kAttrDirectory, 0u);
+  for (const char* pattern : {"a?.txt", "a*", "*.*"}) {
+    Native().setLastError(0);
+    EXPECT_FALSE(Native().lookupFile((dir / pattern).c_str(), &entry)) << pattern;
+    // Windows calls such a name invalid; elsewhere no file has it.
+    EXPECT_TRUE(Native().lastError() == kErrInvalidName ||
+                Native().lastError() == kErrFileNotFound)
+        << pattern << ": " << Native().lastError();
+  }
 }
 
 #ifndef _WIN32

@@ -779,6 +779,27 @@ bool FlushFilePosix(OsHandle file) { return Flush(file); }
 // A new or renamed name is durable only once its folder is flushed.
 bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
 
+// One entry by its name, through trusted links only, as the walk sees it.
+bool LookupFilePosix(const char* name, FindData* entry) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return false;
+  }
+  if (path.text[0] == '\0') {
+    tLastError = kErrPathNotFound;
+    return false;
+  }
+  struct stat info {};
+  std::int32_t code = 0;
+  if (!StatThroughLinks(AT_FDCWD, path.text, &info, &code)) {
+    tLastError = code;
+    return false;
+  }
+  FillEntry(info, "", entry);
+  return true;
+}
+
 const char* CommandLinePosix() { return nullptr; }
 
 bool SplitArgumentsPosix(int* count, const char* const** arguments) {
@@ -830,8 +851,9 @@ const PlatformApi kPosix = {
     FileTimeToDosPosix,   CharToOemPosix,      OemToCharPosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
     FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,
-    LockFolderPosix,      UnlockFolderPosix,   FlushFilePosix,
-    FlushFolderPosix,     CommandLinePosix,    SplitArgumentsPosix,
+    LookupFilePosix,      LockFolderPosix,     UnlockFolderPosix,
+    FlushFilePosix,       FlushFolderPosix,    CommandLinePosix,
+    SplitArgumentsPosix,
     ExecutablePathPosix,  ModuleOfAddressPosix, Allocate, Release, LastErrorPosix,
     SetLastErrorPosix,    ExitProcessPosix,
 };

@@ -278,6 +278,17 @@ bool FlushFileWin(OsHandle file) { return FlushFileBuffers(ToHandle(file)) != FA
 // writes out: a folder needs no flush of its own.
 bool FlushFolderWin(OsHandle /*lock*/) { return true; }
 
+bool LookupFileWin(const char* name, FindData* entry) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data)) return false;
+  entry->attributes = data.dwFileAttributes;
+  entry->lastWriteTime = FromFileTime(data.ftLastWriteTime);
+  entry->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                data.nFileSizeLow;
+  entry->name[0] = '\0';
+  return true;
+}
+
 const char* CommandLineWin() { return GetCommandLineA(); }
 
 bool SplitArgumentsWin(int* count, const char* const** arguments) {
@@ -323,8 +334,9 @@ const PlatformApi kWin32 = {
     FileTimeToDosWin,   CharToOemWin,       OemToCharWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
     FileIdentityWin,    DeleteLogWin,       CopyAccessWin,
-    LockFolderWin,      UnlockFolderWin,    FlushFileWin,
-    FlushFolderWin,     CommandLineWin,     SplitArgumentsWin,
+    LookupFileWin,      LockFolderWin,      UnlockFolderWin,
+    FlushFileWin,       FlushFolderWin,     CommandLineWin,
+    SplitArgumentsWin,
     ExecutablePathWin,  ModuleOfAddressWin, Allocate, Release, LastErrorWin,
     SetLastErrorWin,    ExitProcessWin,
 };

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "errors/io_status.h"
-#include "fs/file_helpers.h"
 
 namespace quilbo {
 
@@ -109,10 +108,8 @@ std::int32_t StandardOpen(TextStream& stream) {
         Os().stdHandle(reading ? StdStream::kInput : StdStream::kOutput);
   } else {
     if (stream.nameTooLong) return kErrFilenameTooLong;
-    const char* ansi = ToAnsiScratch(stream.name);
-    if (ansi == nullptr) return kErrInvalidName;
     const OsHandle handle = Os().createFile(
-        ansi, reading ? FileAccess::kRead : FileAccess::kReadWrite,
+        stream.name, reading ? FileAccess::kRead : FileAccess::kReadWrite,
         stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
         : stream.createOnly                 ? FileCreation::kCreateNew
                                             : FileCreation::kCreateAlways);

@@ -184,9 +184,9 @@ class Append(E2ECase):
     def test_failed_archive_lookup_never_empties_the_archive(self):
         write(self.path("a.log"), b"new\r\n")
         write(self.path("Archive/a.log"), b"years of lines\r\n")
-        # Finds: the walk, then the archive check fails.
+        # Lookups: the archive check is the first, and it fails.
         code, out, _ = self.run_quilbo(
-            ["a.log", "/d"], faults=harness.Faults(service="findFirstFile", from_nth=2, once=True, error=5))
+            ["a.log", "/d"], faults=harness.Faults(service="lookupFile", from_nth=1, once=True, error=5))
         self.assertEqual(code, 1)
         head = settings(delete=True) + file_line(1, "a.log", 5)
         self.assertReport(out[len(head):], "EInOutError", "I/O error 80.")

@@ -63,6 +63,7 @@ void BuildTable() {
   QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
   QUILBO_WRAP(flushFile, kFlushFile, false);
   QUILBO_WRAP(flushFolder, kFlushFolder, false);
+  QUILBO_WRAP(lookupFile, kLookupFile, false);
   QUILBO_WRAP(allocate, kAllocate, nullptr);
 }
 
@@ -79,6 +80,7 @@ const char* ServiceName(Service service) {
       "createDirectory", "moveFile",        "fileIdentity",
       "deleteLog",     "copyAccess",        "lockFolder",
       "unlockFolder",  "flushFile",         "flushFolder",
+      "lookupFile",
       "allocate",
   };
   const auto index = static_cast<int>(service);

@@ -32,6 +32,7 @@ enum class Service : std::uint8_t {
   kUnlockFolder,
   kFlushFile,
   kFlushFolder,
+  kLookupFile,
   kAllocate,
   kCount,
 };

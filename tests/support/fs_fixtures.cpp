@@ -50,6 +50,23 @@ std::string TempDir::At(std::string_view name) const {
   return path + kSep + std::string(name);
 }
 
+std::string DeepPath(const TempDir& dir, std::size_t length) {
+  constexpr std::size_t kComponent = 200;
+  std::string path = dir.path;
+  EXPECT_GT(length, path.size() + 1);
+  char letter = 'a';
+  for (;;) {
+    const std::size_t rest = length - path.size() - 1;  // after a separator
+    if (rest <= kComponent) return path + kSep + std::string(rest, 'f');
+    // Leave at least two bytes for the last name.
+    const std::size_t take = rest - kComponent < 2 ? kComponent - 2 : kComponent;
+    path += kSep + std::string(take, letter++);
+    std::error_code error;
+    fs::create_directory(path, error);
+    EXPECT_FALSE(error) << error.message();
+  }
+}
+
 void WriteFile(const std::string& path, std::string_view content) {
   std::ofstream out(path, std::ios::binary);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));

@@ -32,6 +32,10 @@ struct TempDir {
   std::string path;
 };
 
+// A path of exactly length bytes inside dir whose folders exist (names of
+// at most 200 bytes each); its last component is left to the caller.
+std::string DeepPath(const TempDir& dir, std::size_t length);
+
 void WriteFile(const std::string& path, std::string_view content);
 std::string ReadWholeFile(const std::string& path);
 bool Exists(const std::string& path);
