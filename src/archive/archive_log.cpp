@@ -99,6 +99,20 @@ void RefuseLinkedArchive(std::string_view archive) {
 
 void ArchiveLogFile(std::string_view source, std::string_view target,
                     bool deleteOriginal, std::int32_t truncateKb) {
+  // A found log whose path the platform cannot take would look missing:
+  // end the run with the report rather than skip it without a word.
+  if (!PathFits(source)) {
+    StoreIoFailure(kErrFilenameTooLong);
+    CheckIo();
+  }
+  // A cut goes through <archive>.tmp: an archive that cannot have one is
+  // refused before anything is appended, or every run would append the log
+  // and then fail at the cut.
+  if (truncateKb > 0 && !PathFits(std::string(target) + ".tmp")) {
+    StoreIoFailure(kErrFilenameTooLong);
+    CheckIo();
+  }
+
   // Disk-sized transfers for both streams; released however the call ends.
   const std::unique_ptr<char, MemoryRelease> buffers(
       static_cast<char*>(GetMemory(2 * kCopyBufferSize)));

@@ -128,25 +128,28 @@ void RunDriver() {
   PrintSettings(settings);
 
   settings.PatternDir = DirectoryPart(View(settings.pattern));
+  // The console shows the folders as typed; the file operations take them
+  // in the platform's form.
+  const std::string folder = TypedPath(settings.PatternDir);
+  const std::string archiveFolder = folder + TypedPath(settings.ArchiveDir);
   // An existing folder and a failure look alike here; a missing folder
   // shows up as the failure to open the first archive.
-  MakeDirectory(settings.PatternDir + settings.ArchiveDir);
+  MakeDirectory(archiveFolder);
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
-  LockArchiveFolder(settings.PatternDir + settings.ArchiveDir);
+  LockArchiveFolder(archiveFolder);
 
   std::int32_t counter = 0;
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
-  SearchFirst(settings.pattern, 0x27, entry);
+  SearchFirst(ToCounted(TypedPath(View(settings.pattern))), 0x27, entry);
   while (SearchError == 0) {
     ++counter;
     PrintFileLine(counter, settings, entry);
     // The platform's own name, not the console's form: only it is sure to
-    // reach the file that was found.
+    // reach the file that was found, and it is never split.
     const std::string name(entry.OwnName);
-    ArchiveLogFile(settings.PatternDir + name,
-                   settings.PatternDir + settings.ArchiveDir + "\\" + name,
+    ArchiveLogFile(folder + name, archiveFolder + kPathSeparator + name,
                    settings.DeleteOriginals, settings.TruncateKb);
     SearchNext(entry);
   }

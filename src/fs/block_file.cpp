@@ -9,7 +9,7 @@ namespace quilbo {
 
 namespace {
 
-constexpr std::size_t kNameMax = sizeof(BlockFile{}.name) - 1;  // 259
+constexpr std::size_t kNameMax = sizeof(BlockFile{}.name) - 1;
 
 // Copies text up to its first NUL, at most kNameMax bytes; true when it
 // had to be cut.

@@ -16,7 +16,7 @@ struct BlockFile {
   OsHandle handle;
   BlockMode mode;
   std::uint32_t RecordSize;
-  char name[260];
+  char name[kMaxPath];
   bool nameTooLong;  // the open fails rather than use a cut name
 };
 

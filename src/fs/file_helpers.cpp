@@ -10,7 +10,8 @@ namespace quilbo {
 namespace {
 
 #ifdef _WIN32
-constexpr bool IsSeparator(char c) { return c == ':' || c == '\\'; }
+// The system takes '/' as '\\' does: a pattern typed logs/*.log searches logs.
+constexpr bool IsSeparator(char c) { return c == ':' || c == '\\' || c == '/'; }
 #else
 // No drive letters here; both slashes separate.
 constexpr bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -64,6 +65,15 @@ std::string DirectoryPart(std::string_view path) {
   std::size_t i = path.size();
   while (i > 0 && !IsSeparator(path[i - 1])) --i;
   return std::string(path.substr(0, i));
+}
+
+std::string TypedPath(std::string_view typed) {
+  std::string path(typed);
+#ifndef _WIN32
+  for (char& c : path)
+    if (c == '\\') c = '/';
+#endif
+  return path;
 }
 
 }  // namespace quilbo

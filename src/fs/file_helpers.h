@@ -33,7 +33,21 @@ bool RemoveFile(std::string_view name);
 // or (copiedSize >= 0) its size is no longer copiedSize.
 bool RemoveLog(std::string_view name, std::int64_t copiedSize);
 bool MakeDirectory(std::string_view name);
+// The leading part of path up to and including its last separator: '\',
+// '/' or ':' on Windows, '/' or '\' elsewhere (no drive letters).
 std::string DirectoryPart(std::string_view path);
+
+// What the user typed (a pattern, a folder) in the platform's form: on
+// Linux '\' separates as '/' does there, so it becomes '/'. Names found by
+// the walk never go through here: there '\' is a byte of the name.
+std::string TypedPath(std::string_view typed);
+
+// The separator the program puts between a folder and a name.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
 
 }  // namespace quilbo
 

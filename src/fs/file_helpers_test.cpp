@@ -162,9 +162,12 @@ TEST(FileHelpers, DirectoryPart) {
     const char* part;
   };
 #ifdef _WIN32
+  // '/' separates as the system takes it.
   const Case cases[] = {
       {"C:\\logs\\*.log", "C:\\logs\\"}, {"C:*.log", "C:"},
-      {"*.log", ""},                     {"logs/app.log", ""},
+      {"*.log", ""},                     {"logs/app.log", "logs/"},
+      {"C:/logs/*.log", "C:/logs/"},     {"a\\b/c", "a\\b/"},
+      {"a/b\\c", "a/b\\"},               {"/x.log", "/"},
       {"C:\\", "C:\\"},                  {"logs\\", "logs\\"},
       {"\\x.log", "\\"},                 {"", ""},
   };
@@ -179,6 +182,24 @@ TEST(FileHelpers, DirectoryPart) {
   };
 #endif
   for (const Case& c : cases) EXPECT_EQ(DirectoryPart(c.path), c.part) << c.path;
+}
+
+TEST(FileHelpers, TypedPathsTakeThePlatformsSeparator) {
+  struct Case {
+    const char* typed;
+    const char* windows;
+    const char* posix;
+  };
+  const Case cases[] = {
+      {"logs\\*.log", "logs\\*.log", "logs/*.log"},
+      {"logs/*.log", "logs/*.log", "logs/*.log"},
+      {"a\\b/c\\", "a\\b/c\\", "a/b/c/"},
+      {"\\", "\\", "/"},
+      {"C:x", "C:x", "C:x"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TypedPath(c.typed), testing::kWindows ? c.windows : c.posix) << c.typed;
 }
 
 #ifdef _WIN32

@@ -243,19 +243,28 @@ TEST(PosixPlatform, UnmappedErrnoNeverLooksLikeTheProgramsOwnCodes) {
   }
 }
 
-TEST(PosixPlatform, BothSeparatorsWork) {
+// Only '/' separates in a name the system gets: a found name such as
+// x\y.log is one name, never x/y.log.
+TEST(PosixPlatform, BackslashIsAByteOfTheName) {
   TempDir dir;
-  fs::create_directories(dir.path / "logs");
-  MakeFile(dir / "logs/a.log", "abc");
-  const std::string windowsStyle = dir.path.string() + "\\logs\\a.log";
-  const OsHandle file = Native().createFile(windowsStyle.c_str(), FileAccess::kRead,
+  fs::create_directories(dir.path / "x");
+  MakeFile(dir / "x/y.log", "in folder x");
+  MakeFile(dir / "x\\y.log", "one name");
+  const std::string name = dir / "x\\y.log";
+  const OsHandle file = Native().createFile(name.c_str(), FileAccess::kRead,
                                             FileCreation::kOpenExisting);
   ASSERT_NE(file, kInvalidHandle);
-  char buffer[8] = {};
+  char buffer[16] = {};
   std::uint32_t done = 0;
   EXPECT_TRUE(Native().readFile(file, buffer, sizeof buffer, &done));
-  EXPECT_EQ(std::string(buffer, done), "abc");
+  EXPECT_EQ(std::string(buffer, done), "one name");
   Native().closeHandle(file);
+  FindData entry{};
+  ASSERT_TRUE(Native().lookupFile(name.c_str(), &entry));
+  EXPECT_EQ(entry.size, 8u);
+  EXPECT_TRUE(Native().deleteFile(name.c_str()));
+  EXPECT_TRUE(fs::exists(dir.path / "x" / "y.log"));
+  EXPECT_FALSE(Native().lookupFile(name.c_str(), &entry));
 }
 
 #endif  // !_WIN32

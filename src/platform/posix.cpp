@@ -1,5 +1,6 @@
-// The POSIX platform: Windows semantics on top of POSIX calls. Names may use
-// '\' or '/' as separators; every name is handed to the system with '/'.
+// The POSIX platform: Windows semantics on top of POSIX calls. Names are
+// bytes and go to the system unchanged: '/' separates, '\' is a byte of a
+// name (the driver turns a typed '\' into '/' before names get here).
 #ifndef _WIN32
 
 #include <dirent.h>
@@ -38,8 +39,8 @@ bool Fail(int err, const char* path = nullptr) {
   return false;
 }
 
-// A name in POSIX form: '\' becomes '/'. Names longer than the buffer fail
-// rather than being cut, so a cut name can never reach another file.
+// A name as the system takes it. Names longer than the buffer fail rather
+// than being cut, so a cut name can never reach another file.
 struct PosixName {
   char text[PATH_MAX];
   bool ok;
@@ -52,8 +53,7 @@ PosixName ToPosix(const char* name) {
     result.ok = false;
     return result;
   }
-  for (std::size_t i = 0; i <= length; ++i)
-    result.text[i] = name[i] == '\\' ? '/' : name[i];
+  std::memcpy(result.text, name, length + 1);
   result.ok = true;
   return result;
 }

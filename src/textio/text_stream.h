@@ -13,7 +13,9 @@
 namespace quilbo {
 
 inline constexpr std::uint32_t kTextBufferSize = 128;
-inline constexpr int kMaxNameLength = 259;
+// Longest file name a stream takes: the platform's longest path (Windows
+// 259 characters, Linux 4095 bytes).
+inline constexpr int kMaxNameLength = kMaxPath - 1;
 
 enum class StreamMode : std::uint8_t {
   kNeverAttached = 0,  // a zero-initialised record

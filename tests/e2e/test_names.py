@@ -101,6 +101,121 @@ class CodePages(E2ECase):
         self.assertEqual(sorted(os.listdir(self.path("Archive"))), ["aX.log"])
 
 
+class TypedFolders(E2ECase):
+    """The pattern's folder and the archive folder are used as typed."""
+
+    def test_non_ascii_pattern_folder(self):
+        write(self.path("Logsä/a.log"), b"inner\r\n")
+        write(self.path("a.log"), b"outer\r\n")
+        code, out, _ = self.run_quilbo(["Logsä\\*.log", "/D"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings(delete=True) + file_line(1, typed("Logsä\\a.log"), 7))
+        self.assertEqual(read(self.path("Logsä/Archive/a.log")), b"inner\r\n")
+        self.assertFalse(os.path.exists(self.path("Logsä/a.log")))
+        self.assertEqual(read(self.path("a.log")), b"outer\r\n")
+        self.assertFalse(os.path.exists(self.path("Archive")))
+
+    def test_non_ascii_archive_folder(self):
+        write(self.path("a.log"), b"pound\r\n")
+        code, out, _ = self.run_quilbo(["*.log", "£"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings("£") + file_line(1, b"a.log", 7))
+        self.assertEqual(read(self.path("£/a.log")), b"pound\r\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["a.log", "£"])
+
+    def test_slash_ends_the_pattern_folder(self):
+        # Windows takes logs/*.log as logs\*.log: the log in logs is the one
+        # archived and deleted, never the same name in the current folder.
+        write(self.path("logs/a.log"), b"in logs\r\n")
+        write(self.path("a.log"), b"here\r\n")
+        code, out, _ = self.run_quilbo(["logs/*.log", "/d"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings(delete=True) + file_line(1, b"logs/a.log", 9))
+        self.assertEqual(read(self.path("logs/Archive/a.log")), b"in logs\r\n")
+        self.assertFalse(os.path.exists(self.path("logs/a.log")))
+        self.assertEqual(read(self.path("a.log")), b"here\r\n")
+        self.assertFalse(os.path.exists(self.path("Archive")))
+
+    def test_both_separators_in_typed_folders(self):
+        write(self.path("logs/a.log"), b"a\n")
+        os.makedirs(self.path("logs/old"))
+        for pattern, folder in (("logs\\*.log", "old\\new"), ("logs/*.log", "old/new2")):
+            with self.subTest(pattern=pattern, folder=folder):
+                code, out, _ = self.run_quilbo([pattern, folder])
+                self.assertEqual(code, 0, out)
+                self.assertEqual(out, settings(folder) + file_line(1, typed(pattern[:5] + "a.log"), 2))
+                self.assertEqual(read(self.path("logs/" + folder.replace("\\", "/") + "/a.log")), b"a\r\n")
+
+
+class Separators(E2ECase):
+    """A found name is one name: a backslash in it separates nothing."""
+
+    @unittest.skipUnless(POSIX, "Windows names cannot hold a backslash")
+    def test_backslash_in_a_found_name(self):
+        write(self.path("x\\y.log"), b"one name\r\n")
+        write(self.path("x/y.log"), b"not matched\r\n")
+        os.makedirs(self.path("Archive/x"))
+        code, out, _ = self.run_quilbo(["*.log", "/D"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings(delete=True) + file_line(1, b"x\\y.log", 10))
+        self.assertEqual(read(self.path("Archive/x\\y.log")), b"one name\r\n")
+        self.assertFalse(os.path.exists(self.path("x\\y.log")))
+        self.assertEqual(read(self.path("x/y.log")), b"not matched\r\n")
+        self.assertEqual(os.listdir(self.path("Archive/x")), [])
+
+
+class LongPaths(E2ECase):
+    """Windows keeps its 259-byte paths and says so; Linux has no such limit."""
+
+    def report_206(self, out, head):
+        self.assertTrue(out.startswith(head), out)
+        self.assertReport(out[len(head):], "EInOutError", "I/O error 206.")
+
+    def test_found_log_whose_path_passes_259_bytes(self):
+        folder, name = "d" * 20, "n" * 240 + ".log"   # 265 bytes together
+        log = self.path(folder + "/" + name)
+        archive = self.path(folder + "/Archive/" + name)
+        write(log, b"deep\r\n")
+        write(archive, b"a" * 3000)
+        code, out, _ = self.run_quilbo([folder + "\\*.log", "/T1", "/D"])
+        head = settings(kb=1, delete=True) + file_line(1, (folder + "\\" + name).encode(), 6)
+        if WINDOWS:
+            # Never a silent skip: the run ends with the report.
+            self.assertEqual(code, 1)
+            self.report_206(out, head)
+            self.assertEqual(read(log), b"deep\r\n")
+            self.assertEqual(read(archive), b"a" * 3000)
+        else:
+            self.assertEqual((code, out), (0, head))
+            self.assertEqual(read(archive), (b"a" * 3000 + b"deep\r\n")[-1024:])
+            self.assertFalse(os.path.exists(log))
+            self.assertFalse(os.path.exists(archive + ".tmp"))
+
+    def test_archive_whose_tmp_name_passes_259_bytes(self):
+        name = "n" * 246 + ".log"   # Archive\ + name: 258 bytes, + .tmp: 262
+        log, archive = self.path(name), self.path("Archive/" + name)
+        write(log, b"line\r\n")
+        write(archive, b"a" * 3000)
+        code, out, _ = self.run_quilbo(["*.log", "/T1", "/D"])
+        head = settings(kb=1, delete=True) + file_line(1, name.encode(), 6)
+        if WINDOWS:
+            # Refused before anything is appended: no copy per run.
+            self.assertEqual(code, 1)
+            self.report_206(out, head)
+            self.assertEqual(read(archive), b"a" * 3000)
+            self.assertEqual(read(log), b"line\r\n")
+        else:
+            self.assertEqual((code, out), (0, head))
+            self.assertEqual(read(archive), (b"a" * 3000 + b"line\r\n")[-1024:])
+            self.assertFalse(os.path.exists(log))
+        self.assertFalse(os.path.exists(archive + ".tmp"))
+        # Without a cut the archive needs no temporary name.
+        write(log, b"more\r\n")
+        code, out, _ = self.run_quilbo(["*.log"])
+        self.assertEqual(code, 0, out)
+        self.assertTrue(read(archive).endswith(b"more\r\n"))
+
+
 class Wildcards(E2ECase):
     """'*' and '?' are bytes of a found name (Linux), never a pattern."""
 
