@@ -139,10 +139,26 @@ CountedString ArgumentAt(const char* commandLine, std::int32_t index) {
   }
 }
 
+namespace {
+
+// Split arguments skip the empty ones, as a command line skips a "" pair:
+// a script's unset variable must not become an archive folder of "" (the
+// root of the file system).
+bool IsEmptyArgument(const char* value) {
+  return value == nullptr || value[0] == '\0';
+}
+
+}  // namespace
+
 std::int32_t ArgCount() {
   if (const char* line = PlatformCommandLine(); line != nullptr)
     return CountArguments(line);
-  return PlatformArguments().count - 1;
+  const ArgumentVector arguments = PlatformArguments();
+  if (arguments.count == 0) return -1;
+  std::int32_t count = 0;
+  for (int i = 1; i < arguments.count; ++i)
+    if (!IsEmptyArgument(arguments.values[i])) ++count;
+  return count;
 }
 
 CountedString ArgAt(std::int32_t index) {
@@ -151,8 +167,12 @@ CountedString ArgAt(std::int32_t index) {
   if (const char* line = PlatformCommandLine(); line != nullptr)
     return ArgumentAt(line, index);
   const ArgumentVector arguments = PlatformArguments();
-  if (index >= arguments.count) return CountedString{};
-  return CutTo255(arguments.values[index]);
+  std::int32_t seen = 0;
+  for (int i = 1; i < arguments.count; ++i) {
+    if (IsEmptyArgument(arguments.values[i])) continue;
+    if (++seen == index) return CutTo255(arguments.values[i]);
+  }
+  return CountedString{};
 }
 
 }  // namespace quilbo

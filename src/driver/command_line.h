@@ -18,7 +18,9 @@ CountedString ArgumentAt(const char* commandLine, std::int32_t index);
 
 // From the platform, fetched afresh by every call: the command line scanned
 // by the rules above where the platform hands one over (Os().commandLine()),
-// else its split vector (Os().splitArguments(): argc - 1, argv[i] cut to 255).
+// else its split vector (Os().splitArguments()) without its empty entries:
+// ArgCount counts the non-empty argv[1...], ArgAt(i) is the i-th of them cut
+// to 255.
 std::int32_t ArgCount();
 CountedString ArgAt(std::int32_t index);  // 0: the executable's full path
 

@@ -261,9 +261,13 @@ TEST(ArgAt, NativePlatformAgreesWithItsSource) {
     int count = 0;
     const char* const* values = nullptr;
     if (Os().splitArguments(&count, &values) && values != nullptr) {
-      EXPECT_EQ(ArgCount(), count - 1);
-      for (int i = 1; i < count; ++i)
-        EXPECT_EQ(View(ArgAt(i)), std::string_view(values[i]).substr(0, 255)) << i;
+      std::int32_t index = 0;
+      for (int i = 1; i < count; ++i) {
+        if (values[i][0] == '\0') continue;  // empty arguments are skipped
+        ++index;
+        EXPECT_EQ(View(ArgAt(index)), std::string_view(values[i]).substr(0, 255)) << i;
+      }
+      EXPECT_EQ(ArgCount(), index);
     } else {
       EXPECT_EQ(ArgCount(), -1);  // the argument vector was never handed over
       EXPECT_EQ(ArgAt(1).length, 0);
@@ -398,16 +402,16 @@ TEST_F(SplitArgumentsPlatform, ArgumentsAreTakenAsTheyCame) {
                               nullptr};
   gArgc = 8;  // the vector holds more than argc entries: they are not arguments
   gArgv = argv;
-  EXPECT_EQ(ArgCount(), 7);
+  // The empty argument is skipped, as a "" pair on a command line.
+  EXPECT_EQ(ArgCount(), 6);
   EXPECT_EQ(View(ArgAt(1)), "a b");
   EXPECT_EQ(View(ArgAt(2)), "*.log");
-  EXPECT_EQ(ArgAt(3).length, 0);
-  EXPECT_EQ(View(ArgAt(4)), std::string(255, 'x'));
-  EXPECT_EQ(View(ArgAt(5)), "\"q\"");  // no scanning: quotes stay
-  EXPECT_EQ(View(ArgAt(6)), "\xE9\x7F\x01");
-  EXPECT_EQ(View(ArgAt(7)), "last");
+  EXPECT_EQ(View(ArgAt(3)), std::string(255, 'x'));
+  EXPECT_EQ(View(ArgAt(4)), "\"q\"");  // no scanning: quotes stay
+  EXPECT_EQ(View(ArgAt(5)), "\xE9\x7F\x01");
+  EXPECT_EQ(View(ArgAt(6)), "last");
+  EXPECT_EQ(ArgAt(7).length, 0);
   EXPECT_EQ(ArgAt(8).length, 0);
-  EXPECT_EQ(ArgAt(9).length, 0);
   EXPECT_EQ(ArgAt(-1).length, 0);
   EXPECT_EQ(ArgAt(INT32_MIN).length, 0);
   EXPECT_EQ(ArgAt(INT32_MAX).length, 0);
@@ -424,6 +428,30 @@ TEST_F(SplitArgumentsPlatform, OnlyTheProgramName) {
   gArgv = argv;
   EXPECT_EQ(ArgCount(), 0);
   EXPECT_EQ(ArgAt(1).length, 0);
+}
+
+// Empty arguments anywhere are skipped, as "" pairs are: the later ones
+// move up, and a vector of nothing else has no argument.
+TEST_F(SplitArgumentsPlatform, EmptyArgumentsAreSkipped) {
+  struct Row {
+    std::vector<const char*> argv;
+    std::vector<std::string> arguments;
+  };
+  const Row rows[] = {
+      {{"prog", "*.log", ""}, {"*.log"}},
+      {{"prog", "", "*.log", "", "", "dir", "/d"}, {"*.log", "dir", "/d"}},
+      {{"prog", "", ""}, {}},
+      {{"", "a"}, {"a"}},  // the program's own name counts whatever it is
+      {{"prog", " ", ""}, {" "}},
+  };
+  for (const Row& row : rows) {
+    gArgc = static_cast<int>(row.argv.size());
+    gArgv = row.argv.data();
+    EXPECT_EQ(ArgCount(), static_cast<std::int32_t>(row.arguments.size()));
+    for (std::size_t i = 0; i < row.arguments.size(); ++i)
+      EXPECT_EQ(View(ArgAt(static_cast<std::int32_t>(i + 1))), row.arguments[i]);
+    EXPECT_EQ(ArgAt(static_cast<std::int32_t>(row.arguments.size() + 1)).length, 0);
+  }
 }
 
 TEST_F(SplitArgumentsPlatform, NoVectorMeansNoToken) {

@@ -10,16 +10,33 @@ std::int32_t ParseLeadingNumber(std::string_view text) {
   return ParseInteger(SubText(text, 1, whole.errorPosition - 1)).value;
 }
 
+namespace {
+
+// Linux folders start with '/' as options do: /tmp/arch must not read as
+// /T. There an argument holding a second '/' is always a folder name.
+bool IsFolderNotOption(std::string_view argument) {
+#ifdef _WIN32
+  (void)argument;
+  return false;
+#else
+  return argument.size() > 1 && argument.find('/', 1) != std::string_view::npos;
+#endif
+}
+
+}  // namespace
+
 ArgumentRole ApplyOption(RunSettings& settings, const CountedString& argument) {
-  const std::string upper = UpperText(ToLongText(argument));
-  if (TextEquals(upper, "/D")) {
-    settings.DeleteOriginals = true;
-    return ArgumentRole::kDelete;
-  }
-  if (FindText("/T", upper) == 1) {
-    settings.TruncateKb =
-        ParseLeadingNumber(ToLongText(SubText(argument, 3, 250)));
-    return ArgumentRole::kTruncate;
+  if (!IsFolderNotOption(View(argument))) {
+    const std::string upper = UpperText(ToLongText(argument));
+    if (TextEquals(upper, "/D")) {
+      settings.DeleteOriginals = true;
+      return ArgumentRole::kDelete;
+    }
+    if (FindText("/T", upper) == 1) {
+      settings.TruncateKb =
+          ParseLeadingNumber(ToLongText(SubText(argument, 3, 250)));
+      return ArgumentRole::kTruncate;
+    }
   }
   settings.ArchiveDir = ToLongText(argument);
   return ArgumentRole::kFolder;

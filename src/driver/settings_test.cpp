@@ -60,6 +60,37 @@ TEST(ApplyOption, RecognisesDeleteTruncateAndFolderName) {
   EXPECT_EQ(ApplyOption(settings, ToCounted("Archive")), ArgumentRole::kFolder);
 }
 
+// Linux: a second '/' makes a folder name of what would read as an option
+// (absolute folders such as /tmp/arch); Windows keeps reading options.
+TEST(ApplyOption, SecondSlashMakesAFolderOnLinux) {
+  const OptionCase linuxCases[] = {
+      {"/tmp/arch", false, 0, "/tmp/arch"}, {"/t/x", false, 0, "/t/x"},
+      {"/T5/", false, 0, "/T5/"},           {"/d/", false, 0, "/d/"},
+      {"/D/x", false, 0, "/D/x"},           {"//", false, 0, "//"},
+      {"/tmp", false, 0, "Archive"},        {"/T5", false, 5, "Archive"},
+      {"/d", true, 0, "Archive"},           {"a/b/c", false, 0, "a/b/c"},
+  };
+  const OptionCase windowsCases[] = {
+      {"/tmp/arch", false, 0, "Archive"},   {"/t/x", false, 0, "Archive"},
+      {"/T5/", false, 5, "Archive"},        {"/d/", false, 0, "/d/"},
+      {"/tmp", false, 0, "Archive"},        {"/T5", false, 5, "Archive"},
+  };
+#ifdef _WIN32
+  const auto& cases = windowsCases;
+  (void)linuxCases;
+#else
+  const auto& cases = linuxCases;
+  (void)windowsCases;
+#endif
+  for (const OptionCase& c : cases) {
+    RunSettings settings;
+    ApplyOption(settings, ToCounted(c.argument));
+    EXPECT_EQ(settings.DeleteOriginals, c.deletes) << c.argument;
+    EXPECT_EQ(settings.TruncateKb, c.truncateKb) << c.argument;
+    EXPECT_EQ(settings.ArchiveDir, c.archiveDir) << c.argument;
+  }
+}
+
 TEST(ApplyOption, LaterArgumentsReplaceEarlierOnes) {
   RunSettings settings;
   for (const char* argument : {"one", "/T5", "two", "/t7", "/d"})

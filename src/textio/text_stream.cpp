@@ -113,7 +113,17 @@ std::int32_t StandardOpen(TextStream& stream) {
         stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
         : stream.createOnly                 ? FileCreation::kCreateNew
                                             : FileCreation::kCreateAlways);
-    if (handle == kInvalidHandle) return OsError();
+    if (handle == kInvalidHandle) {
+      const std::int32_t code = OsError();
+      // A folder under the name is refused as the emptying open refuses it,
+      // "access denied", not as a name that exists.
+      FindData found{};
+      if (code == kErrFileExists && stream.createOnly &&
+          Os().lookupFile(stream.name, &found) &&
+          (found.attributes & kAttrDirectory) != 0)
+        return kErrAccessDenied;
+      return code;
+    }
     stream.handle = handle;
   }
   stream.CloseHook = CloseRoutine;
