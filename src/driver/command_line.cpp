@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -23,7 +24,8 @@ bool IsSeparator(char c) {
 // null, and empty tells whether the token is empty (the end of the list).
 // Characters past the 255th are scanned but not kept, so a long token still
 // ends where the rules end it.
-const char* ScanToken(const char* p, CountedString* token, bool* empty) {
+const char* ScanToken(const char* p, CountedString* token, bool* empty,
+                      std::size_t* fullLength = nullptr) {
   std::size_t length = 0;
   const auto keep = [&](char c) {
     if (token != nullptr && length < static_cast<std::size_t>(kCountedMax))
@@ -57,6 +59,7 @@ const char* ScanToken(const char* p, CountedString* token, bool* empty) {
         length < static_cast<std::size_t>(kCountedMax) ? length : kCountedMax);
   }
   *empty = length == 0;
+  if (fullLength != nullptr) *fullLength = length;
   return p;
 }
 
@@ -150,6 +153,18 @@ bool IsEmptyArgument(const char* value) {
 
 }  // namespace
 
+std::size_t ArgumentLength(const char* commandLine, std::int32_t index) {
+  if (commandLine == nullptr || index < 0) return 0;
+  const char* p = commandLine;
+  for (std::int32_t i = 0;; ++i) {
+    bool empty = false;
+    std::size_t length = 0;
+    p = ScanToken(p, nullptr, &empty, &length);
+    if (empty) return 0;
+    if (i == index) return length;
+  }
+}
+
 std::int32_t ArgCount() {
   if (const char* line = PlatformCommandLine(); line != nullptr)
     return CountArguments(line);
@@ -173,6 +188,20 @@ CountedString ArgAt(std::int32_t index) {
     if (++seen == index) return CutTo255(arguments.values[i]);
   }
   return CountedString{};
+}
+
+bool ArgIsCut(std::int32_t index) {
+  if (index <= 0) return false;
+  if (const char* line = PlatformCommandLine(); line != nullptr)
+    return ArgumentLength(line, index) > static_cast<std::size_t>(kCountedMax);
+  const ArgumentVector arguments = PlatformArguments();
+  std::int32_t seen = 0;
+  for (int i = 1; i < arguments.count; ++i) {
+    if (IsEmptyArgument(arguments.values[i])) continue;
+    if (++seen == index)
+      return std::strlen(arguments.values[i]) > static_cast<std::size_t>(kCountedMax);
+  }
+  return false;
 }
 
 }  // namespace quilbo

@@ -2,6 +2,7 @@
 #ifndef QUILBO_DRIVER_COMMAND_LINE_H_
 #define QUILBO_DRIVER_COMMAND_LINE_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "textio/counted_string.h"
@@ -15,6 +16,8 @@ namespace quilbo {
 // the program name as typed), or the empty string when there is none.
 std::int32_t CountArguments(const char* commandLine);
 CountedString ArgumentAt(const char* commandLine, std::int32_t index);
+// The whole length of the token with that index (0 when there is none).
+std::size_t ArgumentLength(const char* commandLine, std::int32_t index);
 
 // From the platform, fetched afresh by every call: the command line scanned
 // by the rules above where the platform hands one over (Os().commandLine()),
@@ -23,6 +26,9 @@ CountedString ArgumentAt(const char* commandLine, std::int32_t index);
 // to 255.
 std::int32_t ArgCount();
 CountedString ArgAt(std::int32_t index);  // 0: the executable's full path
+// Whether the argument with that index (1 to ArgCount) is longer than the
+// 255 characters ArgAt gives of it.
+bool ArgIsCut(std::int32_t index);
 
 }  // namespace quilbo
 

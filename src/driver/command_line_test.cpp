@@ -351,12 +351,23 @@ TEST_F(CommandLinePlatform, EveryRowThroughArgCountAndArgAt) {
 }
 
 TEST_F(CommandLinePlatform, LongTokensCutAndLaterIndexesKept) {
-  const std::string line = "prog " + std::string(300, 'x') + " b";
+  const std::string line = "prog " + std::string(300, 'x') + " b " +
+                           std::string(255, 'y') + " \"" + std::string(250, 'z') +
+                           "\"" + std::string(6, 'z');
   gLine = line.c_str();
-  EXPECT_EQ(ArgCount(), 2);
+  EXPECT_EQ(ArgCount(), 4);
   EXPECT_EQ(View(ArgAt(1)), std::string(255, 'x'));
   EXPECT_EQ(View(ArgAt(2)), "b");
-  EXPECT_EQ(ArgAt(3).length, 0);
+  EXPECT_EQ(ArgAt(5).length, 0);
+  // The driver learns which ones were cut.
+  const bool cut[] = {false, true, false, false, true, false};
+  for (std::int32_t i = 0; i <= 5; ++i) EXPECT_EQ(ArgIsCut(i), cut[i]) << i;
+  EXPECT_EQ(ArgumentLength(gLine, 1), 300u);
+  EXPECT_EQ(ArgumentLength(gLine, 3), 255u);
+  EXPECT_EQ(ArgumentLength(gLine, 4), 256u);  // quotes are not characters
+  EXPECT_EQ(ArgumentLength(gLine, 5), 0u);
+  EXPECT_EQ(ArgumentLength(gLine, -1), 0u);
+  EXPECT_EQ(ArgumentLength(nullptr, 1), 0u);
 }
 
 TEST_F(CommandLinePlatform, ZeroIsTheExecutableNotTheTypedName) {
@@ -420,6 +431,18 @@ TEST_F(SplitArgumentsPlatform, ArgumentsAreTakenAsTheyCame) {
   const CountedString path = ArgAt(0);
   EXPECT_NE(View(path), "prog");
   EXPECT_TRUE(IsAbsolute(View(path))) << View(path);
+}
+
+TEST_F(SplitArgumentsPlatform, CutArgumentsAreKnown) {
+  const std::string x256(256, 'x');
+  const std::string y255(255, 'y');
+  const char* const argv[] = {"prog", "", x256.c_str(), y255.c_str(), "a", nullptr};
+  gArgc = 5;
+  gArgv = argv;
+  ASSERT_EQ(ArgCount(), 3);
+  const bool cut[] = {false, true, false, false, false};
+  for (std::int32_t i = 0; i <= 4; ++i) EXPECT_EQ(ArgIsCut(i), cut[i]) << i;
+  EXPECT_FALSE(ArgIsCut(-1));
 }
 
 TEST_F(SplitArgumentsPlatform, OnlyTheProgramName) {

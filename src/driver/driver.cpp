@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,17 @@ void RunDriver() {
       case Shortcut::kNone:
         break;
     }
+  }
+
+  // A cut pattern or folder names other files (logs/app*.log cut after
+  // "logs/ap" matches the file ap): refuse before anything is created.
+  for (std::int32_t i = 1; i <= ArgCount(); ++i) {
+    if (!ArgIsCut(i)) continue;
+    char message[96];
+    std::snprintf(message, sizeof message,
+                  "Argument %d is longer than 255 characters; use a shorter path",
+                  static_cast<int>(i));
+    RaiseError(message);
   }
 
   RunSettings settings;

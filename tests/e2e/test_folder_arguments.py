@@ -105,6 +105,32 @@ class AbsoluteFolders(E2ECase):
         self.assertFalse(os.path.exists(self.path("a.log")))
 
 
+class LongArguments(E2ECase):
+    """An argument longer than 255 characters would be cut, and the cut one
+    names other files: the run is refused before anything is created."""
+
+    def test_cut_pattern_is_refused(self):
+        folder = "d" * 250
+        write(self.path(folder + "/app.txt"), b"not a log\r\n")
+        write(self.path(folder + "/app1.log"), b"log\r\n")
+        # Cut after 255 characters this reads d...d/app*, matching app.txt.
+        pattern = folder + ("\\" if WINDOWS else "/") + "app*.log"
+        self.assertEqual(len(pattern), 259)
+        for args in ([pattern, "/D"], ["*.log", "x" * 256, "/D"]):
+            with self.subTest(args=[a[:20] for a in args]):
+                code, out, _ = self.run_quilbo(args)
+                self.assertEqual(code, 1)
+                self.assertReport(out, "Exception", None)
+                self.assertIn(b"longer than 255 characters", out)
+                self.assertEqual(sorted(os.listdir(self.path(folder))), ["app.txt", "app1.log"])
+                self.assertEqual(sorted(os.listdir(self.dir)), [folder])
+        # At 255 characters the argument is whole and works.
+        code, out, _ = self.run_quilbo([pattern[:251] + "*log", "/D"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(read(self.path(folder + "/Archive/app1.log")), b"log\r\n")
+        self.assertTrue(os.path.exists(self.path(folder + "/app.txt")))
+
+
 class ArchiveNameIsAFolder(E2ECase):
     def test_reports_access_denied_and_keeps_the_log(self):
         write(self.path("a.log"), b"keep\r\n")
