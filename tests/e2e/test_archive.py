@@ -280,7 +280,9 @@ class Truncate(E2ECase):
         head = settings(kb=1, delete=True) + file_line(1, "a.log", len(source))
         self.assertTrue(out.startswith(head), out)
         self.assertReport(out[len(head):], "Exception", None)
-        self.assertIn(sep(b"Archive/a.log holds bytes that Archive/a.log.tmp lacks"), out)
+        # The archive's path as the program builds it: '/' on Linux.
+        message = b"Archive/a.log holds bytes that Archive/a.log.tmp lacks"
+        self.assertIn(sep(message) if WINDOWS else message, out)
         self.assertEqual(read(self.path("Archive/a.log")), b"q" * 2000)
         self.assertEqual(read(self.path("Archive/a.log.tmp")), b"stale")
         self.assertEqual(read(self.path("a.log")), source)
