@@ -135,6 +135,9 @@ std::string Tail(std::string_view path, std::size_t most) {
 CutRecovery InspectInterruptedCut(std::string_view target,
                                   std::int32_t truncateKb) {
   const std::string tmp = std::string(target) + ".tmp";
+  // A name the platform cannot take cannot exist either: no cut of this
+  // archive was ever begun.
+  if (!PathFits(tmp)) return CutRecovery::kNone;
   BlockFile kept{};
   if (!OpenIfPresent(kept, tmp, target)) return CutRecovery::kNone;
   BlockFile partial{};

@@ -690,7 +690,9 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity) {
 // A new file is created open to its owner only; here it gets the access of
 // from: its owner and group where the process may set them (root), then
 // its permission bits. Group bits are dropped when the group could not be
-// given, so the file is never open to a group the original is not.
+// given, so the file is never open to a group the original is not. Its
+// owner may always write it: an archive copied from a read-only log would
+// otherwise count as read-only and refuse every later append.
 bool CopyAccessPosix(OsHandle from, OsHandle to) {
   const int source = static_cast<int>(from);
   const int target = static_cast<int>(to);
@@ -703,7 +705,7 @@ bool CopyAccessPosix(OsHandle from, OsHandle to) {
       (void)!fchown(target, static_cast<uid_t>(-1), model.st_gid);
     if (fstat(target, &info) != 0) return Fail(errno);
   }
-  mode_t mode = model.st_mode & 0777;
+  mode_t mode = (model.st_mode & 0777) | S_IWUSR;
   if (info.st_gid != model.st_gid) mode &= static_cast<mode_t>(~0070);
   if (fchmod(target, mode) != 0) return Fail(errno);
   return true;

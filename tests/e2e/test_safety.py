@@ -181,6 +181,21 @@ class OtherUsersLinks(E2ECase):
                     info = os.stat(self.path("Archive/a.log"))
                     self.assertEqual(info.st_mode & 0o7777, mode)
                     self.assertEqual((info.st_uid, info.st_gid), owner)
+        # A read-only log still gets an archive that later runs can append
+        # to: its owner may write it, nobody else gains anything.
+        for mode in (0o444, 0o400):
+            with self.subTest(mode=oct(mode)):
+                self.fresh()
+                log = self.path("a.log")
+                write(log, b"x" * 700 + b"\n")
+                os.chmod(log, mode)
+                for args in ([], ["/T1"]):
+                    code, out, _ = self.run_quilbo(["a.log"] + args)
+                    self.assertEqual(code, 0, out)
+                info = os.stat(self.path("Archive/a.log"))
+                self.assertEqual(info.st_mode & 0o7777, mode | 0o200)
+                self.assertEqual(read(self.path("Archive/a.log")),
+                                 (b"x" * 700 + b"\r\n" + b"x" * 700 + b"\r\n")[-1024:])
         # An archive that exists keeps its own access, also through a cut.
         self.fresh()
         write(self.path("Archive/a.log"), b"old\r\n" * 300)
