@@ -7,34 +7,11 @@ import uuid
 
 import harness
 from e2e_case import E2ECase
+from test_archive import file_line, read, settings, write
 
 CRLF = b"\r\n"
 WINDOWS = harness.is_windows()
 POSIX = not WINDOWS
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def settings(folder="Archive", kb=0, delete=False):
-    out = b"Archive folder : " + folder.encode() + CRLF
-    if kb > 0:
-        out += b"Archives will be truncated at %d Kb." % kb + CRLF
-    if delete:
-        out += b"Original files will be deleted after archiving" + CRLF
-    return out
-
-
-def file_line(n, shown, size):
-    return b"File %d %s (%d bytes)" % (n, shown.encode(), size) + CRLF
 
 
 @unittest.skipUnless(POSIX, "a Windows command line cannot carry an empty argument")

@@ -9,21 +9,11 @@ import unittest
 
 import harness
 from e2e_case import E2ECase
+from test_archive import read, write
 
 CRLF = b"\r\n"
 WINDOWS = harness.is_windows()
 POSIX = not WINDOWS
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def typed(text):

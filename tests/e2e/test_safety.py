@@ -11,6 +11,7 @@ import unittest
 
 import harness
 from e2e_case import E2ECase
+from test_archive import read, write
 
 CRLF = b"\r\n"
 WINDOWS = harness.is_windows()
@@ -32,17 +33,6 @@ OTHER = other_user()
 needs_root = unittest.skipUnless(POSIX and ROOT and OTHER,
                                  "needs root on Linux and a second user")
 posix_only = unittest.skipUnless(POSIX, "Linux behaviour")
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def tree(root):
