@@ -1,0 +1,226 @@
+// POSIX files and handles: open and create, transfers, positions, the
+// handle's type, the standard handles; the shared error helpers.
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/errno_map.h"
+#include "platform/posix_internal.h"
+#include "platform/posix_path.h"
+
+namespace quilbo::posix {
+
+thread_local std::int32_t tLastError = 0;
+
+bool Fail(int err, const char* path) {
+  tLastError = WindowsErrorFromErrno(err, path);
+  return false;
+}
+
+PosixName ToPosix(const char* name) {
+  PosixName result{};
+  const std::size_t length = std::strlen(name);
+  if (length >= sizeof result.text) {
+    result.ok = false;
+    return result;
+  }
+  std::memcpy(result.text, name, length + 1);
+  result.ok = true;
+  return result;
+}
+
+bool NoWritePermission(const struct stat& info) {
+  return (info.st_mode & 0222) == 0;
+}
+
+// The Windows number for a failed resolution of path.
+std::int32_t PathError(const PathFailure& why, const char* path) {
+  if (why.err == ENOENT && why.inFolder) return kErrPathNotFound;
+  if (why.err == ENOENT) return kErrFileNotFound;
+  return WindowsErrorFromErrno(why.err, path);
+}
+
+bool FailPath(const PathFailure& why, const char* path) {
+  tLastError = PathError(why, path);
+  return false;
+}
+
+// Resolves the folder part of name (trusted links only) into spot; on
+// failure leaves the Windows number and gives false.
+bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
+  *path = ToPosix(name);
+  if (!path->ok) {
+    tLastError = kErrFilenameTooLong;
+    return false;
+  }
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path->text, spot, &why)) return FailPath(why, path->text);
+  return true;
+}
+
+OsHandle CreateFilePosix(const char* name, FileAccess access,
+                         FileCreation creation) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  PathSpot spot{-1, {}};
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  // Never blocking: a FIFO or a device must not hold the open up. Never
+  // emptying before the checks below: O_TRUNC comes after them.
+  int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK |
+              O_NOCTTY;
+  if (creation == FileCreation::kCreateAlways) flags |= O_CREAT;
+  if (creation == FileCreation::kCreateNew) flags |= O_CREAT | O_EXCL;
+  int fd;
+  do {
+    // New files start open to their owner only; the archiving engine then
+    // gives an archive its log's access.
+    fd = OpenAtSpot(&spot, flags, 0600, &why);
+  } while (fd < 0 && why.err == EINTR);
+  if (fd < 0) {
+    struct stat info {};
+    if (why.err == EEXIST &&
+        fstatat(spot.folder, spot.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(info.st_mode)) {
+      tLastError = kErrAccessDenied;
+    } else if (why.err == EEXIST) {
+      tLastError = kErrFileExists;
+    } else if (why.err == ENXIO) {
+      tLastError = kErrFileNotFound;  // a socket: nothing to open
+    } else {
+      FailPath(why, path.text);
+    }
+    ReleaseSpot(&spot);
+    return kInvalidHandle;
+  }
+  ReleaseSpot(&spot);
+  struct stat info {};
+  std::int32_t refused = 0;
+  if (fstat(fd, &info) != 0) {
+    refused = WindowsErrorFromErrno(errno, nullptr);
+  } else if (S_ISDIR(info.st_mode)) {
+    refused = kErrAccessDenied;
+  } else if (access == FileAccess::kRead && !S_ISREG(info.st_mode)) {
+    // FIFOs, sockets and devices are not logs.
+    refused = kErrFileNotFound;
+  } else if (access == FileAccess::kReadWrite && S_ISREG(info.st_mode) &&
+             NoWritePermission(info)) {
+    // Windows refuses write access to a read-only file even to an
+    // administrator; root would otherwise get it here.
+    refused = kErrAccessDenied;
+  } else if (creation == FileCreation::kCreateAlways && S_ISREG(info.st_mode) &&
+             ftruncate(fd, 0) != 0) {
+    refused = WindowsErrorFromErrno(errno, nullptr);
+  } else {
+    const int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
+      refused = WindowsErrorFromErrno(errno, nullptr);
+  }
+  if (refused != 0) {
+    close(fd);
+    tLastError = refused;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size,
+                   std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  ssize_t got;
+  do {
+    got = read(static_cast<int>(file), buffer, size);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return Fail(errno);
+  if (done != nullptr) *done = static_cast<std::uint32_t>(got);
+  return true;
+}
+
+// The whole transfer or a failure with the system's reason, as a Windows
+// write to a disk file: a disk that fills up mid-way reports ENOSPC, a
+// file-size limit EFBIG, never a short count.
+bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
+                    std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  const auto* bytes = static_cast<const char*>(buffer);
+  std::uint32_t written = 0;
+  do {
+    const ssize_t put =
+        write(static_cast<int>(file), bytes + written, size - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return Fail(errno);
+    }
+    if (put == 0 && size != 0) return Fail(ENOSPC);
+    written += static_cast<std::uint32_t>(put);
+  } while (written < size);
+  if (done != nullptr) *done = written;
+  return true;
+}
+
+bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
+                         std::int64_t* position) {
+  const int whence = from == SeekFrom::kBegin     ? SEEK_SET
+                     : from == SeekFrom::kCurrent ? SEEK_CUR
+                                                  : SEEK_END;
+  const off_t result = lseek(static_cast<int>(file), distance, whence);
+  if (result < 0) return Fail(errno);
+  if (position != nullptr) *position = result;
+  return true;
+}
+
+bool SetEndOfFilePosix(OsHandle file) {
+  const int fd = static_cast<int>(file);
+  const off_t here = lseek(fd, 0, SEEK_CUR);
+  if (here < 0) return Fail(errno);
+  if (ftruncate(fd, here) != 0) return Fail(errno);
+  return true;
+}
+
+bool CloseHandlePosix(OsHandle handle) {
+  if (close(static_cast<int>(handle)) != 0 && errno != EINTR)
+    return Fail(errno);
+  return true;
+}
+
+FileKind FileTypePosix(OsHandle handle) {
+  struct stat info {};
+  if (fstat(static_cast<int>(handle), &info) != 0) {
+    Fail(errno);
+    return FileKind::kUnknown;
+  }
+  if (S_ISREG(info.st_mode)) return FileKind::kDisk;
+  if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode) ||
+      S_ISSOCK(info.st_mode))
+    return FileKind::kCharacter;
+  return FileKind::kUnknown;
+}
+
+OsHandle StdHandlePosix(StdStream stream) {
+  switch (stream) {
+    case StdStream::kInput:
+      return STDIN_FILENO;
+    case StdStream::kOutput:
+      return STDOUT_FILENO;
+    case StdStream::kError:
+      return STDERR_FILENO;
+  }
+  return kInvalidHandle;
+}
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32

@@ -1,0 +1,81 @@
+// What the POSIX platform's files share: the error helpers and the services
+// each file gives to the one table in posix.cpp. Only the POSIX build has it.
+#ifndef QUILBO_PLATFORM_POSIX_INTERNAL_H_
+#define QUILBO_PLATFORM_POSIX_INTERNAL_H_
+
+#ifndef _WIN32
+
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/posix_path.h"
+
+namespace quilbo::posix {
+
+// The Windows number of the calling thread's last failed call.
+extern thread_local std::int32_t tLastError;
+
+// Stores the Windows number for err (path, when given, tells a missing
+// folder from a missing file) and gives false.
+bool Fail(int err, const char* path = nullptr);
+
+// A name as the system takes it. Names longer than the buffer fail rather
+// than being cut, so a cut name can never reach another file.
+struct PosixName {
+  char text[PATH_MAX];
+  bool ok;
+};
+PosixName ToPosix(const char* name);
+
+bool NoWritePermission(const struct stat& info);
+// The Windows number for a failed resolution of path.
+std::int32_t PathError(const PathFailure& why, const char* path);
+bool FailPath(const PathFailure& why, const char* path);
+// Resolves the folder part of name (trusted links only) into spot; on
+// failure leaves the Windows number and gives false.
+bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
+
+// Files and handles (posix_files.cpp).
+OsHandle CreateFilePosix(const char* name, FileAccess access, FileCreation creation);
+bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
+bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
+                    std::uint32_t* done);
+bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
+                         std::int64_t* position);
+bool SetEndOfFilePosix(OsHandle file);
+bool CloseHandlePosix(OsHandle handle);
+FileKind FileTypePosix(OsHandle handle);
+OsHandle StdHandlePosix(StdStream stream);
+
+// Search, lookups, times and code pages (posix_search.cpp).
+OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
+bool FindNextFilePosix(OsHandle handle, FindData* entry);
+bool FindClosePosix(OsHandle handle);
+bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
+bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
+void CharToOemPosix(const char* source, char* destination);
+void OemToCharPosix(const char* source, char* destination);
+bool LookupFilePosix(const char* name, FindData* entry);
+
+// Names: delete, move, folders, identity, access (posix_names.cpp).
+bool DeleteFilePosix(const char* name);
+bool DeleteLogPosix(const char* name, std::int64_t copiedSize);
+bool CreateDirectoryPosix(const char* name);
+bool MoveFilePosix(const char* from, const char* to);
+bool FileIdentityPosix(const char* name, FileIdentity* identity);
+bool CopyAccessPosix(OsHandle from, OsHandle to);
+
+// Locks and flushes (posix_lock.cpp).
+OsHandle LockFolderPosix(const char* name);
+bool UnlockFolderPosix(OsHandle lock);
+bool FlushFilePosix(OsHandle file);
+bool FlushFolderPosix(OsHandle lock);
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32
+
+#endif  // QUILBO_PLATFORM_POSIX_INTERNAL_H_

@@ -1,0 +1,94 @@
+// POSIX folder locks and flushes.
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/errno_map.h"
+#include "platform/posix_internal.h"
+#include "platform/posix_path.h"
+
+namespace quilbo::posix {
+
+OsHandle LockFolderPosix(const char* name) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  // Reached as every other name is: another user's link is not followed.
+  PathSpot spot{-1, {}};
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  // Without O_DIRECTORY, which would hide a link from being followed;
+  // never blocking on a FIFO of that name.
+  int fd;
+  do {
+    fd = OpenAtSpot(&spot, O_RDONLY | O_NONBLOCK, 0, &why);
+  } while (fd < 0 && why.err == EINTR);
+  ReleaseSpot(&spot);
+  if (fd < 0) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  struct stat info {};
+  const bool stated = fstat(fd, &info) == 0;
+  const int statError = errno;
+  if (!stated || !S_ISDIR(info.st_mode)) {
+    close(fd);
+    tLastError = stated ? kErrPathNotFound : WindowsErrorFromErrno(statError, nullptr);
+    return kInvalidHandle;
+  }
+  // The lock belongs to the open folder, so it follows the folder's
+  // identity, and it goes with the last descriptor when the process dies.
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int err = errno;
+    close(fd);
+    Fail(err);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool UnlockFolderPosix(OsHandle lock) {
+  const int fd = static_cast<int>(lock);
+  if (flock(fd, LOCK_UN) != 0) {
+    const int err = errno;
+    close(fd);
+    return Fail(err);
+  }
+  return CloseHandlePosix(lock);
+}
+
+namespace {
+
+// EINVAL: the file system has no way to flush this file; nothing more can
+// be done, and refusing every later step would help no one.
+bool Flush(OsHandle handle) {
+  int result;
+  do {
+    result = fsync(static_cast<int>(handle));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno != EINVAL) return Fail(errno);
+  return true;
+}
+
+}  // namespace
+
+bool FlushFilePosix(OsHandle file) { return Flush(file); }
+
+// A new or renamed name is durable only once its folder is flushed.
+bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32

@@ -1,0 +1,335 @@
+// POSIX directory search and one-name lookups, with the wildcard rules and
+// the Windows time conversions.
+
+#ifndef _WIN32
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/errno_map.h"
+#include "platform/posix_internal.h"
+#include "platform/posix_path.h"
+
+namespace quilbo::posix {
+
+namespace {
+
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kEpochDelta = 11644473600LL;
+
+struct PosixSearch {
+  DIR* dir;  // null for a name looked up directly
+  char pattern[NAME_MAX + 1];
+};
+
+bool HasWildcards(const char* text) {
+  return std::strpbrk(text, "*?") != nullptr;
+}
+
+// '*' matches any run (also empty), '?' one byte, all else literally.
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+bool NameMatches(const char* pattern, const char* name) {
+  if (std::strcmp(pattern, "*.*") == 0) return true;
+  return WildcardMatch(pattern, name);
+}
+
+std::uint64_t ToFileTime(const struct timespec& when) {
+  return static_cast<std::uint64_t>(when.tv_sec + kEpochDelta) *
+             kTicksPerSecond +
+         static_cast<std::uint64_t>(when.tv_nsec / 100);
+}
+
+// Fills entry from info, the file reached under name.
+void FillEntry(const struct stat& info, const char* name, FindData* entry) {
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(info.st_mode)) {
+    attributes |= kAttrDirectory;
+  } else {
+    attributes |= kAttrArchive;
+  }
+  if (NoWritePermission(info)) attributes |= kAttrReadOnly;
+  entry->attributes = attributes;
+  entry->lastWriteTime = ToFileTime(info.st_mtim);
+  entry->size = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
+  std::snprintf(entry->name, sizeof entry->name, "%s", name);
+}
+
+// Only regular files and folders are entries: FIFOs, sockets and devices
+// are never logs, and opening one could block.
+bool IsEntryKind(const struct stat& info) {
+  return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
+}
+
+// What path (from folder start) leads to through trusted links; false with
+// the Windows number in *code when that is nothing, or no entry.
+bool StatThroughLinks(int start, const char* path, struct stat* info,
+                      std::int32_t* code) {
+  PathFailure why{};
+  const int fd = ResolvePath(start, path, &why);
+  if (fd < 0) {
+    *code = PathError(why, start == AT_FDCWD ? path : nullptr);
+    return false;
+  }
+  const bool ok = fstatat(fd, "", info, AT_EMPTY_PATH) == 0;
+  const int err = errno;
+  close(fd);
+  if (!ok) {
+    *code = WindowsErrorFromErrno(err, nullptr);
+    return false;
+  }
+  if (!IsEntryKind(*info)) {
+    *code = kErrFileNotFound;
+    return false;
+  }
+  return true;
+}
+
+// The next entry of an open folder scan that matches; sets 18 at the end.
+// Entries that lead nowhere (a dangling or looping link, another user's
+// link) or to something other than a file or folder are skipped.
+bool NextMatch(PosixSearch* search, FindData* entry) {
+  const int folder = dirfd(search->dir);
+  for (;;) {
+    errno = 0;
+    const dirent* item = readdir(search->dir);
+    if (item == nullptr) {
+      if (errno != 0) return Fail(errno);
+      tLastError = kErrNoMoreFiles;
+      return false;
+    }
+    if (!NameMatches(search->pattern, item->d_name)) continue;
+    struct stat info {};
+    if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::int32_t ignored = 0;
+    if (S_ISLNK(info.st_mode) &&
+        !StatThroughLinks(folder, item->d_name, &info, &ignored))
+      continue;
+    if (!IsEntryKind(info)) continue;
+    FillEntry(info, item->d_name, entry);
+    return true;
+  }
+}
+
+}  // namespace
+
+OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
+  const PosixName path = ToPosix(pattern);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  const char* slash = std::strrchr(path.text, '/');
+  const char* last = slash != nullptr ? slash + 1 : path.text;
+  if (std::strlen(last) > NAME_MAX) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  std::string folderName;
+  if (slash == nullptr) {
+    folderName = ".";
+  } else if (slash == path.text) {
+    folderName = "/";
+  } else {
+    folderName.assign(path.text, static_cast<std::size_t>(slash - path.text));
+  }
+  // The folder, through trusted links only.
+  PathFailure why{};
+  const int folder = ResolvePath(AT_FDCWD, folderName, &why);
+  if (folder < 0) {
+    tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
+    return kInvalidHandle;
+  }
+  struct stat folderInfo {};
+  const bool isFolder =
+      fstatat(folder, "", &folderInfo, AT_EMPTY_PATH) == 0 && S_ISDIR(folderInfo.st_mode);
+  if (!isFolder || *last == '\0') {
+    close(folder);
+    tLastError = isFolder ? kErrFileNotFound : kErrPathNotFound;
+    return kInvalidHandle;
+  }
+  auto* search = static_cast<PosixSearch*>(std::calloc(1, sizeof(PosixSearch)));
+  if (search == nullptr) {
+    close(folder);
+    tLastError = kErrNotEnoughMemory;
+    return kInvalidHandle;
+  }
+  std::memcpy(search->pattern, last, std::strlen(last) + 1);
+  auto fail = [search](std::int32_t code) {
+    if (search->dir != nullptr) closedir(search->dir);
+    std::free(search);
+    tLastError = code;
+    return kInvalidHandle;
+  };
+  if (!HasWildcards(last)) {
+    // One name: look it up directly, never by scanning the folder.
+    struct stat info {};
+    std::int32_t code = 0;
+    const bool found = StatThroughLinks(folder, last, &info, &code);
+    close(folder);
+    if (!found) return fail(code);
+    FillEntry(info, last, entry);
+    return reinterpret_cast<OsHandle>(search);
+  }
+  const int listing = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int openError = errno;
+  close(folder);
+  if (listing < 0) return fail(WindowsErrorFromErrno(openError, nullptr));
+  search->dir = fdopendir(listing);
+  if (search->dir == nullptr) {
+    const int err = errno;
+    close(listing);
+    return fail(WindowsErrorFromErrno(err, nullptr));
+  }
+  if (!NextMatch(search, entry)) {
+    const std::int32_t code =
+        tLastError == kErrNoMoreFiles ? kErrFileNotFound : tLastError;
+    return fail(code);
+  }
+  return reinterpret_cast<OsHandle>(search);
+}
+
+bool FindNextFilePosix(OsHandle handle, FindData* entry) {
+  auto* search = reinterpret_cast<PosixSearch*>(handle);
+  if (search == nullptr || handle == kInvalidHandle) {
+    tLastError = kErrInvalidHandle;
+    return false;
+  }
+  if (search->dir == nullptr) {
+    tLastError = kErrNoMoreFiles;
+    return false;
+  }
+  return NextMatch(search, entry);
+}
+
+bool FindClosePosix(OsHandle handle) {
+  auto* search = reinterpret_cast<PosixSearch*>(handle);
+  if (search == nullptr || handle == kInvalidHandle) {
+    tLastError = kErrInvalidHandle;
+    return false;
+  }
+  if (search->dir != nullptr) closedir(search->dir);
+  std::free(search);
+  return true;
+}
+
+bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local) {
+  const std::time_t seconds =
+      static_cast<std::time_t>(utc / kTicksPerSecond) - kEpochDelta;
+  struct tm parts {};
+  if (localtime_r(&seconds, &parts) == nullptr) return Fail(EINVAL);
+  const std::int64_t shifted =
+      static_cast<std::int64_t>(utc) +
+      parts.tm_gmtoff * static_cast<std::int64_t>(kTicksPerSecond);
+  // A local time before 1601 has no file time.
+  if (shifted < 0) return Fail(EINVAL);
+  *local = static_cast<std::uint64_t>(shifted);
+  return true;
+}
+
+namespace {
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian).
+void CivilFromDays(std::int64_t days, int* year, unsigned* month,
+                   unsigned* day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *day = doy - (153 * mp + 2) / 5 + 1;
+  *month = mp < 10 ? mp + 3 : mp - 9;
+  *year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 +
+                           (*month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate,
+                        std::uint16_t* dosTime) {
+  const auto seconds =
+      static_cast<std::int64_t>(time / kTicksPerSecond) - kEpochDelta;
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1980 || year > 2107) return Fail(EINVAL);
+  const auto hour = static_cast<unsigned>(rest / 3600);
+  const auto minute = static_cast<unsigned>(rest % 3600 / 60);
+  const auto second = static_cast<unsigned>(rest % 60);
+  *dosDate = static_cast<std::uint16_t>(
+      (static_cast<unsigned>(year - 1980) << 9) | (month << 5) | day);
+  *dosTime =
+      static_cast<std::uint16_t>((hour << 11) | (minute << 5) | (second / 2));
+  return true;
+}
+
+// No code pages on POSIX: names are bytes.
+void CharToOemPosix(const char* source, char* destination) {
+  if (source != destination) std::memmove(destination, source, std::strlen(source) + 1);
+}
+
+void OemToCharPosix(const char* source, char* destination) {
+  std::snprintf(destination, kMaxPath, "%s", source);
+}
+
+// One entry by its name, through trusted links only, as the walk sees it.
+bool LookupFilePosix(const char* name, FindData* entry) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return false;
+  }
+  if (path.text[0] == '\0') {
+    tLastError = kErrPathNotFound;
+    return false;
+  }
+  struct stat info {};
+  std::int32_t code = 0;
+  if (!StatThroughLinks(AT_FDCWD, path.text, &info, &code)) {
+    tLastError = code;
+    return false;
+  }
+  FillEntry(info, "", entry);
+  return true;
+}
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32
