@@ -1,28 +1,48 @@
 # Installing and packaging.
-#   Linux:   bin/quilbo, share/man/man1/quilbo.1, share/doc/quilbo/README.md
-#            and the scheduling examples; a .deb (cpack --preset deb).
-#   Windows: one flat folder: Quilbo.exe, README.txt (CR LF), quilbo.txt (the
-#            manual page as text, CR LF), the Task Scheduler scripts; a .zip
+#   Linux:   bin/quilbo, share/man/man1/quilbo.1, share/doc/quilbo/ (README.md,
+#            copyright, the scheduling examples made for the install prefix);
+#            a .deb (cpack --preset deb).
+#   Windows: one folder Quilbo\: Quilbo.exe, README.txt and quilbo.txt (plain
+#            text, CR LF), LICENSE.txt, the Task Scheduler scripts; a .zip
 #            (cpack --preset zip, from the 32-bit build).
 include(GNUInstallDirs)
 
-set(QUILBO_PACKAGE_CONTACT "Quilbo maintainers <quilbo@example.org>"
-    CACHE STRING "Maintainer named in the packages")
+# The latest entry of the Debian changelog names the maintainer; the package
+# takes it from there so the two never disagree.
+set(QUILBO_CHANGELOG ${CMAKE_SOURCE_DIR}/contrib/debian/changelog)
+file(STRINGS ${QUILBO_CHANGELOG} signer REGEX "^ -- " LIMIT_COUNT 1)
+string(REGEX REPLACE "^ -- (.*>)  .*$" "\\1" QUILBO_MAINTAINER "${signer}")
+
+# The copyright line of the licence, for the package and the Windows version
+# information.
+file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE QUILBO_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+
+find_package(Python3 COMPONENTS Interpreter)
 
 if(WIN32)
-  install(TARGETS quilbo RUNTIME DESTINATION .)
+  set(win_dir Quilbo)
+  install(TARGETS quilbo RUNTIME DESTINATION ${win_dir})
 
-  # Windows readers get text files with CR LF; the manual page is rendered
+  # Windows readers get plain text with CR LF; the manual page is rendered
   # here, on the build machine, since Windows has no man.
   find_program(QUILBO_GROFF groff)
   set(text_dir ${CMAKE_BINARY_DIR}/package-text)
+  set(texts ${text_dir}/README.txt ${text_dir}/LICENSE.txt)
+  if(NOT Python3_FOUND)
+    message(FATAL_ERROR "python3 is needed to make README.txt from README.md")
+  endif()
   add_custom_command(
     OUTPUT ${text_dir}/README.txt
-    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/README.md
-            -DOUT=${text_dir}/README.txt -P ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
-    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
-    COMMENT "README.txt with CR LF")
-  set(texts ${text_dir}/README.txt)
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/readme_text.py
+            ${CMAKE_SOURCE_DIR}/README.md ${text_dir}/README.txt
+    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/tools/readme_text.py
+    COMMENT "README.txt: the README as plain text for Windows")
+  add_custom_command(
+    OUTPUT ${text_dir}/LICENSE.txt
+    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/LICENSE
+            -DOUT=${text_dir}/LICENSE.txt -P ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
+    DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
+    COMMENT "LICENSE.txt with CR LF")
   if(QUILBO_GROFF)
     add_custom_command(
       OUTPUT ${text_dir}/quilbo.txt
@@ -37,24 +57,47 @@ if(WIN32)
                     "will lack quilbo.txt, the manual page as text")
   endif()
   add_custom_target(quilbo_texts ALL DEPENDS ${texts})
-  install(FILES ${texts} DESTINATION .)
+  install(FILES ${texts} DESTINATION ${win_dir})
   install(FILES ${CMAKE_SOURCE_DIR}/contrib/windows/quilbo-task.cmd
                 ${CMAKE_SOURCE_DIR}/contrib/windows/create-task.cmd
-          DESTINATION .)
+          DESTINATION ${win_dir})
 else()
   install(TARGETS quilbo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/quilbo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES contrib/systemd/quilbo.service contrib/systemd/quilbo.timer
-          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
-  # Named for /etc/cron.d, where names with a dot are ignored.
-  install(FILES contrib/cron/quilbo DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
-          RENAME quilbo.cron)
+
+  # The copyright file in Debian's machine-readable form, made from LICENSE.
+  set(copyright ${CMAKE_BINARY_DIR}/package-text/copyright)
+  add_custom_command(
+    OUTPUT ${copyright}
+    COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/LICENSE -DOUT=${copyright}
+            -P ${CMAKE_SOURCE_DIR}/cmake/deb-copyright.cmake
+    DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/cmake/deb-copyright.cmake
+    COMMENT "copyright: the licence in Debian's form")
+  add_custom_target(quilbo_copyright ALL DEPENDS ${copyright})
+  install(FILES ${copyright} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The scheduling examples name the program by its full path, so they are
+  # made at install time for the prefix they are installed under (the
+  # package's /usr, or cmake --install --prefix /usr/local).
+  set(examples ${CMAKE_BINARY_DIR}/examples)
+  install(CODE "
+    set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+    get_filename_component(prefix \"\${prefix}\" ABSOLUTE)
+    foreach(example systemd/quilbo.service systemd/quilbo.timer cron.d/quilbo)
+      file(READ \"${CMAKE_SOURCE_DIR}/contrib/\${example}\" text)
+      string(REPLACE \"/usr/bin/quilbo\" \"\${prefix}/${CMAKE_INSTALL_BINDIR}/quilbo\" text \"\${text}\")
+      file(WRITE \"${examples}/\${example}\" \"\${text}\")
+    endforeach()")
+  install(FILES ${examples}/systemd/quilbo.service ${examples}/systemd/quilbo.timer
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/systemd)
+  # Under a name without a dot: cron skips such names in /etc/cron.d.
+  install(FILES ${examples}/cron.d/quilbo DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/cron.d)
 endif()
 
 set(CPACK_PACKAGE_NAME quilbo)
-set(CPACK_PACKAGE_VENDOR "Quilbo")
-set(CPACK_PACKAGE_CONTACT "${QUILBO_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_VENDOR "the Quilbo authors")
+set(CPACK_PACKAGE_CONTACT "${QUILBO_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "append text log files to archives and keep the archives small")
@@ -70,7 +113,9 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME quilbo-${PROJECT_VERSION}-win32)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # The files already sit in their folder Quilbo\, which is unpacked into
+  # C:\Program Files (or anywhere else).
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -82,8 +127,10 @@ else()
   # libstdc++6 with the versions this build needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  # Debian installs manual pages compressed.
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/deb-compress-man.cmake)
+  # Between staging and packing: compress, add the changelog and the lintian
+  # overrides, strip .comment.
+  set(CPACK_QUILBO_DEBIAN ${CMAKE_SOURCE_DIR}/contrib/debian)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/deb-finish.cmake)
 endif()
 
 include(CPack)
