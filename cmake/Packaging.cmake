@@ -13,10 +13,6 @@ set(QUILBO_CHANGELOG ${CMAKE_SOURCE_DIR}/contrib/debian/changelog)
 file(STRINGS ${QUILBO_CHANGELOG} signer REGEX "^ -- " LIMIT_COUNT 1)
 string(REGEX REPLACE "^ -- (.*>)  .*$" "\\1" QUILBO_MAINTAINER "${signer}")
 
-# The copyright line of the licence, for the package and the Windows version
-# information.
-file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE QUILBO_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
-
 find_package(Python3 COMPONENTS Interpreter)
 
 if(WIN32)

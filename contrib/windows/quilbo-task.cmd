@@ -3,7 +3,15 @@ rem Archives C:\Logs\*.log for the Task Scheduler. Quilbo ends with 0 when
 rem it archived logs, 5 when there was nothing to archive and 1 after a
 rem failure report. The Task Scheduler shows every status but 0 as the last
 rem run's error, so 5 becomes 0 here; 1 and any other status stay.
-rem The output of each run is appended to quilbo-task.log beside the logs.
-"%~dp0Quilbo.exe" C:\Logs\*.log backup /D /T10000 >> C:\Logs\quilbo-task.log
-if %ERRORLEVEL% EQU 5 exit /b 0
-exit /b %ERRORLEVEL%
+rem Each run appends a time stamp, Quilbo's output and a line end to the run
+rem log in %ProgramData%\Quilbo, away from the logs: in C:\Logs the pattern
+rem would archive and delete it.
+setlocal
+set "runlog=%ProgramData%\Quilbo\quilbo-task.log"
+if not exist "%ProgramData%\Quilbo\" mkdir "%ProgramData%\Quilbo"
+>>"%runlog%" echo == %DATE% %TIME%
+"%~dp0Quilbo.exe" C:\Logs\*.log backup /D /T10000 >>"%runlog%" 2>&1
+set status=%ERRORLEVEL%
+>>"%runlog%" echo.
+if %status% EQU 5 exit /b 0
+exit /b %status%
