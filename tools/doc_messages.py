@@ -14,8 +14,10 @@ A quote matches when it reads as the program's text with values filled in:
 the runs of text between values are whole pieces of the program's string
 literals (a literal is cut into pieces at its printf conversions and line
 ends), the first run may be the end of a piece, the last one its start.
-A value is one word, brackets and punctuation around it aside (a path, a
-number, EInOutError; in the manual page its italic words, shown as <name>).
+A value is one word, brackets and punctuation around it aside: a path, a
+number, a word in capitals (N), a whole literal (EInOutError), in the manual
+page an italic word (shown as <name>); any other word only right after a
+piece (Archive folder : backup).
 A final "." (the report adds one) and a trailing "..." (an abridged quote)
 are allowed.
 
@@ -79,6 +81,9 @@ def pieces_of(literals):
 
 # ---- Matching ----------------------------------------------------------------
 
+VALUE_LIKE = re.compile(r"[0-9/\\*?<>]|\w\.\w|^[A-Z]+$")
+
+
 def value_spans(quote):
     """(start, end) of every stretch of the quote that may be a value: any
     word, without the brackets or punctuation around it or with them."""
@@ -95,11 +100,12 @@ def value_spans(quote):
     return sorted(spans)
 
 
-def matches(quote, pieces):
+def matches(quote, pieces, whole_literals):
     quote = quote.strip()
     if quote.endswith("...") or quote.endswith("\u2026"):
         quote = quote.rstrip(".\u2026").rstrip()
     spans = value_spans(quote)
+
 
     def run_ok(run, first, last):
         if run == "" or (not first and not last and run.isspace()):
@@ -123,15 +129,29 @@ def matches(quote, pieces):
                 return True
         return False
 
-    @lru_cache(maxsize=None)
-    def rest(i):
-        first = i == 0
-        if run_ok(quote[i:], first, True):
-            return True
-        return any(s >= i and run_ok(quote[i:s], first, False) and rest(e)
-                   for s, e in spans if s >= i and e > s)
+    def value_like(word):
+        return bool(VALUE_LIKE.search(word)) or word in whole_literals
 
-    return rest(0)
+    @lru_cache(maxsize=None)
+    def rest(i, after_plain):
+        """Whether quote[i:] matches, i being the start of a run of text
+        (after a value when i > 0; after_plain: a value that is a plain word)."""
+        first = i == 0
+        if run_ok(quote[i:], first, True) and not (after_plain and quote[i:].isspace()):
+            return True
+        for s, e in spans:
+            if s < i or (s == i and not first):
+                continue     # two values need text between them
+            run, plain = quote[i:s], not value_like(quote[s:e])
+            if run.isspace() and (after_plain or plain):
+                continue     # only values like numbers and paths stand side by side
+            if plain and run.strip() == "":
+                continue     # a plain word is a value only right after the program's text
+            if run_ok(run, first, False) and rest(e, plain):
+                return True
+        return False
+
+    return rest(0, False)
 
 
 # ---- The quotes --------------------------------------------------------------
@@ -260,11 +280,12 @@ def check(root=ROOT):
     """[(file, line, quote, ok)] for the README and the manual page."""
     literals = source_literals(root)
     pieces = pieces_of(literals)
+    whole = {l.strip() for l in literals if l.strip()}
     found = []
     for name, reader in (("README.md", readme_quotes), ("doc/quilbo.1", man_quotes)):
         text = (root / name).read_text(encoding="utf-8")
         for line, quote in reader(text):
-            found.append((name, line, quote, matches(quote, pieces)))
+            found.append((name, line, quote, matches(quote, pieces, whole)))
     return found
 
 
