@@ -6,9 +6,11 @@
 #   win32       the shipped 32-bit Quilbo.exe: built and linked only
 #   win64       64-bit Windows build, every test under wine
 #   packages    the .deb (preset linux-release) and the Windows .zip (the
-#               win32 build), their file lists, the .deb unpacked into a
-#               scratch root and run, cmake --install into a scratch
-#               prefix, the manual page (tools/check_packages.py)
+#               win32 build): their file lists, lintian, hardening, the
+#               .exe's resources, the .deb unpacked into a scratch root and
+#               run, cmake --install into a scratch root, the scheduling
+#               examples, the manual page and README and the messages they
+#               quote (tools/check_packages.py)
 # Prints a summary (tests passed and failed per configuration, wall time)
 # and exits non-zero when anything failed.
 #
@@ -40,6 +42,10 @@ needed=(
   "dpkg-dev:/usr/bin/dpkg-shlibdeps"
   "groff-base:/usr/bin/groff"
   "man-db:/usr/bin/man"
+  "lintian:/usr/bin/lintian"
+  "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
+  "systemd:/usr/bin/systemd-analyze"
+  "strace:/usr/bin/strace"
 )
 missing=()
 for entry in "${needed[@]}"; do
@@ -141,7 +147,10 @@ for preset in "${presets[@]}"; do
     passed[$preset]=0; failed[$preset]=0
     overall=1
   elif [ "$preset" = packages ]; then
-    python3 tools/check_packages.py --deb build/packages/quilbo_*.deb \
+    # Debian's own python3, which python3-pefile extends.
+    checker=python3
+    [ -x /usr/bin/python3 ] && checker=/usr/bin/python3
+    "$checker" tools/check_packages.py --deb build/packages/quilbo_*.deb \
       --zip build/packages/quilbo-*-win32.zip --build build/linux-release >>"$log" 2>&1
     rc=$?
     passed[$preset]=$(grep -c '^   ok ' "$log"); failed[$preset]=$(grep -c '^   FAIL ' "$log")
