@@ -290,7 +290,7 @@ def changelog_signer():
 
 
 def start_lintian(deb):
-    """lintian takes seconds: it runs beside the other checks."""
+    """lintian takes seconds: it runs beside all the other checks."""
     if shutil.which("lintian") is None:
         return None
     return subprocess.Popen(["lintian", "-I", "--pedantic", str(deb)],
@@ -328,7 +328,6 @@ def check_hardening(exe):
 
 def check_deb(deb):
     print("== %s" % deb)
-    lintian = start_lintian(deb)
     fields = {}
     done = run(["dpkg-deb", "-f", str(deb)])
     for line in done.stdout.decode().splitlines():
@@ -369,7 +368,6 @@ def check_deb(deb):
         check_systemd_units(scratch, "/usr", Path(scratch, "usr/share/man"))
         check_service_sandbox(Path(scratch, "usr", EXAMPLES[0]), exe)
         check_man_page(Path(scratch, "usr/share/man/man1/quilbo.1.gz"), "manual page")
-        check_lintian(lintian)
         return sorted((name, Path(scratch, name).stat().st_size) for name in files_under(scratch))
 
 
@@ -543,6 +541,7 @@ def main():
     options = parser.parse_args()
 
     contents = {}
+    lintian = start_lintian(options.deb) if options.deb else None
     check_man_page(ROOT / "doc/quilbo.1", "doc/quilbo.1")
     check_messages()
     if options.deb:
@@ -551,6 +550,9 @@ def main():
         contents[options.zip] = check_zip(options.zip)
     if options.build:
         check_install(options.build)
+    if options.deb:
+        print("== lintian -I --pedantic %s" % options.deb)
+        check_lintian(lintian)
 
     for package, files in contents.items():
         print("== %s (%d bytes)" % (os.path.basename(package), os.path.getsize(package)))
