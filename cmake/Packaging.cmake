@@ -10,6 +10,10 @@ include(GNUInstallDirs)
 # The latest entry of the Debian changelog names the maintainer; the package
 # takes it from there so the two never disagree.
 set(QUILBO_CHANGELOG ${CMAKE_SOURCE_DIR}/contrib/debian/changelog)
+# Read here and in CMakeLists.txt (the Windows version information): a change
+# configures the build anew.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${QUILBO_CHANGELOG} ${CMAKE_SOURCE_DIR}/LICENSE)
 file(STRINGS ${QUILBO_CHANGELOG} signer REGEX "^ -- " LIMIT_COUNT 1)
 string(REGEX REPLACE "^ -- (.*>)  .*$" "\\1" QUILBO_MAINTAINER "${signer}")
 
