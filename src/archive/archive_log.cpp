@@ -6,6 +6,7 @@
 #include <string>
 
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "errors/raise.h"
 #include "fs/file_helpers.h"
 #include "platform/platform.h"
@@ -102,14 +103,14 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // A found log whose path the platform cannot take would look missing:
   // end the run with the report rather than skip it without a word.
   if (!PathFits(source)) {
-    StoreIoFailure(kErrFilenameTooLong);
+    StoreIoFailureOn(kErrFilenameTooLong, "open", source);
     CheckIo();
   }
   // A cut goes through <archive>.tmp: an archive that cannot have one is
   // refused before anything is appended, or every run would append the log
   // and then fail at the cut.
   if (truncateKb > 0 && !PathFits(std::string(target) + ".tmp")) {
-    StoreIoFailure(kErrFilenameTooLong);
+    StoreIoFailureOn(kErrFilenameTooLong, "cut", target);
     CheckIo();
   }
 

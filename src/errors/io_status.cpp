@@ -9,6 +9,7 @@
 namespace quilbo {
 
 thread_local std::int32_t IoStatus = 0;
+thread_local std::uint32_t IoFailureCount = 0;
 
 std::int32_t TakeIoStatus() {
   const std::int32_t code = IoStatus;

@@ -18,10 +18,15 @@ inline constexpr std::int32_t kIoInvalidNumeric = 106;
 
 // 0 when no failure is pending.
 extern thread_local std::int32_t IoStatus;
+// Counts the failures stored, so that what is noted about one failure
+// (errors/notes.h) is never told of a later one.
+extern thread_local std::uint32_t IoFailureCount;
 
 // Stores a failure; 0 leaves the pending code as it was.
 inline void StoreIoFailure(std::int32_t code) {
-  if (code != 0) IoStatus = code;
+  if (code == 0) return;
+  IoStatus = code;
+  ++IoFailureCount;
 }
 
 // Returns the pending code and clears it.

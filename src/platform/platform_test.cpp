@@ -359,7 +359,7 @@ TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
   // the next take wait for ever.
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
-    const OsHandle lock = Native().lockFolder((dir / "keep").c_str());
+    const OsHandle lock = Native().lockFolder((dir / "keep").c_str(), kWaitForever);
     ASSERT_NE(lock, kInvalidHandle);
     EXPECT_TRUE(Native().flushFolder(lock));
     EXPECT_TRUE(Native().unlockFolder(lock));
@@ -368,7 +368,7 @@ TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
   for (const std::string& name : {dir / "missing", dir / "file.txt", dir / "gone/keep"}) {
     SCOPED_TRACE(name);
     Native().setLastError(0);
-    EXPECT_EQ(Native().lockFolder(name.c_str()), kInvalidHandle);
+    EXPECT_EQ(Native().lockFolder(name.c_str(), kWaitForever), kInvalidHandle);
     EXPECT_NE(Native().lastError(), 0);
   }
   EXPECT_TRUE(fs::is_empty(dir.path / "keep"));  // no lock file left behind
