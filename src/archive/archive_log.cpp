@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/kept_log.h"
 #include "errors/io_status.h"
 #include "errors/notes.h"
 #include "errors/raise.h"
@@ -155,6 +156,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
 
   std::int64_t copiedSize = -1;
   const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
+  if (deleteOriginal && !sizeKnown) NoteKeptLog(source, FailedCallError());
   CloseStream(log);
   CheckIo();
   CloseStream(archive);
@@ -166,7 +168,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   if (sizeKnown) {
     // A cut archive is on the disk already.
     if (!cut) FlushArchive(target, !exists);
-    RemoveLog(source, copiedSize);
+    if (!RemoveLog(source, copiedSize)) NoteKeptLog(source, FailedCallError());
   }
 }
 

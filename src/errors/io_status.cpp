@@ -46,6 +46,10 @@ void FailPendingIo(std::source_location where) {
   RaiseFailure(FailureReason::kIo, __builtin_return_address(0), where);
 }
 
+void FailOutOfMemory(std::source_location where) {
+  RaiseFailure(FailureReason::kOutOfMemory, __builtin_return_address(0), where);
+}
+
 void* GetMemory(std::uint32_t size, std::source_location where) {
   void* block = Os().allocate(size);
   if (block == nullptr)

@@ -40,6 +40,10 @@ enum class FailureReason : std::uint8_t { kIo = 0, kOutOfMemory = 1 };
 
 // Raises the pending failure; its location is the address it returns to.
 [[noreturn, gnu::noinline]] void FailPendingIo(std::source_location where);
+// Raises the memory exhaustion at the address it returns to. For a caller
+// that the allocator called (libstdc++ on Linux): the report then names
+// the program, where the caller lies, not the allocator's library.
+[[noreturn, gnu::noinline]] void FailOutOfMemory(std::source_location where);
 
 // Ends the run through the failure report when a code is pending.
 [[gnu::always_inline]] inline void CheckIo(
