@@ -169,7 +169,9 @@ void RunDriver() {
   // An existing folder and a failure look alike here; a missing folder
   // shows up as the failure to open the first archive, whose note then
   // tells why the folder is missing.
-  if (!MakeDirectory(archiveFolder)) NoteFolderNotMade(archiveFolder, Os().lastError());
+  if (!MakeDirectory(archiveFolder))
+    NoteFolderNotMade(archiveFolder,
+                      PathFits(archiveFolder) ? FailedCallError() : kErrFilenameTooLong);
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
   LockArchiveFolder(archiveFolder);

@@ -14,9 +14,12 @@
 
 #ifndef _WIN32
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/errno_map.h"
+#include "platform/error_text.h"
 #endif
 
 namespace quilbo {
@@ -218,6 +221,26 @@ TEST(PosixPlatform, ErrnoTable) {
     SCOPED_TRACE(row.err);
     EXPECT_EQ(WindowsErrorFromErrno(row.err, nullptr), row.code);
   }
+}
+
+TEST(PosixPlatform, ReasonIsTheErrnoBehindTheNumber) {
+  // Both failures leave 3; only the errno tells "not a directory" from a
+  // missing folder. A number no call left gets its usual errno's words.
+  TempDir dir;
+  MakeFile(dir / "file", "x");
+  char reason[256];
+  for (const auto& [name, err] : {std::pair{dir / "file/x.log", ENOTDIR},
+                                  std::pair{dir / "gone/x.log", ENOENT}}) {
+    EXPECT_EQ(Native().createFile(name.c_str(), FileAccess::kRead,
+                                  FileCreation::kOpenExisting), kInvalidHandle);
+    ASSERT_EQ(Native().lastError(), kErrPathNotFound);
+    SystemErrorText(kErrPathNotFound, reason, sizeof reason);
+    EXPECT_STREQ(reason, std::strerror(err));
+  }
+  SystemErrorText(kErrDiskFull, reason, sizeof reason);
+  EXPECT_STREQ(reason, std::strerror(ENOSPC));
+  SystemErrorText(1000, reason, sizeof reason);
+  EXPECT_STREQ(reason, "error 1000");
 }
 
 TEST(PosixPlatform, MissingEntryIsPathNotFoundWhenItsFolderIsMissing) {
