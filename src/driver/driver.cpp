@@ -92,22 +92,6 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
   EndLine();
 }
 
-// A walk that ended on anything but "no (more) match" could not read the
-// pattern's folder: the run still ends as one that found nothing, but a
-// person is told which folder, and why.
-void NoteUnreadFolder(std::string_view patternDir, std::int32_t walkEnd) {
-  if (walkEnd == 0 || walkEnd == kErrFileNotFound || walkEnd == kErrNoMoreFiles)
-    return;
-  std::string_view folder = patternDir;
-  if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\'))
-    folder.remove_suffix(1);
-  if (folder.empty()) folder = ".";
-  char reason[256];
-  DescribeFailure(walkEnd, reason, sizeof reason);
-  WriteNote("cannot read the folder %.*s: %s", static_cast<int>(folder.size()),
-            folder.data(), reason);
-}
-
 }  // namespace
 
 void RunDriver() {

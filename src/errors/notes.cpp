@@ -101,6 +101,18 @@ void NoteFolderNotMade(std::string_view folder, std::int32_t code) {
   DescribeFailure(code, tFolder.reason, sizeof tFolder.reason);
 }
 
+void NoteUnreadFolder(std::string_view patternDir, std::int32_t code) {
+  if (code == 0 || code == kErrFileNotFound || code == kErrNoMoreFiles) return;
+  std::string_view folder = patternDir;
+  // "logs/" is the folder logs; "/" and "C:\" stay whole.
+  if (folder.size() > 1 && IsSeparator(folder.back()) && folder[folder.size() - 2] != ':')
+    folder.remove_suffix(1);
+  if (folder.empty()) folder = ".";
+  char reason[kReasonSize];
+  DescribeFailure(code, reason, sizeof reason);
+  WriteNote("cannot read the folder %.*s: %s", Length(folder), folder.data(), reason);
+}
+
 void WriteFailureNote(const Exception& exception) {
   const auto* failure = dynamic_cast<const EInOutError*>(&exception);
   if (failure == nullptr) {

@@ -29,6 +29,12 @@ void StoreIoFailureOn(std::int32_t code, const char* step,
 // it says so too, since that is where it comes from.
 void NoteFolderNotMade(std::string_view folder, std::int32_t code);
 
+// A walk of the pattern's folder (patternDir, as typed) that ended with
+// code: anything but "no (more) match" means the folder could not be read,
+// which a person is told, with the reason, though the run ends as one that
+// found nothing.
+void NoteUnreadFolder(std::string_view patternDir, std::int32_t code);
+
 // The note of the failure report for exception: for an I/O failure the
 // file (when the failed step named one) and the system's reason, else the
 // report's message.

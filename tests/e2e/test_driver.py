@@ -91,17 +91,5 @@ class SettingsReport(E2ECase):
         self.assertTrue(os.path.isdir(self.path("Archive")))
 
 
-class OutputFailures(E2ECase):
-    def test_failed_console_write_ends_with_the_report(self):
-        # The second console write fails: the first line is out, then the
-        # report follows on the same output.
-        code, out, _ = self.run_quilbo(
-            ["*.nothing", "/d"], faults=harness.Faults(service="writeFile", from_nth=2, once=True, error=112))
-        self.assertEqual(code, 1)
-        head = b"Archive folder : Archive" + CRLF
-        self.assertTrue(out.startswith(head), out)
-        self.assertReport(out[len(head):], "EInOutError", "I/O error 112.")
-
-
 if __name__ == "__main__":
     unittest.main()
