@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "archive/kept_log.h"
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "errors/raise.h"
 #include "fs/file_helpers.h"
 #include "platform/platform.h"
@@ -102,14 +104,14 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // A found log whose path the platform cannot take would look missing:
   // end the run with the report rather than skip it without a word.
   if (!PathFits(source)) {
-    StoreIoFailure(kErrFilenameTooLong);
+    StoreIoFailureOn(kErrFilenameTooLong, "open", source);
     CheckIo();
   }
   // A cut goes through <archive>.tmp: an archive that cannot have one is
   // refused before anything is appended, or every run would append the log
   // and then fail at the cut.
   if (truncateKb > 0 && !PathFits(std::string(target) + ".tmp")) {
-    StoreIoFailure(kErrFilenameTooLong);
+    StoreIoFailureOn(kErrFilenameTooLong, "cut", target);
     CheckIo();
   }
 
@@ -154,6 +156,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
 
   std::int64_t copiedSize = -1;
   const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
+  if (deleteOriginal && !sizeKnown) NoteKeptLog(source, FailedCallError());
   CloseStream(log);
   CheckIo();
   CloseStream(archive);
@@ -165,7 +168,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   if (sizeKnown) {
     // A cut archive is on the disk already.
     if (!cut) FlushArchive(target, !exists);
-    RemoveLog(source, copiedSize);
+    if (!RemoveLog(source, copiedSize)) NoteKeptLog(source, FailedCallError());
   }
 }
 

@@ -1,5 +1,6 @@
 #include "archive/archive_log.h"
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "fs/file_helpers.h"
 #include "fs/folder_lock.h"
 #include "platform/platform.h"
@@ -14,14 +15,14 @@ namespace {
 OsHandle OpenToFlush(std::string_view target) {
   const char* name = ScratchName(target);
   if (name == nullptr) {
-    StoreIoFailure(kErrFilenameTooLong);
+    StoreIoFailureOn(kErrFilenameTooLong, "open", target);
     return kInvalidHandle;
   }
   const PlatformApi& os = Os();
   OsHandle file = os.createFile(name, FileAccess::kReadWrite, FileCreation::kOpenExisting);
   if (file == kInvalidHandle && os.lastError() == kErrAccessDenied)
     file = os.createFile(name, FileAccess::kRead, FileCreation::kOpenExisting);
-  if (file == kInvalidHandle) StoreIoFailure(FailedCallError());
+  if (file == kInvalidHandle) StoreIoFailureOn(FailedCallError(), "open", target);
   return file;
 }
 
@@ -31,8 +32,8 @@ void FlushArchive(std::string_view target, bool created) {
   const OsHandle file = OpenToFlush(target);
   CheckIo();
   const PlatformApi& os = Os();
-  if (!os.flushFile(file)) StoreIoFailure(FailedCallError());
-  if (!os.closeHandle(file)) StoreIoFailure(FailedCallError());
+  if (!os.flushFile(file)) StoreIoFailureOn(FailedCallError(), "flush", target);
+  if (!os.closeHandle(file)) StoreIoFailureOn(FailedCallError(), "close", target);
   CheckIo();
   // An archive made by this run exists on the disk only once its folder
   // says so.

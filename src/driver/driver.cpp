@@ -10,6 +10,7 @@
 #include "driver/shell_habits.h"
 #include "driver/text_ops.h"
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "errors/raise.h"
 #include "errors/termination.h"
 #include "fs/file_helpers.h"
@@ -94,14 +95,16 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
 }  // namespace
 
 void RunDriver() {
-  if (ArgCount() == 0 || TextEquals(ArgAt(1), ToCounted("/?"))) {
+  const std::int32_t first = kShellHabits ? PatternIndex(View(ArgAt(1))) : 1;
+  if (ArgCount() == first - 1 ||
+      (first == 1 && TextEquals(ArgAt(1), ToCounted("/?")))) {
     PrintUsage();
     ExitProgram(5);
   }
   if constexpr (kShellHabits) {
-    switch (ShortcutOf(ArgCount(), View(ArgAt(1)))) {
+    switch (first == 1 ? ShortcutOf(ArgCount(), View(ArgAt(1))) : Shortcut::kNone) {
       case Shortcut::kHelp:
-        PrintUsage();
+        for (const char* line : LinuxHelp()) PrintLine(line);
         ExitProgram(0);
       case Shortcut::kVersion:
         PrintLine(kBanner);
@@ -123,9 +126,9 @@ void RunDriver() {
   }
 
   RunSettings settings;
-  settings.pattern = ArgAt(1);
+  settings.pattern = ArgAt(first);
   std::vector<std::string> folders;  // every argument taken as the folder
-  for (std::int32_t i = 2; i <= ArgCount(); ++i) {
+  for (std::int32_t i = first + 1; i <= ArgCount(); ++i) {
     const CountedString argument = ArgAt(i);
     if (ApplyOption(settings, argument) == ArgumentRole::kFolder)
       folders.push_back(ToLongText(argument));
@@ -136,6 +139,9 @@ void RunDriver() {
     const std::vector<std::string> names =
         ExpandedNames(View(settings.pattern), folders, NamesExistingFile);
     if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
+    // -d, --delete or /X would make a folder of that name and archive there.
+    for (const std::string& folder : folders)
+      if (IsMistypedOption(folder)) RaiseError(MistypedOptionMessage(folder).c_str());
   }
   PrintSettings(settings);
 
@@ -145,8 +151,11 @@ void RunDriver() {
   const std::string folder = TypedPath(settings.PatternDir);
   const std::string archiveFolder = folder + TypedPath(settings.ArchiveDir);
   // An existing folder and a failure look alike here; a missing folder
-  // shows up as the failure to open the first archive.
-  MakeDirectory(archiveFolder);
+  // shows up as the failure to open the first archive, whose note then
+  // tells why the folder is missing.
+  if (!MakeDirectory(archiveFolder))
+    NoteFolderNotMade(archiveFolder,
+                      PathFits(archiveFolder) ? FailedCallError() : kErrFilenameTooLong);
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
   LockArchiveFolder(archiveFolder);
@@ -165,7 +174,9 @@ void RunDriver() {
                    settings.DeleteOriginals, settings.TruncateKb);
     SearchNext(entry);
   }
+  const std::int32_t walkEnd = SearchError;
   SearchClose(entry);
+  NoteUnreadFolder(settings.PatternDir, walkEnd);
   UnlockArchiveFolder();
   ExitProgram(counter == 0 ? 5 : 0);
 }

@@ -14,10 +14,7 @@ namespace {
 
 // Allocation failures anywhere, the standard library's included, raise the
 // reserved exception so that reporting them needs no memory.
-void OnOutOfMemory() {
-  RaiseFailure(FailureReason::kOutOfMemory, __builtin_return_address(0),
-               std::source_location::current());
-}
+void OnOutOfMemory() { FailOutOfMemory(std::source_location::current()); }
 
 }  // namespace
 

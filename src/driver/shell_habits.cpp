@@ -1,5 +1,7 @@
 #include "driver/shell_habits.h"
 
+#include <cstdio>
+
 namespace quilbo {
 
 namespace {
@@ -13,6 +15,59 @@ bool IsLiteralFile(std::string_view name, bool (*isFile)(std::string_view)) {
 }
 
 }  // namespace
+
+std::span<const char* const> LinuxHelp() {
+  static constexpr const char* kLines[] = {
+      "Usage: quilbo [--] 'Filepattern' [ArchiveDir] [/D] [/Tn]",
+      "",
+      "Appends the text of every file that matches Filepattern to the file of",
+      "the same name in ArchiveDir (Archive when not given), a folder beside",
+      "the matched files that is made when needed. Quote the pattern, so that",
+      "the shell leaves it to quilbo. For text files only.",
+      "",
+      "  /D            delete each log once its text is archived",
+      "  /Tn           cut each archive to its last n KB (1 KB = 1024 bytes);",
+      "                n is read up to its first character that is no digit",
+      "                (/T1000kb is 1000, /T$400 is 1024); /T, /T0 or a",
+      "                negative n cut nothing",
+      "  --            ends the options: the next argument is the pattern",
+      "  -h, --help    this help",
+      "  --version     the version",
+      "Options take either case and come in any order after the pattern. An",
+      "argument there that starts with '-', or is /word without a second '/',",
+      "is refused as a mistyped option: write such a folder ./-x or /word/.",
+      "",
+      "Exit codes: 0 files were archived; 5 nothing matched (standard error",
+      "names a pattern folder that does not exist or cannot be read); 1 a",
+      "failure, reported on standard output, with the file and the system's",
+      "reason on standard error.",
+      "",
+      "  example: quilbo '*.log' backup /d /t1000",
+      "",
+      "Manual page: man quilbo (share/man/man1/quilbo.1 where it was installed)",
+  };
+  return kLines;
+}
+
+std::int32_t PatternIndex(std::string_view first) { return first == "--" ? 2 : 1; }
+
+bool IsMistypedOption(std::string_view folder) {
+  if (folder.starts_with('-')) return true;
+  return folder.size() > 1 && folder[0] == '/' &&
+         folder.find('/', 1) == std::string_view::npos;
+}
+
+std::string MistypedOptionMessage(std::string_view argument) {
+  const int shown = static_cast<int>(argument.size() > 80 ? 80 : argument.size());
+  const bool dash = argument.starts_with('-');
+  char message[256];
+  std::snprintf(message, sizeof message,
+                "Unknown option %.*s: the options are /D and /Txxxx; a folder "
+                "of that name is written %s%.*s%s",
+                shown, argument.data(), dash ? "./" : "", shown, argument.data(),
+                dash ? "" : "/");
+  return message;
+}
 
 Shortcut ShortcutOf(std::int32_t argCount, std::string_view first) {
   if (argCount != 1) return Shortcut::kNone;

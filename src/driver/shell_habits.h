@@ -1,11 +1,13 @@
 // What users of a Unix shell type out of habit: --help, -h and --version,
-// and a pattern left unquoted, which the shell replaces by the names it
-// matches before the program starts. Windows passes patterns through as
-// typed and keeps /? alone, so there none of this applies.
+// "--" before the pattern, options written -d or mistyped, and a pattern
+// left unquoted, which the shell replaces by the names it matches before
+// the program starts. Windows passes patterns through as typed and keeps
+// /? alone, so there none of this applies.
 #ifndef QUILBO_DRIVER_SHELL_HABITS_H_
 #define QUILBO_DRIVER_SHELL_HABITS_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,20 @@ enum class Shortcut : std::uint8_t { kNone, kHelp, kVersion };
 // for the banner; anything else (also these next to other arguments) is a
 // run with that pattern.
 Shortcut ShortcutOf(std::int32_t argCount, std::string_view first);
+
+// The lines of the Linux help that --help and -h print.
+std::span<const char* const> LinuxHelp();
+
+// The index of the pattern among the arguments: 2 after a first "--",
+// which ends the options, else 1.
+std::int32_t PatternIndex(std::string_view first);
+
+// Whether an argument taken as the archive folder is an option mistyped:
+// it starts with '-', or it is /word without a second '/' (a folder at
+// the root of the file system, which no one means). Such a run is refused.
+bool IsMistypedOption(std::string_view folder);
+// The refusal's message for that argument: at most 255 characters.
+std::string MistypedOptionMessage(std::string_view argument);
 
 // The names that show a pattern expanded by the shell, or none. pattern is
 // the first argument, folders the arguments taken as the archive folder, in

@@ -11,6 +11,7 @@
 
 #include "errors/exceptions.h"
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "errors/termination.h"
 #include "platform/platform.h"
 #include "support/fault_platform.h"
@@ -257,20 +258,43 @@ OsHandle StandardErrorForAll(StdStream) {
   return NativePlatform().stdHandle(StdStream::kError);
 }
 
-TEST(ProcessEndDeathTest, ReportThenExitCode1) {
+void ReportPending() {
+  testing::InstallFaults({});
+  testing::FaultTable().stdHandle = StandardErrorForAll;
+  ExitStep = SayClosing;
+  const std::int32_t code = IoStatus;
+  ReportUnhandled(EInOutError(code, {}),
+                  FailureSite{CodeAddressHere(), nullptr, 0});
+}
+
+TEST(ProcessEndDeathTest, NoteThenReportThenExitCode1) {
   // The report goes to standard output, which a death test cannot watch:
-  // the child hands it standard error instead.
+  // the child hands it standard error instead, where the note comes first.
+  const char* report =
+      "\r?\nException EInOutError in module errors_tests at [0-9A-F]{8}\\.\r\n"
+      "Invalid filename\\.closing$";
+  // The failure names its file, which lies in the folder that could not be
+  // made; the system's words come from the platform.
   EXPECT_EXIT(
       {
-        testing::InstallFaults({});
-        testing::FaultTable().stdHandle = StandardErrorForAll;
-        ExitStep = SayClosing;
-        ReportUnhandled(EInOutError(5, {}),
-                        FailureSite{CodeAddressHere(), nullptr, 0});
+        NoteFolderNotMade("logs/backup", kErrAccessDenied);
+        NoteFolderNotMade("other", kErrAlreadyExists);  // exists: nothing to say
+        StoreIoFailureOn(kErrPathNotFound, "create", "logs/backup/a.log");
+        ReportPending();
       },
       ::testing::ExitedWithCode(1),
-      "^Exception EInOutError in module errors_tests at [0-9A-F]{8}\\.\r\n"
-      "File access denied\\.closing$");
+      std::string("^[Qq]uilbo: cannot create logs/backup/a\\.log: [^\r\n]+ "
+                  "\\(the folder logs/backup could not be made: [^\r\n]+\\)") +
+          report);
+  // A later failure that named no file: the report's message and the reason.
+  EXPECT_EXIT(
+      {
+        StoreIoFailureOn(kErrPathNotFound, "create", "logs/a.log");
+        StoreIoFailure(kErrPathNotFound);
+        ReportPending();
+      },
+      ::testing::ExitedWithCode(1),
+      std::string("^[Qq]uilbo: Invalid filename: [^\r\n]+") + report);
 }
 
 TEST(ProcessEndDeathTest, FallbackLineBeforeStartUpCompleted) {

@@ -9,6 +9,7 @@
 namespace quilbo {
 
 thread_local std::int32_t IoStatus = 0;
+thread_local std::uint32_t IoFailureCount = 0;
 
 std::int32_t TakeIoStatus() {
   const std::int32_t code = IoStatus;
@@ -43,6 +44,10 @@ void RaiseFailure(FailureReason reason, const void* location,
 
 void FailPendingIo(std::source_location where) {
   RaiseFailure(FailureReason::kIo, __builtin_return_address(0), where);
+}
+
+void FailOutOfMemory(std::source_location where) {
+  RaiseFailure(FailureReason::kOutOfMemory, __builtin_return_address(0), where);
 }
 
 void* GetMemory(std::uint32_t size, std::source_location where) {

@@ -18,10 +18,15 @@ inline constexpr std::int32_t kIoInvalidNumeric = 106;
 
 // 0 when no failure is pending.
 extern thread_local std::int32_t IoStatus;
+// Counts the failures stored, so that what is noted about one failure
+// (errors/notes.h) is never told of a later one.
+extern thread_local std::uint32_t IoFailureCount;
 
 // Stores a failure; 0 leaves the pending code as it was.
 inline void StoreIoFailure(std::int32_t code) {
-  if (code != 0) IoStatus = code;
+  if (code == 0) return;
+  IoStatus = code;
+  ++IoFailureCount;
 }
 
 // Returns the pending code and clears it.
@@ -35,6 +40,10 @@ enum class FailureReason : std::uint8_t { kIo = 0, kOutOfMemory = 1 };
 
 // Raises the pending failure; its location is the address it returns to.
 [[noreturn, gnu::noinline]] void FailPendingIo(std::source_location where);
+// Raises the memory exhaustion at the address it returns to. For a caller
+// that the allocator called (libstdc++ on Linux): the report then names
+// the program, where the caller lies, not the allocator's library.
+[[noreturn, gnu::noinline]] void FailOutOfMemory(std::source_location where);
 
 // Ends the run through the failure report when a code is pending.
 [[gnu::always_inline]] inline void CheckIo(

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "platform/platform.h"
 
 namespace quilbo {
@@ -100,6 +101,9 @@ std::uint32_t FormatReport(const Exception& exception, const FailureSite& site,
 void ReportUnhandled(const Exception& exception, const FailureSite& site) {
   if (!gReporting) {
     gReporting = true;
+    // Before the report, which ends without a line end: on a terminal the
+    // note then stands on a line of its own.
+    WriteFailureNote(exception);
     char report[2048];
     const std::uint32_t n = FormatReport(exception, site, report, sizeof report);
     WriteAll(StdStream::kOutput, report, n);

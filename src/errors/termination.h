@@ -21,7 +21,8 @@ EOutOfMemory& ReservedOutOfMemory();
 void InstallFailureReporting();
 bool FailureReportingInstalled();
 
-// Writes the two-line report to standard output, then ExitProgram(1).
+// Writes the note on standard error and the two-line report to standard
+// output, then ExitProgram(1).
 [[noreturn]] void ReportUnhandled(const Exception& exception,
                                   const FailureSite& site);
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "errors/io_status.h"
+#include "errors/notes.h"
 
 namespace quilbo {
 
@@ -22,7 +23,14 @@ bool CopyName(std::string_view text, char (&out)[kNameMax + 1]) {
   return length > kNameMax;
 }
 
-void StoreLastError() { StoreIoFailure(FailedCallError()); }
+// Failures of the file's own steps name it for the failure report's note.
+void StoreFailure(const BlockFile& file, std::int32_t code, const char* step) {
+  StoreIoFailureOn(code, step, file.name);
+}
+
+void StoreLastError(const BlockFile& file, const char* step) {
+  StoreFailure(file, FailedCallError(), step);
+}
 
 void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
           StdStream standard) {
@@ -43,13 +51,14 @@ void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
     handle = os.stdHandle(standard);
   } else {
     // Opening the cut name could reach another file.
+    const char* step = creation == FileCreation::kOpenExisting ? "open" : "create";
     if (file.nameTooLong) {
-      StoreIoFailure(kErrFilenameTooLong);
+      StoreFailure(file, kErrFilenameTooLong, step);
       return;
     }
     handle = os.createFile(file.name, FileAccess::kReadWrite, creation);
     if (handle == kInvalidHandle) {
-      StoreLastError();
+      StoreLastError(file, step);
       return;
     }
   }
@@ -73,7 +82,7 @@ bool ByteCount(const BlockFile& file, std::uint32_t count,
 template <typename Buffer, typename Transfer>
 void TransferBlock(BlockFile& file, Buffer buffer, std::uint32_t count,
                    std::uint32_t* done, Transfer transfer,
-                   std::int32_t shortCode) {
+                   std::int32_t shortCode, const char* step) {
   if (done != nullptr) *done = 0;
   if (file.mode != BlockMode::kOpen) {
     StoreIoFailure(kIoNotOpen);
@@ -87,14 +96,14 @@ void TransferBlock(BlockFile& file, Buffer buffer, std::uint32_t count,
       return;
     }
     if (!transfer(file.handle, buffer, bytes, &moved)) {
-      StoreLastError();
+      StoreLastError(file, step);
       return;
     }
   }
   if (done != nullptr) {
     *done = moved / file.RecordSize;
   } else if (moved < bytes) {
-    StoreIoFailure(shortCode);
+    StoreFailure(file, shortCode, step);
   }
 }
 
@@ -124,7 +133,7 @@ void RenameFile(BlockFile& file, std::string_view newName) {
     return;
   }
   if (!Os().moveFile(file.name, copy)) {
-    StoreLastError();
+    StoreIoFailureOn(FailedCallError(), "rename", file.name, copy);
     return;
   }
   std::memcpy(file.name, copy, sizeof copy);
@@ -143,7 +152,7 @@ void SeekTo(BlockFile& file, std::int64_t record) {
   }
   // A position beyond the end is no failure; the file is not extended.
   if (!Os().setFilePointer(file.handle, offset, SeekFrom::kBegin, nullptr))
-    StoreLastError();
+    StoreLastError(file, "seek in");
 }
 
 bool AtEnd(BlockFile& file) {
@@ -155,7 +164,7 @@ bool AtEnd(BlockFile& file) {
   std::int64_t position = 0;
   std::int64_t size = 0;
   if (!os.setFilePointer(file.handle, 0, SeekFrom::kCurrent, &position)) {
-    StoreLastError();
+    StoreLastError(file, "seek in");
     return false;
   }
   bool ok = os.setFilePointer(file.handle, 0, SeekFrom::kEnd, &size);
@@ -166,7 +175,7 @@ bool AtEnd(BlockFile& file) {
     ok = false;
   }
   if (!ok) {
-    StoreIoFailure(code);
+    StoreFailure(file, code, "seek in");
     return false;
   }
   return position == size;
@@ -174,12 +183,14 @@ bool AtEnd(BlockFile& file) {
 
 void ReadBlock(BlockFile& file, void* buffer, std::uint32_t count,
                std::uint32_t* done) {
-  TransferBlock(file, buffer, count, done, Os().readFile, kIoReadBeyondEnd);
+  TransferBlock(file, buffer, count, done, Os().readFile, kIoReadBeyondEnd,
+                "read");
 }
 
 void WriteBlock(BlockFile& file, const void* buffer, std::uint32_t count,
                 std::uint32_t* done) {
-  TransferBlock(file, buffer, count, done, Os().writeFile, kIoDiskFull);
+  TransferBlock(file, buffer, count, done, Os().writeFile, kIoDiskFull,
+                "write");
 }
 
 void CloseStream(BlockFile& file) {
@@ -187,7 +198,7 @@ void CloseStream(BlockFile& file) {
     StoreIoFailure(kIoNotOpen);
     return;
   }
-  if (!Os().closeHandle(file.handle)) StoreLastError();
+  if (!Os().closeHandle(file.handle)) StoreLastError(file, "close");
   file.mode = BlockMode::kClosed;
 }
 
@@ -202,7 +213,7 @@ std::int64_t SizeOf(BlockFile& file) {
   if (!os.setFilePointer(file.handle, 0, SeekFrom::kCurrent, &position) ||
       !os.setFilePointer(file.handle, 0, SeekFrom::kEnd, &size) ||
       !os.setFilePointer(file.handle, position, SeekFrom::kBegin, nullptr)) {
-    StoreLastError();
+    StoreLastError(file, "seek in");
     return -1;
   }
   return size / file.RecordSize;
@@ -213,7 +224,7 @@ void FlushFile(BlockFile& file) {
     StoreIoFailure(kIoNotOpen);
     return;
   }
-  if (!Os().flushFile(file.handle)) StoreLastError();
+  if (!Os().flushFile(file.handle)) StoreLastError(file, "flush");
 }
 
 }  // namespace quilbo

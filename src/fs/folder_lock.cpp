@@ -1,6 +1,7 @@
 #include "fs/folder_lock.h"
 
 #include "errors/io_status.h"
+#include "errors/notes.h"
 #include "fs/file_helpers.h"
 #include "platform/platform.h"
 
@@ -17,7 +18,14 @@ bool LockArchiveFolder(std::string_view folder) {
   UnlockArchiveFolder();
   const char* name = ScratchName(folder);
   if (name == nullptr) return false;
-  tHeld = Os().lockFolder(name);
+  // A run that seems to hang says why, once the wait is more than a moment.
+  constexpr std::uint32_t kQuietWaitMs = 1000;
+  tHeld = Os().lockFolder(name, kQuietWaitMs);
+  if (tHeld == kInvalidHandle && Os().lastError() == kErrTimeout) {
+    WriteNote("waiting for another run that archives into %.*s",
+              static_cast<int>(folder.size()), folder.data());
+    tHeld = Os().lockFolder(ScratchName(folder), kWaitForever);
+  }
   return tHeld != kInvalidHandle;
 }
 

@@ -15,6 +15,9 @@ inline constexpr std::int32_t kUnmappedErrnoBase = 0x20000000;
 // decides between "file not found" (2) and "path not found" (3).
 std::int32_t WindowsErrorFromErrno(int err, const char* path);
 
+// The errno value a Windows number usually stands for; 0 when none.
+int ErrnoOfWindowsError(std::int32_t code);
+
 }  // namespace quilbo
 
 #endif  // QUILBO_PLATFORM_ERRNO_MAP_H_

@@ -21,6 +21,8 @@ inline constexpr int kMaxPath = 260;
 #else
 inline constexpr int kMaxPath = 4096;
 #endif
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
+
 // Longest name of one directory entry, terminating NUL included.
 inline constexpr int kMaxEntryName = 260;
 
@@ -58,6 +60,7 @@ inline constexpr std::int32_t kErrDiskFull = 112;
 inline constexpr std::int32_t kErrInvalidName = 123;
 inline constexpr std::int32_t kErrFilenameTooLong = 206;
 inline constexpr std::int32_t kErrAlreadyExists = 183;
+inline constexpr std::int32_t kErrTimeout = 1460;
 inline constexpr std::int32_t kErrCantResolve = 1921;  // a link loop
 // ERROR_UNTRUSTED_MOUNT_POINT: a link that the run does not follow because
 // another user owns it.
@@ -126,8 +129,10 @@ struct PlatformApi {
   // Runs that share an archive folder. lockFolder waits until it holds an
   // exclusive lock on the folder (by identity: two names of one folder are
   // one lock) and gives its handle; the lock leaves no file behind, and
-  // the system releases it when the process ends, however it ends.
-  OsHandle (*lockFolder)(const char* name);
+  // the system releases it when the process ends, however it ends. It
+  // waits at most waitMs milliseconds (kWaitForever: no limit), then fails
+  // with kErrTimeout.
+  OsHandle (*lockFolder)(const char* name, std::uint32_t waitMs);
   bool (*unlockFolder)(OsHandle lock);
   // Durability: flushFile writes a file's data and size through to the
   // disk; flushFolder does the same for the names created, renamed or

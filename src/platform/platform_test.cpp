@@ -14,9 +14,12 @@
 
 #ifndef _WIN32
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/errno_map.h"
+#include "platform/error_text.h"
 #endif
 
 namespace quilbo {
@@ -220,6 +223,26 @@ TEST(PosixPlatform, ErrnoTable) {
   }
 }
 
+TEST(PosixPlatform, ReasonIsTheErrnoBehindTheNumber) {
+  // Both failures leave 3; only the errno tells "not a directory" from a
+  // missing folder. A number no call left gets its usual errno's words.
+  TempDir dir;
+  MakeFile(dir / "file", "x");
+  char reason[256];
+  for (const auto& [name, err] : {std::pair{dir / "file/x.log", ENOTDIR},
+                                  std::pair{dir / "gone/x.log", ENOENT}}) {
+    EXPECT_EQ(Native().createFile(name.c_str(), FileAccess::kRead,
+                                  FileCreation::kOpenExisting), kInvalidHandle);
+    ASSERT_EQ(Native().lastError(), kErrPathNotFound);
+    SystemErrorText(kErrPathNotFound, reason, sizeof reason);
+    EXPECT_STREQ(reason, std::strerror(err));
+  }
+  SystemErrorText(kErrDiskFull, reason, sizeof reason);
+  EXPECT_STREQ(reason, std::strerror(ENOSPC));
+  SystemErrorText(1000, reason, sizeof reason);
+  EXPECT_STREQ(reason, "error 1000");
+}
+
 TEST(PosixPlatform, MissingEntryIsPathNotFoundWhenItsFolderIsMissing) {
   TempDir dir;
   EXPECT_EQ(WindowsErrorFromErrno(ENOENT, (dir / "x.log").c_str()), 2);
@@ -359,7 +382,7 @@ TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
   // the next take wait for ever.
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
-    const OsHandle lock = Native().lockFolder((dir / "keep").c_str());
+    const OsHandle lock = Native().lockFolder((dir / "keep").c_str(), kWaitForever);
     ASSERT_NE(lock, kInvalidHandle);
     EXPECT_TRUE(Native().flushFolder(lock));
     EXPECT_TRUE(Native().unlockFolder(lock));
@@ -368,7 +391,7 @@ TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
   for (const std::string& name : {dir / "missing", dir / "file.txt", dir / "gone/keep"}) {
     SCOPED_TRACE(name);
     Native().setLastError(0);
-    EXPECT_EQ(Native().lockFolder(name.c_str()), kInvalidHandle);
+    EXPECT_EQ(Native().lockFolder(name.c_str(), kWaitForever), kInvalidHandle);
     EXPECT_NE(Native().lastError(), 0);
   }
   EXPECT_TRUE(fs::is_empty(dir.path / "keep"));  // no lock file left behind

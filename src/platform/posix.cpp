@@ -91,6 +91,41 @@ const PlatformApi kPosix = {
     SetLastErrorPosix,    ExitProcessPosix,
 };
 
+// errno values and the Windows numbers of the same condition. The first
+// row of a number names the errno that number usually stands for.
+struct Row {
+  int err;
+  std::int32_t code;
+};
+constexpr Row kTable[] = {
+    {ENOENT, kErrFileNotFound},
+    {ENOTDIR, kErrPathNotFound},
+    {EACCES, kErrAccessDenied},
+    {EPERM, kErrAccessDenied},
+    {EROFS, kErrAccessDenied},
+    {EISDIR, kErrAccessDenied},
+    {EMFILE, kErrTooManyOpenFiles},
+    {ENFILE, kErrTooManyOpenFiles},
+    {ENOSPC, kErrDiskFull},
+    {EDQUOT, kErrDiskFull},
+    {EEXIST, kErrAlreadyExists},
+    {ENOTEMPTY, 145},  // ERROR_DIR_NOT_EMPTY
+    {EPIPE, kErrBrokenPipe},
+    {ENAMETOOLONG, kErrFilenameTooLong},
+    {EBUSY, kErrSharingViolation},
+    {ETXTBSY, kErrSharingViolation},
+    {EBADF, kErrInvalidHandle},
+    {EINVAL, kErrInvalidParameter},
+    {ENOMEM, kErrNotEnoughMemory},
+    {EIO, 1117},       // ERROR_IO_DEVICE
+    {EFBIG, 223},      // ERROR_FILE_TOO_LARGE
+    {EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
+    {ELOOP, 1921},     // ERROR_CANT_RESOLVE_FILENAME
+    {kErrnoUntrustedLink, kErrUntrustedLink},
+    {ESPIPE, 131},     // ERROR_NEGATIVE_SEEK
+    {EAGAIN, 232},     // ERROR_NO_DATA
+};
+
 // ENOENT means "path not found" when the folder part of path is missing.
 bool ParentMissing(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -108,38 +143,6 @@ bool ParentMissing(const char* path) {
 }  // namespace
 
 std::int32_t WindowsErrorFromErrno(int err, const char* path) {
-  struct Row {
-    int err;
-    std::int32_t code;
-  };
-  static constexpr Row kTable[] = {
-      {ENOENT, kErrFileNotFound},
-      {ENOTDIR, kErrPathNotFound},
-      {EACCES, kErrAccessDenied},
-      {EPERM, kErrAccessDenied},
-      {EROFS, kErrAccessDenied},
-      {EISDIR, kErrAccessDenied},
-      {EMFILE, kErrTooManyOpenFiles},
-      {ENFILE, kErrTooManyOpenFiles},
-      {ENOSPC, kErrDiskFull},
-      {EDQUOT, kErrDiskFull},
-      {EEXIST, kErrAlreadyExists},
-      {ENOTEMPTY, 145},  // ERROR_DIR_NOT_EMPTY
-      {EPIPE, kErrBrokenPipe},
-      {ENAMETOOLONG, kErrFilenameTooLong},
-      {EBUSY, kErrSharingViolation},
-      {ETXTBSY, kErrSharingViolation},
-      {EBADF, kErrInvalidHandle},
-      {EINVAL, kErrInvalidParameter},
-      {ENOMEM, kErrNotEnoughMemory},
-      {EIO, 1117},       // ERROR_IO_DEVICE
-      {EFBIG, 223},      // ERROR_FILE_TOO_LARGE
-      {EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
-      {ELOOP, 1921},     // ERROR_CANT_RESOLVE_FILENAME
-      {kErrnoUntrustedLink, kErrUntrustedLink},
-      {ESPIPE, 131},     // ERROR_NEGATIVE_SEEK
-      {EAGAIN, 232},     // ERROR_NO_DATA
-  };
   for (const Row& row : kTable) {
     if (row.err != err) continue;
     if (err == ENOENT && path != nullptr && ParentMissing(path))
@@ -147,6 +150,15 @@ std::int32_t WindowsErrorFromErrno(int err, const char* path) {
     return row.code;
   }
   return kUnmappedErrnoBase | (err & 0xFFFF);
+}
+
+int ErrnoOfWindowsError(std::int32_t code) {
+  // Numbers the platform sets without an errno of the same name.
+  if (code == kErrPathNotFound || code == kErrNoMoreFiles) return ENOENT;
+  if (code == kErrFileExists) return EEXIST;
+  for (const Row& row : kTable)
+    if (row.code == code) return row.err;
+  return 0;
 }
 
 const PlatformApi& NativePlatform() { return kPosix; }

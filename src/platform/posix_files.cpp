@@ -21,6 +21,7 @@ thread_local std::int32_t tLastError = 0;
 
 bool Fail(int err, const char* path) {
   tLastError = WindowsErrorFromErrno(err, path);
+  RememberErrno(err, tLastError);
   return false;
 }
 
@@ -49,6 +50,7 @@ std::int32_t PathError(const PathFailure& why, const char* path) {
 
 bool FailPath(const PathFailure& why, const char* path) {
   tLastError = PathError(why, path);
+  RememberErrno(why.err, tLastError);
   return false;
 }
 

@@ -21,6 +21,9 @@ extern thread_local std::int32_t tLastError;
 // Stores the Windows number for err (path, when given, tells a missing
 // folder from a missing file) and gives false.
 bool Fail(int err, const char* path = nullptr);
+// Keeps err as the reason behind the Windows number code, for the note a
+// failure report writes (posix_error_text.cpp).
+void RememberErrno(int err, std::int32_t code);
 
 // A name as the system takes it. Names longer than the buffer fail rather
 // than being cut, so a cut name can never reach another file.
@@ -69,7 +72,7 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity);
 bool CopyAccessPosix(OsHandle from, OsHandle to);
 
 // Locks and flushes (posix_lock.cpp).
-OsHandle LockFolderPosix(const char* name);
+OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);

@@ -15,7 +15,38 @@
 
 namespace quilbo::posix {
 
-OsHandle LockFolderPosix(const char* name) {
+namespace {
+
+// flock has no time limit: a limited wait tries again every few
+// milliseconds.
+bool TakeLock(int fd, std::uint32_t waitMs, int* err) {
+  if (waitMs == kWaitForever) {
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        *err = errno;
+        return false;
+      }
+    }
+    return true;
+  }
+  constexpr std::uint32_t kStepMs = 10;
+  for (std::uint32_t waited = 0;; waited += kStepMs) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      *err = errno;
+      return false;
+    }
+    if (waited >= waitMs) {
+      *err = 0;
+      return false;
+    }
+    usleep(kStepMs * 1000);
+  }
+}
+
+}  // namespace
+
+OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs) {
   const PosixName path = ToPosix(name);
   if (!path.ok) {
     tLastError = kErrFilenameTooLong;
@@ -49,11 +80,13 @@ OsHandle LockFolderPosix(const char* name) {
   }
   // The lock belongs to the open folder, so it follows the folder's
   // identity, and it goes with the last descriptor when the process dies.
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int err = errno;
+  int err = 0;
+  if (!TakeLock(fd, waitMs, &err)) {
     close(fd);
-    Fail(err);
+    if (err != 0)
+      Fail(err);
+    else
+      tLastError = kErrTimeout;
     return kInvalidHandle;
   }
   return fd;

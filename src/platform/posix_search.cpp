@@ -167,6 +167,7 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   const int folder = ResolvePath(AT_FDCWD, folderName, &why);
   if (folder < 0) {
     tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
+    RememberErrno(why.err, tLastError);
     return kInvalidHandle;
   }
   struct stat folderInfo {};
@@ -175,6 +176,7 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   if (!isFolder || *last == '\0') {
     close(folder);
     tLastError = isFolder ? kErrFileNotFound : kErrPathNotFound;
+    if (!isFolder) RememberErrno(ENOTDIR, tLastError);
     return kInvalidHandle;
   }
   auto* search = static_cast<PosixSearch*>(std::calloc(1, sizeof(PosixSearch)));

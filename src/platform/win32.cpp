@@ -237,7 +237,7 @@ HANDLE FolderMutex(const BY_HANDLE_FILE_INFORMATION& info) {
   return nullptr;
 }
 
-OsHandle LockFolderWin(const char* name) {
+OsHandle LockFolderWin(const char* name, std::uint32_t waitMs) {
   HANDLE folder = CreateFileA(
       name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -256,9 +256,12 @@ OsHandle LockFolderWin(const char* name) {
   }
   HANDLE mutex = FolderMutex(info);
   if (mutex == nullptr) return kInvalidHandle;
-  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  const DWORD waited =
+      WaitForSingleObject(mutex, waitMs == kWaitForever ? INFINITE : waitMs);
   if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return FromHandle(mutex);
-  const DWORD failure = waited == WAIT_FAILED ? GetLastError() : ERROR_GEN_FAILURE;
+  const DWORD failure = waited == WAIT_FAILED    ? GetLastError()
+                        : waited == WAIT_TIMEOUT ? ERROR_TIMEOUT
+                                                 : ERROR_GEN_FAILURE;
   CloseHandle(mutex);
   SetLastError(failure);
   return kInvalidHandle;

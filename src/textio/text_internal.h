@@ -1,4 +1,5 @@
-// Pieces of the writing side shared by the item writers of the console.
+// Pieces of the text streams shared by their files and the item writers of
+// the console.
 #ifndef QUILBO_TEXTIO_TEXT_INTERNAL_H_
 #define QUILBO_TEXTIO_TEXT_INTERNAL_H_
 
@@ -10,6 +11,10 @@
 
 namespace quilbo {
 
+// Stores code (0: nothing) as the failure of step on stream's file, which
+// the failure report's note names.
+void StoreStreamFailure(const TextStream& stream, std::int32_t code,
+                        const char* step);
 // False, doing nothing, while a failure is pending; stores 105 when the
 // stream is not open for writing.
 bool MayWrite(TextStream& stream);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "errors/io_status.h"
+#include "textio/text_internal.h"
 #include "textio/text_stream.h"
 
 namespace quilbo {
@@ -77,7 +78,7 @@ bool MayRead(TextStream& stream) {
 // a refill that brings nothing can tell.
 bool Available(TextStream& stream) {
   if (stream.position < stream.end) return true;
-  StoreIoFailure(stream.TransferHook(stream));
+  StoreStreamFailure(stream, stream.TransferHook(stream), "read");
   return stream.position < stream.end;
 }
 
@@ -161,7 +162,8 @@ void SkipLineEnd(TextStream& stream) {
       ++stream.position;
     break;
   }
-  if (stream.FlushHook != nullptr) StoreIoFailure(stream.FlushHook(stream));
+  if (stream.FlushHook != nullptr)
+    StoreStreamFailure(stream, stream.FlushHook(stream), "write");
 }
 
 }  // namespace quilbo

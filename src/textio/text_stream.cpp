@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "errors/io_status.h"
+#include "errors/notes.h"
+#include "textio/text_internal.h"
 
 namespace quilbo {
 
@@ -188,12 +190,25 @@ void Open(TextStream& stream, StreamMode request) {
   stream.end = 0;
   const std::int32_t code = stream.OpenHook(stream);
   if (code != 0) {
-    StoreIoFailure(code);
+    StoreStreamFailure(stream, code,
+                       request == StreamMode::kReading     ? "open"
+                       : request == StreamMode::kAppending ? "append to"
+                                                           : "create");
     stream.mode = StreamMode::kClosed;
   }
 }
 
 }  // namespace
+
+void StoreStreamFailure(const TextStream& stream, std::int32_t code,
+                        const char* step) {
+  const bool reading = stream.mode == StreamMode::kReading;
+  const std::string_view name =
+      stream.name[0] != '\0' ? stream.name
+      : reading               ? "standard input"
+                              : "standard output";
+  StoreIoFailureOn(code, step, name);
+}
 
 void AttachName(TextStream& stream, std::string_view name) {
   Attach(stream, name.data(), name.size());
@@ -221,17 +236,17 @@ void OpenCreate(TextStream& stream) {
 
 void EndStatement(TextStream& stream) {
   if (IoStatus == 0 && stream.FlushHook != nullptr)
-    StoreIoFailure(stream.FlushHook(stream));
+    StoreStreamFailure(stream, stream.FlushHook(stream), "write");
 }
 
 void CloseStream(TextStream& stream) {
   if (stream.mode == StreamMode::kWriting) {
-    StoreIoFailure(stream.TransferHook(stream));
+    StoreStreamFailure(stream, stream.TransferHook(stream), "write");
   } else if (stream.mode != StreamMode::kReading) {
     StoreIoFailure(kIoNotOpen);
     return;
   }
-  StoreIoFailure(stream.CloseHook(stream));
+  StoreStreamFailure(stream, stream.CloseHook(stream), "close");
   stream.mode = StreamMode::kClosed;
 }
 

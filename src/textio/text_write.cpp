@@ -37,7 +37,7 @@ void PutBytes(TextStream& stream, const char* bytes, std::size_t count) {
     bytes += take;
     count -= take;
     if (stream.position >= stream.bufferSize)
-      StoreIoFailure(stream.TransferHook(stream));
+      StoreStreamFailure(stream, stream.TransferHook(stream), "write");
   }
 }
 
@@ -65,7 +65,8 @@ void WriteText(TextStream& stream, const CountedString& text,
 void WriteLineEnd(TextStream& stream) {
   if (!MayWrite(stream)) return;
   PutBytes(stream, "\r\n", 2);
-  if (stream.FlushHook != nullptr) StoreIoFailure(stream.FlushHook(stream));
+  if (stream.FlushHook != nullptr)
+    StoreStreamFailure(stream, stream.FlushHook(stream), "write");
 }
 
 }  // namespace quilbo

@@ -26,6 +26,14 @@ def report_regex(class_name, message, module_names=rb"(?:quilbo|Quilbo\.exe|quil
         rb" at [0-9A-F]{8}\.\r\n(?:File: \S+ Line#: \d+\r\n)?" + body + rb"\Z", re.DOTALL)
 
 
+def note_line(text):
+    """Exactly one note on standard error whose text matches the regex text
+    (bytes): the program's name, the text, the platform's line end."""
+    if harness.is_windows():
+        return re.compile(rb"\AQuilbo: " + text + rb"\r\n\Z")
+    return re.compile(rb"\Aquilbo: " + text + rb"\n\Z")
+
+
 class E2ECase(harness.Case):
     def setUp(self):
         super().setUp()

@@ -7,7 +7,7 @@ import stat
 import unittest
 
 import harness
-from e2e_case import E2ECase, exe_full_path
+from e2e_case import E2ECase, exe_full_path, note_line
 
 CRLF = b"\r\n"
 WINDOWS = harness.is_windows()
@@ -59,6 +59,12 @@ def file_line(n, shown, size):
     return b"File %d %s (%d bytes)" % (n, shown.encode(), size) + CRLF
 
 
+def own(path):
+    """A path as the program's file operations write it: with backslashes on
+    Windows, with '/' on Linux (where a typed backslash becomes one)."""
+    return sep(path) if WINDOWS else path
+
+
 def sep(path):
     """A path as typed for this platform's program (both separators work on
     POSIX; Windows wants the backslash)."""
@@ -107,11 +113,15 @@ class Walk(E2ECase):
 
     def test_archive_folder_is_created_one_level_only(self):
         write(self.path("a.log"), b"keep me\r\n")
-        code, out, _ = self.run_quilbo(["*.log", sep("missing/deeper")])
+        code, out, err = self.run_quilbo(["*.log", sep("missing/deeper")])
         self.assertEqual(code, 1)
         head = settings(sep("missing/deeper")) + file_line(1, "a.log", 9)
         self.assertTrue(out.startswith(head), out)
         self.assertReport(out[len(head):], "EInOutError", "Invalid filename.")
+        # Standard error names the file, the folder and the system's reasons.
+        folder = re.escape(own(b"missing/deeper"))
+        self.assertRegex(err, note_line(b"cannot create " + folder + re.escape(own(b"/a.log")) +
+                                   b": .+ \\(the folder " + folder + b" could not be made: .+\\)"))
         self.assertFalse(os.path.exists(self.path("missing")))
         self.assertEqual(read(self.path("a.log")), b"keep me\r\n")
 
@@ -176,8 +186,10 @@ class Append(E2ECase):
 
     def test_read_only_source_is_archived_but_not_deleted(self):
         write(self.path("a.log"), b"ro\r\n", read_only=True)
-        code, _, _ = self.run_quilbo(["a.log", "/d"])
-        self.assertEqual(code, 0)
+        code, out, err = self.run_quilbo(["a.log", "/d"])
+        self.assertEqual((code, out), (0, settings(delete=True) + file_line(1, "a.log", 4)))
+        self.assertRegex(err, note_line(rb"/D kept a\.log \(it is read-only\): "
+                                   rb"its text will be archived again next run"))
         self.assertEqual(read(self.path("a.log")), b"ro\r\n")
         self.assertEqual(read(self.path("Archive/a.log")), b"ro\r\n")
 
@@ -198,11 +210,12 @@ class Append(E2ECase):
     def test_archive_that_cannot_be_opened(self):
         write(self.path("a.log"), b"keep\r\n")
         write(self.path("Archive/a.log"), b"old\r\n", read_only=True)
-        code, out, _ = self.run_quilbo(["a.log", "/d"])
+        code, out, err = self.run_quilbo(["a.log", "/d"])
         self.assertEqual(code, 1)
         head = settings(delete=True) + file_line(1, "a.log", 6)
         self.assertTrue(out.startswith(head), out)
         self.assertReport(out[len(head):], "EInOutError", "File access denied.")
+        self.assertRegex(err, note_line(b"cannot append to " + re.escape(own(b"Archive/a.log")) + b": .+"))
         self.assertEqual(read(self.path("a.log")), b"keep\r\n")
         self.assertEqual(read(self.path("Archive/a.log")), b"old\r\n")
 

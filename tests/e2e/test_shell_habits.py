@@ -1,13 +1,14 @@
 """What users of a Unix shell type out of habit: --help, -h and --version,
-and a pattern left unquoted, which the shell turns into the names it
-matches. Windows keeps /? alone and takes such arguments as it always has."""
+"--", options written -d or mistyped, and a pattern left unquoted, which
+the shell turns into the names it matches. Windows keeps /? alone and takes such arguments as it always has."""
 
 import os
+import re
 import subprocess
 import unittest
 
 import harness
-from e2e_case import CRLF, E2ECase, report_regex
+from e2e_case import CRLF, E2ECase, note_line, report_regex
 from test_driver import usage_screen
 
 BANNER = b" Quilbo v1.1" + CRLF
@@ -24,13 +25,38 @@ def settings(folder, delete=False):
 @unittest.skipIf(harness.is_windows(), "Linux habits")
 class HelpAndVersion(E2ECase):
     def test_sole_argument_answers_with_exit_code_0_and_creates_nothing(self):
-        for args, expected in ((["--help"], usage_screen()),
-                               (["-h"], usage_screen()),
-                               (["--version"], BANNER)):
+        for args in (["--help"], ["-h"], ["--version"]):
             with self.subTest(args=args):
                 code, out, err = self.run_quilbo(args)
-                self.assertEqual((code, out, err), (0, expected, b""))
+                self.assertEqual((code, err), (0, b""))
                 self.assertEqual(os.listdir(self.dir), [])
+                if args == ["--version"]:
+                    self.assertEqual(out, BANNER)
+                    continue
+                help_lines = out.split(CRLF)
+                self.assertEqual(help_lines[0],
+                                 b"Usage: quilbo [--] 'Filepattern' [ArchiveDir] [/D] [/Tn]")
+                self.assertEqual(help_lines[-1], b"")  # every line ends with CR LF
+                for words in (b"/T1000kb is 1000", b"--version", b"Exit codes: 0",
+                              b"; 5 nothing matched", b"; 1 a", b"man quilbo",
+                              b"example: quilbo '*.log' backup /d /t1000"):
+                    self.assertIn(words, out)
+
+    def test_usage_screen_stays_for_question_mark_and_lone_double_dash(self):
+        for args in (["/?"], ["--"]):
+            with self.subTest(args=args):
+                code, out, _ = self.run_quilbo(args)
+                self.assertEqual((code, out), (5, usage_screen()))
+
+    def test_double_dash_ends_the_options(self):
+        harness.make_files(self.dir, {"-x.log": b"x\n", "a.log": b"a\n"})
+        code, out, _ = self.run_quilbo(["--", "-x*.log", "backup"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings("backup") + b"File 1 -x.log (2 bytes)" + CRLF)
+        self.assertEqual(harness.read_file(self.path("backup/-x.log")), b"x" + CRLF)
+        # After it even --help is a pattern.
+        code, out, _ = self.run_quilbo(["--", "--help"])
+        self.assertEqual((code, out), (5, settings("Archive")))
 
     def test_next_to_other_arguments_they_are_patterns(self):
         for args in (["--help", "backup"], ["--version", "/d"], ["-h", "x", "/t5"]):
@@ -122,6 +148,30 @@ class ExpandedPattern(E2ECase):
         harness.make_files(self.dir, {"notes.txt": b"x\n"})
         code, out, _ = self.run_quilbo(["*.log", "notes.txt"])
         self.assertEqual((code, out), (5, settings("notes.txt")))
+
+
+@unittest.skipIf(harness.is_windows(), "there /X is the folder \\X, as it always was")
+class MistypedOptions(E2ECase):
+    def test_refused_before_anything_is_created(self):
+        for arg in ("-d", "--delete", "-T5", "-", "/X", "/backup", "/Dx", "/?"):
+            with self.subTest(arg=arg):
+                self.fresh()
+                harness.make_files(self.dir, LOGS)
+                before = harness.snapshot(self.dir)
+                code, out, err = self.run_quilbo(["*.log", "backup", arg, "/d"])
+                self.assertEqual(code, 1, out)
+                # The report alone: not even the settings.
+                self.assertRegex(out, report_regex("Exception", None))
+                message = b"Unknown option " + arg.encode() + b": the options are /D and /Txxxx"
+                self.assertIn(message, out)
+                self.assertRegex(err, note_line(re.escape(message) + b".*"))
+                self.assertEqual(harness.snapshot(self.dir), before)
+
+    def test_such_folders_are_written_with_a_path(self):
+        harness.make_files(self.dir, {"a.log": b"a\n"})
+        code, out, _ = self.run_quilbo(["a.log", "./-d", "/t5"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(harness.read_file(self.path("-d/a.log")), b"a" + CRLF)
 
 
 @unittest.skipUnless(harness.is_windows(), "Windows keeps its own command line")

@@ -1,0 +1,135 @@
+#include "errors/notes.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "errors/io_status.h"
+#include "platform/error_text.h"
+#include "platform/platform.h"
+
+namespace quilbo {
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kProgram = "Quilbo";
+constexpr const char* kLineEnd = "\r\n";
+#else
+constexpr const char* kProgram = "quilbo";
+constexpr const char* kLineEnd = "\n";
+#endif
+
+constexpr std::uint32_t kReasonSize = 256;
+// Two paths of the longest length and the words around them.
+constexpr std::uint32_t kSubjectSize = 2 * kMaxPath + 64;
+
+struct FailureNote {
+  std::uint32_t failure;  // IoFailureCount of the failure it describes
+  std::int32_t code;
+  char what[kSubjectSize];  // "create logs/app.log"
+  char subject[kMaxPath];   // the file alone, to tell where it lies
+  char reason[kReasonSize];
+};
+thread_local FailureNote tNote{0, 0, "", "", ""};
+
+struct FolderNote {
+  char folder[kMaxPath];
+  char reason[kReasonSize];
+};
+thread_local FolderNote tFolder{"", ""};
+
+int Length(std::string_view text) {
+  return static_cast<int>(text.size() < kMaxPath ? text.size() : kMaxPath - 1);
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Whether path names something inside folder.
+bool LiesIn(std::string_view path, std::string_view folder) {
+  return !folder.empty() && path.size() > folder.size() &&
+         path.substr(0, folder.size()) == folder &&
+         IsSeparator(path[folder.size()]);
+}
+
+}  // namespace
+
+void WriteNote(const char* format, ...) {
+  char line[kSubjectSize + 2 * kReasonSize + kMaxPath];
+  int n = std::snprintf(line, sizeof line, "%s: ", kProgram);
+  va_list arguments;
+  va_start(arguments, format);
+  n += std::vsnprintf(line + n, sizeof line - static_cast<std::size_t>(n), format,
+                      arguments);
+  va_end(arguments);
+  const auto room = static_cast<int>(sizeof line) - 3;
+  if (n > room) n = room;
+  n += std::snprintf(line + n, 3, "%s", kLineEnd);
+  std::uint32_t done = 0;
+  Os().writeFile(Os().stdHandle(StdStream::kError), line,
+                 static_cast<std::uint32_t>(n), &done);
+}
+
+void DescribeFailure(std::int32_t code, char* out, std::uint32_t size) {
+  if (code >= kIoReadBeyondEnd && code <= kIoInvalidNumeric)
+    IoMessage(code, out, size);
+  else
+    SystemErrorText(code, out, size);
+}
+
+void StoreIoFailureOn(std::int32_t code, const char* step,
+                      std::string_view subject, std::string_view other) {
+  if (code == 0) return;
+  StoreIoFailure(code);
+  tNote.failure = IoFailureCount;
+  tNote.code = code;
+  if (other.empty())
+    std::snprintf(tNote.what, sizeof tNote.what, "%s %.*s", step,
+                  Length(subject), subject.data());
+  else
+    std::snprintf(tNote.what, sizeof tNote.what, "%s %.*s to %.*s", step,
+                  Length(subject), subject.data(), Length(other), other.data());
+  std::snprintf(tNote.subject, sizeof tNote.subject, "%.*s", Length(subject),
+                subject.data());
+  DescribeFailure(code, tNote.reason, sizeof tNote.reason);
+}
+
+void NoteFolderNotMade(std::string_view folder, std::int32_t code) {
+  // An existing folder is what most runs find.
+  if (code == kErrAlreadyExists || code == kErrFileExists) return;
+  std::snprintf(tFolder.folder, sizeof tFolder.folder, "%.*s", Length(folder),
+                folder.data());
+  DescribeFailure(code, tFolder.reason, sizeof tFolder.reason);
+}
+
+void NoteUnreadFolder(std::string_view patternDir, std::int32_t code) {
+  if (code == 0 || code == kErrFileNotFound || code == kErrNoMoreFiles) return;
+  std::string_view folder = patternDir;
+  // "logs/" is the folder logs; "/" and "C:\" stay whole.
+  if (folder.size() > 1 && IsSeparator(folder.back()) && folder[folder.size() - 2] != ':')
+    folder.remove_suffix(1);
+  if (folder.empty()) folder = ".";
+  char reason[kReasonSize];
+  DescribeFailure(code, reason, sizeof reason);
+  WriteNote("cannot read the folder %.*s: %s", Length(folder), folder.data(), reason);
+}
+
+void WriteFailureNote(const Exception& exception) {
+  const auto* failure = dynamic_cast<const EInOutError*>(&exception);
+  if (failure == nullptr) {
+    WriteNote("%s", exception.Message());
+    return;
+  }
+  if (tNote.failure != IoFailureCount || tNote.code != failure->IoCode()) {
+    char reason[kReasonSize];
+    DescribeFailure(failure->IoCode(), reason, sizeof reason);
+    WriteNote("%s: %s", exception.Message(), reason);
+    return;
+  }
+  if (LiesIn(tNote.subject, tFolder.folder))
+    WriteNote("cannot %s: %s (the folder %s could not be made: %s)", tNote.what,
+              tNote.reason, tFolder.folder, tFolder.reason);
+  else
+    WriteNote("cannot %s: %s", tNote.what, tNote.reason);
+}
+
+}  // namespace quilbo

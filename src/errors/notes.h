@@ -1,0 +1,45 @@
+// Notes for a person on standard error, one line each: "quilbo: " and the
+// text. Standard output keeps its exact bytes; a note says what it cannot:
+// the file a failure concerns and the system's own reason, a folder that
+// could not be searched, a wait, a log that had to be kept.
+#ifndef QUILBO_ERRORS_NOTES_H_
+#define QUILBO_ERRORS_NOTES_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "errors/exceptions.h"
+
+namespace quilbo {
+
+// Writes one note, printf-style, with one write; a failed write is ignored.
+[[gnu::format(printf, 1, 2)]] void WriteNote(const char* format, ...);
+
+// The system's reason for a failure code; the program's own codes (100 to
+// 106) get the report's message.
+void DescribeFailure(std::int32_t code, char* out, std::uint32_t size);
+
+// Stores code as StoreIoFailure does and remembers, for the failure
+// report's note, what failed ("cannot <step> <subject>", "... to <other>")
+// and the system's reason, taken now, while the system still knows it.
+void StoreIoFailureOn(std::int32_t code, const char* step,
+                      std::string_view subject, std::string_view other = {});
+
+// The archive folder could not be made, for code: a failure on a file in
+// it says so too, since that is where it comes from.
+void NoteFolderNotMade(std::string_view folder, std::int32_t code);
+
+// A walk of the pattern's folder (patternDir, as typed) that ended with
+// code: anything but "no (more) match" means the folder could not be read,
+// which a person is told, with the reason, though the run ends as one that
+// found nothing.
+void NoteUnreadFolder(std::string_view patternDir, std::int32_t code);
+
+// The note of the failure report for exception: for an I/O failure the
+// file (when the failed step named one) and the system's reason, else the
+// report's message.
+void WriteFailureNote(const Exception& exception);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_ERRORS_NOTES_H_
