@@ -12,14 +12,15 @@ namespace {
 constexpr std::size_t kNameMax = sizeof(BlockFile{}.name) - 1;
 
 // Copies text up to its first NUL, at most kNameMax bytes; true when it
-// had to be cut.
+// had to be cut or is longer than the platform's longest path.
 bool CopyName(std::string_view text, char (&out)[kNameMax + 1]) {
   const std::size_t nul = text.find('\0');
   const std::size_t length = nul == std::string_view::npos ? text.size() : nul;
   const std::size_t kept = length < kNameMax ? length : kNameMax;
   if (kept != 0) std::memcpy(out, text.data(), kept);
   out[kept] = '\0';
-  return length > kNameMax;
+  return length > kNameMax ||
+         CharacterCount(text.substr(0, length)) >= static_cast<std::size_t>(kMaxPath);
 }
 
 void StoreLastError() { StoreIoFailure(FailedCallError()); }
