@@ -1,8 +1,9 @@
 """Names from the walk and from the command line reach exactly the file they
-name: never through a code-page round trip, never as a pattern, never split
-at a separator, never cut. Windows runs go through wine, which hands the
-program the ANSI code page 1252 and the OEM code page 437: a Linux name
-such as "a€.log" (UTF-8 on disk) reaches the program as cp1252 bytes."""
+name, whatever their characters: never through a code-page round trip,
+never as a pattern, never split at a separator, never cut. Windows runs go
+through wine (cmake/wine-run.sh fixes the locale C.UTF-8), which gives the
+program the ANSI code page 1252 and the OEM code page 437, and the Linux
+names (UTF-8 on disk) as their UTF-16 text."""
 
 import os
 import unittest
@@ -17,9 +18,9 @@ POSIX = not WINDOWS
 
 
 def typed(text):
-    """text as the program receives it on its command line: ANSI bytes on
-    Windows, the bytes of the Linux name elsewhere."""
-    return text.encode("cp1252" if WINDOWS else "utf-8")
+    """What was typed as the console shows it: its ANSI form on Windows
+    ('?' where it has none), the bytes of the Linux name elsewhere."""
+    return text.encode("cp1252", "replace") if WINDOWS else text.encode("utf-8")
 
 
 def shown(name):
@@ -77,18 +78,30 @@ class CodePages(E2ECase):
             self.assertEqual(read(self.path("Archive/" + name)), data, name)
             self.assertFalse(os.path.exists(self.path(name)), name)
 
-    @unittest.skipUnless(WINDOWS, "every name has a form on Linux")
-    def test_name_without_ansi_form_is_skipped_and_reaches_no_other_file(self):
-        # Windows returns "aЖ.log" as "a?.log": the run must neither treat
-        # that as a pattern (archiving "aX.log" twice) nor fail on it.
-        write(self.path("aЖ.log"), b"cyrillic\r\n")
-        write(self.path("aX.log"), b"x\r\n")
-        code, out, _ = self.run_quilbo(["*.log", "/D"])
+    def test_names_outside_the_ansi_code_page(self):
+        # Windows lists these with '?' in the ANSI code page: each must still
+        # be archived, cut and deleted under its own name, next to ANSI
+        # names, and never reach "aX.log", which "a?.log" would match.
+        logs = {"журнал.log": b"cyrillic\r\n", "ログ.log": b"japanese\r\n",
+                "aЖ.log": b"mixed\r\n", "müller.log": b"ansi\r\n",
+                "aX.log": b"x\r\n"}
+        old = {"журнал.log": b"j" * 3000, "ログ.log": b"r" * 10}
+        for name, data in logs.items():
+            write(self.path(name), data)
+        for name, data in old.items():
+            write(self.path("Archive/" + name), data)
+        code, out, _ = self.run_quilbo(["*.log", "/D", "/T1"])
         self.assertEqual(code, 0, out)
-        self.assertEqual(read(self.path("Archive/aX.log")), b"x\r\n")
-        self.assertFalse(os.path.exists(self.path("aX.log")))
-        self.assertEqual(read(self.path("aЖ.log")), b"cyrillic\r\n")
-        self.assertEqual(sorted(os.listdir(self.path("Archive"))), ["aX.log"])
+        head = settings(kb=1, delete=True)
+        self.assertTrue(out.startswith(head), out)
+        strip = lambda line: line.split(b" ", 2)[2]  # noqa: E731  (numbers follow the folder)
+        self.assertEqual(sorted(map(strip, out[len(head):].split(CRLF)[:-1])),
+                         sorted(strip(file_line(0, shown(n), len(d))[:-2]) for n, d in logs.items()))
+        for name, data in logs.items():
+            whole = old.get(name, b"") + data
+            self.assertEqual(read(self.path("Archive/" + name)), whole[-1024:], name)
+            self.assertFalse(os.path.exists(self.path(name)), name)
+        self.assertEqual(sorted(os.listdir(self.path("Archive"))), sorted(logs))
 
 
 class TypedFolders(E2ECase):
@@ -104,6 +117,37 @@ class TypedFolders(E2ECase):
         self.assertFalse(os.path.exists(self.path("Logsä/a.log")))
         self.assertEqual(read(self.path("a.log")), b"outer\r\n")
         self.assertFalse(os.path.exists(self.path("Archive")))
+
+    def test_folders_outside_the_ansi_code_page(self):
+        # Typed on Windows, "папка" and "архив" have no ANSI form: the
+        # console shows '?', the files are reached by the real names.
+        write(self.path("папка/журнал.log"), b"new\r\n")
+        write(self.path("папка/архив/журнал.log"), b"o" * 2000)
+        write(self.path("журнал.log"), b"outside\r\n")
+        code, out, _ = self.run_quilbo(["папка\\*.log", "архив", "/d", "/t1"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings("архив", kb=1, delete=True) +
+                         file_line(1, typed("папка\\") + shown("журнал.log"), 5))
+        self.assertEqual(read(self.path("папка/архив/журнал.log")), (b"o" * 2000 + b"new\r\n")[-1024:])
+        self.assertEqual(sorted(os.listdir(self.path("папка"))), ["архив"])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["журнал.log", "папка"])
+
+    @unittest.skipUnless(WINDOWS, "Linux arguments hold 255 bytes")
+    def test_arguments_hold_255_characters_of_any_kind(self):
+        # 241 characters, 481 bytes as UTF-8: a whole argument (its two
+        # levels keep each name within Linux's 255 bytes).
+        write(self.path("a.log"), b"a\r\n")
+        os.makedirs(self.path("ж" * 120))
+        folder = "ж" * 120 + "\\" + "ж" * 120
+        code, out, _ = self.run_quilbo(["*.log", folder])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, settings(folder) + file_line(1, b"a.log", 3))
+        self.assertEqual(read(self.path(folder.replace("\\", "/") + "/a.log")), b"a\r\n")
+        code, out, _ = self.run_quilbo(["*.log", "ж" * 256])
+        self.assertEqual(code, 1)
+        self.assertReport(out, "Exception", None)
+        self.assertIn(b"longer than 255 characters", out)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["a.log", "ж" * 120])
 
     def test_non_ascii_archive_folder(self):
         write(self.path("a.log"), b"pound\r\n")
