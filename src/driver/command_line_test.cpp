@@ -222,6 +222,19 @@ TEST(ArgumentAt, LongTokensAreCutTo255AndLaterIndexesKept) {
     expected.push_back(token.substr(0, 255));
   }
   ExpectScans({line, 20, expected});
+
+#ifdef _WIN32
+  // Windows counts the UTF-16 characters of the UTF-8 text ("\xD0\xB6" is
+  // one, a character beyond U+FFFF two) and keeps a character whole or not
+  // at all.
+  std::string cyrillic;
+  for (int i = 0; i < 256; ++i) cyrillic += "\xD0\xB6";
+  ExpectScans({"prog " + cyrillic + " b", 2, {cyrillic.substr(0, 510), "b"}});
+  EXPECT_EQ(ArgumentLength(("prog " + cyrillic).c_str(), 1), 256u);
+  const std::string face = std::string(254, 'f') + "\xF0\x9F\x98\x80";
+  ExpectScans({"prog " + face, 1, {std::string(254, 'f')}});
+  EXPECT_EQ(ArgumentLength(("prog " + face).c_str(), 1), 256u);
+#endif
 }
 
 bool IsAbsolute(std::string_view path) {
