@@ -55,6 +55,25 @@ constexpr std::size_t CharacterCount(std::string_view name) {
   return count;
 }
 
+// The bytes of the longest start of name that holds at most characters
+// characters and bytes bytes, never ending inside a character.
+constexpr std::size_t CharactersPrefix(std::string_view name, std::size_t characters,
+                                       std::size_t bytes) {
+  std::size_t count = 0;
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < name.size() && i < bytes; ++i) {
+    const std::size_t started = CharactersStartedBy(static_cast<unsigned char>(name[i]));
+    if (started != 0 && count + started > characters) break;
+    count += started;
+    end = i + 1;
+  }
+  // A character cut by the byte bound is dropped whole.
+  while (end < name.size() && end > 0 &&
+         CharactersStartedBy(static_cast<unsigned char>(name[end])) == 0)
+    --end;
+  return end;
+}
+
 enum class FileAccess : std::uint8_t { kRead, kReadWrite };
 // kCreateNew fails with kErrFileExists when the name exists.
 enum class FileCreation : std::uint8_t { kOpenExisting, kCreateAlways, kCreateNew };
