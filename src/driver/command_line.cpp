@@ -103,8 +103,7 @@ ArgumentVector PlatformArguments() {
 }
 
 // ArgAt(0): the executable's full path, asked for with a buffer of 260
-// characters, cut to 255; empty when the platform cannot
-// tell.
+// characters, cut to 255; empty when the platform cannot tell.
 std::string ExecutablePath() {
   char buffer[260 * kBytesPerCharacter] = {};
   const PlatformApi& os = Os();
