@@ -31,11 +31,11 @@ void RefuseSelfArchive(std::string_view source, std::string_view target) {
   FileIdentity to{};
   if (!IdentityOf(target, &to) || !IdentityOf(source, &from)) return;
   if (from.volume != to.volume || from.index != to.index) return;
+  const std::string shown = ConsoleForm(target);
   char message[256];
   std::snprintf(message, sizeof message,
                 "Archive %.*s is the log file itself; choose another archive folder",
-                static_cast<int>(target.size() > 180 ? 180 : target.size()),
-                target.data());
+                static_cast<int>(shown.size() > 180 ? 180 : shown.size()), shown.c_str());
   RaiseError(message);
 }
 
@@ -91,11 +91,11 @@ void CopyText(TextStream& log, TextStream& archive) {
 void RefuseLinkedArchive(std::string_view archive) {
   if (IoStatus != kErrUntrustedLink) return;
   TakeIoStatus();
+  const std::string shown = ConsoleForm(archive);
   char message[256];
   std::snprintf(message, sizeof message,
                 "Archive %.*s lies behind a link of another user; not followed",
-                static_cast<int>(archive.size() > 180 ? 180 : archive.size()),
-                archive.data());
+                static_cast<int>(shown.size() > 180 ? 180 : shown.size()), shown.c_str());
   RaiseError(message);
 }
 

@@ -126,7 +126,7 @@ std::string Tail(std::string_view path, std::size_t most) {
   std::snprintf(message, sizeof message,
                 "Archive %s holds bytes that %s lacks; an earlier cut was "
                 "interrupted. Keep what you need of both, then delete the .tmp",
-                Tail(target, 75).c_str(), Tail(tmp, 75).c_str());
+                Tail(ConsoleForm(target), 75).c_str(), Tail(ConsoleForm(tmp), 75).c_str());
   RaiseError(message);
 }
 

@@ -1,6 +1,7 @@
 // The program's arguments. The scanning rules work on a command
 // line given as one string; the platform either hands one over (Windows:
-// GetCommandLineA) or hands the arguments over already split (POSIX: argv).
+// its UTF-16 command line as UTF-8) or hands the arguments over already
+// split (POSIX: argv).
 // Nothing is cached: every call asks the platform and scans afresh.
 #include "driver/command_line.h"
 
@@ -19,18 +20,24 @@ bool IsSeparator(char c) {
   return byte >= 1 && byte <= 32;
 }
 
-// Scans one token from p. Returns the position after
-// the token; the token's first 255 characters go to token when it is not
-// null, and empty tells whether the token is empty (the end of the list).
-// Characters past the 255th are scanned but not kept, so a long token still
-// ends where the rules end it.
-const char* ScanToken(const char* p, CountedString* token, bool* empty,
+// Scans one token from p. Returns the position after the token; the
+// token's first 255 characters go to token when it is not null, its whole
+// length in characters to fullLength, and empty tells whether the token is
+// empty (the end of the list). Characters past the 255th are scanned but not
+// kept, so a long token still ends where the rules end it. A character is
+// what the platform's limits count (Windows: a UTF-16 unit of the UTF-8
+// text; elsewhere a byte); a character is kept whole or not at all.
+const char* ScanToken(const char* p, std::string* token, bool* empty,
                       std::size_t* fullLength = nullptr) {
   std::size_t length = 0;
+  std::size_t bytes = 0;
+  bool keeping = true;
   const auto keep = [&](char c) {
-    if (token != nullptr && length < static_cast<std::size_t>(kCountedMax))
-      token->chars[length] = c;
-    ++length;
+    ++bytes;
+    const std::size_t count = CharactersStartedBy(static_cast<unsigned char>(c));
+    if (count != 0) keeping = length + count <= static_cast<std::size_t>(kCountedMax);
+    length += count;
+    if (token != nullptr && keeping) token->push_back(c);
   };
 
   for (;;) {  // steps 1 and 2: separators and leading pairs of quotes
@@ -54,25 +61,21 @@ const char* ScanToken(const char* p, CountedString* token, bool* empty,
     keep(c);
   }
 
-  if (token != nullptr) {
-    token->length = static_cast<std::uint8_t>(
-        length < static_cast<std::size_t>(kCountedMax) ? length : kCountedMax);
-  }
-  *empty = length == 0;
+  *empty = bytes == 0;
   if (fullLength != nullptr) *fullLength = length;
   return p;
 }
 
-// The first 255 bytes of a zero-terminated string, reading no further.
-CountedString CutTo255(const char* text) {
-  CountedString result{};
+// The first 255 characters of a zero-terminated string, reading no further.
+std::string CutTo255(const char* text) {
+  std::string result;
   if (text == nullptr) return result;
-  std::size_t n = 0;
-  while (n < static_cast<std::size_t>(kCountedMax) && text[n] != '\0') {
-    result.chars[n] = text[n];
-    ++n;
+  std::size_t length = 0;
+  for (; *text != '\0'; ++text) {
+    length += CharactersStartedBy(static_cast<unsigned char>(*text));
+    if (length > static_cast<std::size_t>(kCountedMax)) break;
+    result.push_back(*text);
   }
-  result.length = static_cast<std::uint8_t>(n);
   return result;
 }
 
@@ -100,13 +103,13 @@ ArgumentVector PlatformArguments() {
 }
 
 // ArgAt(0): the executable's full path, asked for with a buffer of 260
-// bytes and cut to 255; empty when the platform cannot tell.
-CountedString ExecutablePath() {
-  char buffer[260] = {};
+// characters, cut to 255; empty when the platform cannot tell.
+std::string ExecutablePath() {
+  char buffer[260 * kBytesPerCharacter] = {};
   const PlatformApi& os = Os();
   if (os.executablePath == nullptr ||
       os.executablePath(buffer, static_cast<std::uint32_t>(sizeof buffer)) == 0) {
-    return CountedString{};
+    return {};
   }
   buffer[sizeof buffer - 1] = '\0';  // whatever the platform left there
   return CutTo255(buffer);
@@ -130,14 +133,14 @@ std::int32_t CountArguments(const char* commandLine) {
   return tokens - 1;
 }
 
-CountedString ArgumentAt(const char* commandLine, std::int32_t index) {
-  CountedString token{};
-  if (commandLine == nullptr || index < 0) return CountedString{};
+std::string ArgumentAt(const char* commandLine, std::int32_t index) {
+  std::string token;
+  if (commandLine == nullptr || index < 0) return {};
   const char* p = commandLine;
   for (std::int32_t i = 0;; ++i) {
     bool empty = false;
     p = ScanToken(p, i == index ? &token : nullptr, &empty);
-    if (empty) return CountedString{};
+    if (empty) return {};
     if (i == index) return token;
   }
 }
@@ -176,9 +179,9 @@ std::int32_t ArgCount() {
   return count;
 }
 
-CountedString ArgAt(std::int32_t index) {
+std::string ArgAt(std::int32_t index) {
   if (index == 0) return ExecutablePath();
-  if (index < 0) return CountedString{};
+  if (index < 0) return {};
   if (const char* line = PlatformCommandLine(); line != nullptr)
     return ArgumentAt(line, index);
   const ArgumentVector arguments = PlatformArguments();
@@ -187,7 +190,7 @@ CountedString ArgAt(std::int32_t index) {
     if (IsEmptyArgument(arguments.values[i])) continue;
     if (++seen == index) return CutTo255(arguments.values[i]);
   }
-  return CountedString{};
+  return {};
 }
 
 bool ArgIsCut(std::int32_t index) {
@@ -199,7 +202,7 @@ bool ArgIsCut(std::int32_t index) {
   for (int i = 1; i < arguments.count; ++i) {
     if (IsEmptyArgument(arguments.values[i])) continue;
     if (++seen == index)
-      return std::strlen(arguments.values[i]) > static_cast<std::size_t>(kCountedMax);
+      return CharacterCount(arguments.values[i]) > static_cast<std::size_t>(kCountedMax);
   }
   return false;
 }

@@ -37,7 +37,7 @@ constexpr const char* kBanner = " Quilbo v1.1";
 
 void PrintUsage() {
   WriteText(Output,
-            JoinText(JoinText(ToCounted("Usage: "), ArgAt(0)),
+            JoinText(JoinText(ToCounted("Usage: "), ToCounted(ConsoleForm(ArgAt(0)))),
                      ToCounted(" Filepattern [ArchiveDir] [/D] [/Txxxx]")),
             0);
   EndLine();
@@ -60,7 +60,7 @@ bool NamesExistingFile(std::string_view name) { return IsPlainFile(name); }
 
 void PrintSettings(const RunSettings& settings) {
   WriteText(Output, "Archive folder : ", 0);
-  WriteText(Output, settings.ArchiveDir, 0);
+  WriteText(Output, ConsoleForm(settings.ArchiveDir), 0);
   EndLine();
   if (settings.TruncateKb > 0) {
     WriteText(Output, "Archives will be truncated at ", 0);
@@ -84,7 +84,7 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
   WriteText(Output, "File ", 0);
   WriteNumber(Output, counter, 0);
   WriteChar(Output, ' ', 0);
-  WriteText(Output, settings.PatternDir, 0);
+  WriteText(Output, ConsoleForm(settings.PatternDir), 0);
   WriteText(Output, entry.Name, 0);
   WriteText(Output, " (", 0);
   WriteSize(entry.FullSize);
@@ -95,14 +95,13 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
 }  // namespace
 
 void RunDriver() {
-  const std::int32_t first = kShellHabits ? PatternIndex(View(ArgAt(1))) : 1;
-  if (ArgCount() == first - 1 ||
-      (first == 1 && TextEquals(ArgAt(1), ToCounted("/?")))) {
+  const std::int32_t first = kShellHabits ? PatternIndex(ArgAt(1)) : 1;
+  if (ArgCount() == first - 1 || (first == 1 && TextEquals(ArgAt(1), "/?"))) {
     PrintUsage();
     ExitProgram(5);
   }
   if constexpr (kShellHabits) {
-    switch (first == 1 ? ShortcutOf(ArgCount(), View(ArgAt(1))) : Shortcut::kNone) {
+    switch (first == 1 ? ShortcutOf(ArgCount(), ArgAt(1)) : Shortcut::kNone) {
       case Shortcut::kHelp:
         for (const char* line : LinuxHelp()) PrintLine(line);
         ExitProgram(0);
@@ -129,15 +128,15 @@ void RunDriver() {
   settings.pattern = ArgAt(first);
   std::vector<std::string> folders;  // every argument taken as the folder
   for (std::int32_t i = first + 1; i <= ArgCount(); ++i) {
-    const CountedString argument = ArgAt(i);
+    const std::string argument = ArgAt(i);
     if (ApplyOption(settings, argument) == ArgumentRole::kFolder)
-      folders.push_back(ToLongText(argument));
+      folders.push_back(argument);
   }
   if constexpr (kShellHabits) {
     // Only the first name would be archived, into a folder named after
     // another log: refuse before anything is created.
     const std::vector<std::string> names =
-        ExpandedNames(View(settings.pattern), folders, NamesExistingFile);
+        ExpandedNames(settings.pattern, folders, NamesExistingFile);
     if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
     // -d, --delete or /X would make a folder of that name and archive there.
     for (const std::string& folder : folders)
@@ -145,9 +144,9 @@ void RunDriver() {
   }
   PrintSettings(settings);
 
-  settings.PatternDir = DirectoryPart(View(settings.pattern));
-  // The console shows the folders as typed; the file operations take them
-  // in the platform's form.
+  settings.PatternDir = DirectoryPart(settings.pattern);
+  // The console shows the folders as typed (ConsoleForm); the file
+  // operations take them in the platform's form.
   const std::string folder = TypedPath(settings.PatternDir);
   const std::string archiveFolder = folder + TypedPath(settings.ArchiveDir);
   // An existing folder and a failure look alike here; a missing folder
@@ -163,7 +162,7 @@ void RunDriver() {
   std::int32_t counter = 0;
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
-  SearchFirst(ToCounted(TypedPath(View(settings.pattern))), 0x27, entry);
+  SearchFirst(TypedPath(settings.pattern), 0x27, entry);
   while (SearchError == 0) {
     ++counter;
     PrintFileLine(counter, settings, entry);

@@ -25,20 +25,20 @@ bool IsFolderNotOption(std::string_view argument) {
 
 }  // namespace
 
-ArgumentRole ApplyOption(RunSettings& settings, const CountedString& argument) {
-  if (!IsFolderNotOption(View(argument))) {
-    const std::string upper = UpperText(ToLongText(argument));
+ArgumentRole ApplyOption(RunSettings& settings, std::string_view argument) {
+  if (!IsFolderNotOption(argument)) {
+    const std::string upper = UpperText(argument);
     if (TextEquals(upper, "/D")) {
       settings.DeleteOriginals = true;
       return ArgumentRole::kDelete;
     }
     if (FindText("/T", upper) == 1) {
       settings.TruncateKb =
-          ParseLeadingNumber(ToLongText(SubText(argument, 3, 250)));
+          ParseLeadingNumber(SubText(argument, 3, 250));
       return ArgumentRole::kTruncate;
     }
   }
-  settings.ArchiveDir = ToLongText(argument);
+  settings.ArchiveDir = std::string(argument);
   return ArgumentRole::kFolder;
 }
 

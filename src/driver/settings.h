@@ -6,12 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "textio/counted_string.h"
-
 namespace quilbo {
 
 struct RunSettings {
-  CountedString pattern;
+  std::string pattern;  // as typed, in the platform's form
   std::string ArchiveDir = "Archive";
   bool DeleteOriginals = false;
   std::int32_t TruncateKb = 0;  // only values above 0 enable truncation
@@ -26,7 +24,7 @@ std::int32_t ParseLeadingNumber(std::string_view text);
 enum class ArgumentRole : std::uint8_t { kDelete, kTruncate, kFolder };
 
 // Applies one argument after the pattern: /D, /Txxxx or the folder name.
-ArgumentRole ApplyOption(RunSettings& settings, const CountedString& argument);
+ArgumentRole ApplyOption(RunSettings& settings, std::string_view argument);
 
 }  // namespace quilbo
 

@@ -44,7 +44,7 @@ TEST(ApplyOption, RecognisesDeleteTruncateAndFolderName) {
   };
   for (const OptionCase& c : cases) {
     RunSettings settings;
-    const ArgumentRole role = ApplyOption(settings, ToCounted(c.argument));
+    const ArgumentRole role = ApplyOption(settings, c.argument);
     EXPECT_EQ(settings.DeleteOriginals, c.deletes) << c.argument;
     EXPECT_EQ(settings.TruncateKb, c.truncateKb) << c.argument;
     EXPECT_EQ(settings.ArchiveDir, c.archiveDir) << c.argument;
@@ -57,7 +57,7 @@ TEST(ApplyOption, RecognisesDeleteTruncateAndFolderName) {
     EXPECT_EQ(role, expected) << c.argument;
   }
   RunSettings settings;
-  EXPECT_EQ(ApplyOption(settings, ToCounted("Archive")), ArgumentRole::kFolder);
+  EXPECT_EQ(ApplyOption(settings, "Archive"), ArgumentRole::kFolder);
 }
 
 // Linux: a second '/' makes a folder name of what would read as an option
@@ -84,7 +84,7 @@ TEST(ApplyOption, SecondSlashMakesAFolderOnLinux) {
 #endif
   for (const OptionCase& c : cases) {
     RunSettings settings;
-    ApplyOption(settings, ToCounted(c.argument));
+    ApplyOption(settings, c.argument);
     EXPECT_EQ(settings.DeleteOriginals, c.deletes) << c.argument;
     EXPECT_EQ(settings.TruncateKb, c.truncateKb) << c.argument;
     EXPECT_EQ(settings.ArchiveDir, c.archiveDir) << c.argument;
@@ -94,7 +94,7 @@ TEST(ApplyOption, SecondSlashMakesAFolderOnLinux) {
 TEST(ApplyOption, LaterArgumentsReplaceEarlierOnes) {
   RunSettings settings;
   for (const char* argument : {"one", "/T5", "two", "/t7", "/d"})
-    ApplyOption(settings, ToCounted(argument));
+    ApplyOption(settings, argument);
   EXPECT_EQ(settings.ArchiveDir, "two");
   EXPECT_EQ(settings.TruncateKb, 7);
   EXPECT_TRUE(settings.DeleteOriginals);
@@ -104,7 +104,7 @@ TEST(ApplyOption, TruncationDigitsAfterTwoHundredFiftyTwoCharactersAreIgnored) {
   // Only 250 characters after "/T" are read; an argument holds 255 at most.
   std::string argument = "/T" + std::string(252, '0') + "7";
   RunSettings settings;
-  ApplyOption(settings, ToCounted(argument));
+  ApplyOption(settings, argument);
   EXPECT_EQ(settings.TruncateKb, 0);
 }
 

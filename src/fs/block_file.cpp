@@ -12,15 +12,14 @@ namespace {
 
 constexpr std::size_t kNameMax = sizeof(BlockFile{}.name) - 1;
 
-// Copies text up to its first NUL, at most kNameMax bytes; true when it
-// had to be cut.
+// Copies text up to its first NUL, at most the platform's longest path;
+// true when it had to be cut.
 bool CopyName(std::string_view text, char (&out)[kNameMax + 1]) {
-  const std::size_t nul = text.find('\0');
-  const std::size_t length = nul == std::string_view::npos ? text.size() : nul;
-  const std::size_t kept = length < kNameMax ? length : kNameMax;
-  if (kept != 0) std::memcpy(out, text.data(), kept);
+  const std::string_view name = text.substr(0, text.find('\0'));
+  const std::size_t kept = CharactersPrefix(name, kMaxPath - 1, kNameMax);
+  if (kept != 0) std::memcpy(out, name.data(), kept);
   out[kept] = '\0';
-  return length > kNameMax;
+  return kept < name.size();
 }
 
 // Failures of the file's own steps name it for the failure report's note.

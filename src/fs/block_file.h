@@ -16,7 +16,7 @@ struct BlockFile {
   OsHandle handle;
   BlockMode mode;
   std::uint32_t RecordSize;
-  char name[kMaxPath];
+  char name[kPathBytes];
   bool nameTooLong;  // the open fails rather than use a cut name
 };
 

@@ -257,7 +257,7 @@ TEST_F(BlockFileTest, FailedCloseStillCloses) {
 // longest path, but opening or renaming it fails: the cut name may be
 // another file.
 TEST_F(BlockFileTest, LongNamesAreKeptCutButNeverOpened) {
-  const std::string cut = testing::DeepPath(dir, sizeof file.name - 1);
+  const std::string cut = testing::DeepPath(dir, static_cast<std::size_t>(kMaxPath - 1));
   testing::WriteFile(cut, "keep");
   const std::string longName = cut + "xxxx";
   AttachName(file, longName);

@@ -20,11 +20,12 @@ constexpr bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 }  // namespace
 
 bool PathFits(std::string_view path) {
-  return path.size() < static_cast<std::size_t>(kMaxPath);
+  return CharacterCount(path) < static_cast<std::size_t>(kMaxPath) &&
+         path.size() < static_cast<std::size_t>(kPathBytes);
 }
 
 const char* ScratchName(std::string_view name) {
-  thread_local char scratch[kMaxPath];
+  thread_local char scratch[kPathBytes];
   if (!PathFits(name)) return nullptr;
   if (name.find('\0') != std::string_view::npos) return nullptr;
   if (!name.empty()) std::memcpy(scratch, name.data(), name.size());
@@ -65,6 +66,15 @@ std::string DirectoryPart(std::string_view path) {
   std::size_t i = path.size();
   while (i > 0 && !IsSeparator(path[i - 1])) --i;
   return std::string(path.substr(0, i));
+}
+
+std::string ConsoleForm(std::string_view typed) {
+  const std::string text(typed.substr(0, typed.find('\0')));
+  // Two bytes a character cover the double-byte code pages.
+  std::string shown(2 * text.size() + 1, '\0');
+  Os().nameToAnsi(text.c_str(), shown.data(), shown.size());
+  shown.resize(std::strlen(shown.c_str()));
+  return shown;
 }
 
 std::string TypedPath(std::string_view typed) {

@@ -19,7 +19,8 @@ namespace quilbo {
 // name).
 const char* ScratchName(std::string_view name);
 
-// Whether a path fits the platform's longest path.
+// Whether a path fits the platform's longest path (Windows: 259 UTF-16
+// characters).
 bool PathFits(std::string_view path);
 
 // The entry called name, looked up without any pattern meaning; false when
@@ -41,6 +42,11 @@ std::string DirectoryPart(std::string_view path);
 // Linux '\' separates as '/' does there, so it becomes '/'. Names found by
 // the walk never go through here: there '\' is a byte of the name.
 std::string TypedPath(std::string_view typed);
+
+// What the user typed (or a path made from it) as the console shows it:
+// Windows shows it in the ANSI code page, as a program reading its command
+// line in that code page receives it; Linux shows the bytes.
+std::string ConsoleForm(std::string_view typed);
 
 // The separator the program puts between a folder and a name.
 #ifdef _WIN32

@@ -1,5 +1,6 @@
 #include "fs/search.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quilbo {
@@ -32,7 +33,7 @@ std::int32_t AcceptStep(SearchEntry& entry) {
   std::memcpy(entry.OwnName, found.name, sizeof entry.OwnName);
   // Only the console form is converted; the platform's own name stays.
   char shown[kMaxEntryName];
-  os.charToOem(found.name, shown);
+  os.nameToOem(found.name, shown, sizeof shown);
   shown[sizeof shown - 1] = '\0';
   const void* end = std::memchr(shown, '\0', kCountedMax);
   const std::size_t length =
@@ -87,12 +88,17 @@ std::int32_t StopSearch(SearchEntry& entry) {
   return code;
 }
 
-void SearchFirst(const CountedString& pattern, std::uint32_t mask,
-                 SearchEntry& entry) {
-  char buffer[kCountedMax + 1];
-  std::memcpy(buffer, pattern.chars, pattern.length);
-  buffer[pattern.length] = '\0';
+void SearchFirst(std::string_view pattern, std::uint32_t mask, SearchEntry& entry) {
+  // Room for 255 characters of the platform's form.
+  char buffer[kCountedMax * kBytesPerCharacter + 1];
+  const std::size_t length = std::min(pattern.size(), sizeof buffer - 1);
+  if (length != 0) std::memcpy(buffer, pattern.data(), length);
+  buffer[length] = '\0';
   SearchError = StartSearch(buffer, mask, entry);
+}
+
+void SearchFirst(const CountedString& pattern, std::uint32_t mask, SearchEntry& entry) {
+  SearchFirst(View(pattern), mask, entry);
 }
 
 void SearchNext(SearchEntry& entry) { SearchError = ContinueSearch(entry); }

@@ -3,6 +3,7 @@
 #define QUILBO_FS_SEARCH_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "textio/counted_string.h"
@@ -19,7 +20,7 @@ struct SearchEntry {
   FindData OsEntry;
   std::uint64_t FullSize;  // the whole size, for files of 4 GiB and more
   // The accepted entry's name in the platform's own form, whole, as the
-  // platform returned it (Windows: the ANSI name). Every file operation on
+  // platform returned it (Windows: its UTF-16 text as UTF-8). Every file operation on
   // the entry uses this name: Name may differ from it, or be cut.
   char OwnName[kMaxEntryName];
 };
@@ -39,6 +40,9 @@ std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
 std::int32_t ContinueSearch(SearchEntry& entry);
 std::int32_t StopSearch(SearchEntry& entry);
 
+// The pattern: up to 255 characters (Windows: 255 UTF-16 characters as
+// UTF-8), handed to the platform unchanged.
+void SearchFirst(std::string_view pattern, std::uint32_t mask, SearchEntry& entry);
 void SearchFirst(const CountedString& pattern, std::uint32_t mask,
                  SearchEntry& entry);
 void SearchNext(SearchEntry& entry);

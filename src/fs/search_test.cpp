@@ -171,7 +171,7 @@ TEST(Search, NameIsCutAfter255BytesButTheOwnNameIsWhole) {
 
 // An OEM code page as Windows' 437 maps these ANSI 1252 bytes: two names
 // that differ (0x8A, 'S') show alike, 0x80 has no OEM form.
-void FakeCharToOem(const char* source, char* destination) {
+void FakeNameToOem(const char* source, char* destination, std::size_t /*size*/) {
   std::string text(source);
   for (char& c : text) {
     if (c == '\xFC') c = '\x81';
@@ -187,7 +187,7 @@ void FakeCharToOem(const char* source, char* destination) {
 TEST(Search, OwnNameKeepsThePlatformsBytes) {
   ScriptedSearch script({Entry("m\xFCller.log", 0x20), Entry("dir", 0x10),
                          Entry("a\x8A.log", 0x20), Entry("a\x80.log", 0x20)});
-  testing::FaultTable().charToOem = FakeCharToOem;
+  testing::FaultTable().nameToOem = FakeNameToOem;
   struct Row {
     std::string own;
     std::string shown;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quilbo {
 
@@ -14,8 +15,20 @@ namespace quilbo {
 using OsHandle = std::intptr_t;
 inline constexpr OsHandle kInvalidHandle = -1;
 
-// Longest path the platform accepts, terminating NUL included: Windows
-// keeps its 259 characters; Linux takes paths of up to 4095 bytes.
+// Names in the core are the platform's own names as 8-bit text. Windows
+// names are UTF-16; they travel as UTF-8 (lone surrogates kept, so every
+// name the system gives comes back to it unchanged), and the system's
+// limits count UTF-16 units. Linux names are bytes, and a byte is a
+// character.
+#ifdef _WIN32
+inline constexpr int kBytesPerCharacter = 3;  // the longest unit in UTF-8
+#else
+inline constexpr int kBytesPerCharacter = 1;
+#endif
+
+// Longest path the platform accepts in characters, terminating NUL
+// included: Windows keeps its 259 characters; Linux takes paths of up to
+// 4095 bytes.
 #ifdef _WIN32
 inline constexpr int kMaxPath = 260;
 #else
@@ -23,8 +36,45 @@ inline constexpr int kMaxPath = 4096;
 #endif
 inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
 
-// Longest name of one directory entry, terminating NUL included.
-inline constexpr int kMaxEntryName = 260;
+// Bytes that hold any path the platform accepts, terminating NUL included.
+inline constexpr int kPathBytes = (kMaxPath - 1) * kBytesPerCharacter + 1;
+// Bytes that hold the name of one directory entry, terminating NUL included.
+inline constexpr int kMaxEntryName = 259 * kBytesPerCharacter + 1;
+
+// How many characters of the platform's limits a byte of a name starts:
+// Windows counts a UTF-8 sequence as its UTF-16 units (a four-byte one is
+// two), its continuation bytes as none.
+constexpr std::size_t CharactersStartedBy(unsigned char byte) {
+  if (kBytesPerCharacter == 1) return 1;
+  if ((byte & 0xC0) == 0x80) return 0;
+  return byte >= 0xF0 ? 2 : 1;
+}
+
+// The length of a name in the characters the platform's limits count.
+constexpr std::size_t CharacterCount(std::string_view name) {
+  std::size_t count = 0;
+  for (const char c : name) count += CharactersStartedBy(static_cast<unsigned char>(c));
+  return count;
+}
+
+// The bytes of the longest start of name that holds at most characters
+// characters and bytes bytes, never ending inside a character.
+constexpr std::size_t CharactersPrefix(std::string_view name, std::size_t characters,
+                                       std::size_t bytes) {
+  std::size_t count = 0;
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < name.size() && i < bytes; ++i) {
+    const std::size_t started = CharactersStartedBy(static_cast<unsigned char>(name[i]));
+    if (started != 0 && count + started > characters) break;
+    count += started;
+    end = i + 1;
+  }
+  // A character cut by the byte bound is dropped whole.
+  while (end < name.size() && end > 0 &&
+         CharactersStartedBy(static_cast<unsigned char>(name[end])) == 0)
+    --end;
+  return end;
+}
 
 enum class FileAccess : std::uint8_t { kRead, kReadWrite };
 // kCreateNew fails with kErrFileExists when the name exists.
@@ -103,12 +153,15 @@ struct PlatformApi {
   bool (*fileTimeToDosDateTime)(std::uint64_t time, std::uint16_t* dosDate,
                                 std::uint16_t* dosTime);
 
-  // Names: conversions between the ANSI and the OEM code page, for the
-  // console only (file operations take names in the platform's own form).
-  // charToOem may work in place; oemToChar writes another buffer of
-  // kMaxPath bytes or more, cutting at kMaxPath - 1.
-  void (*charToOem)(const char* source, char* destination);
-  void (*oemToChar)(const char* source, char* destination);
+  // Names as the console shows them (file operations take names in the
+  // platform's own form): a name the search found in the OEM code page, a
+  // character without an OEM form as '?'; what the user typed in the ANSI
+  // code page, as the system hands the command line to programs that read
+  // it in that code page. The result is cut to size - 1 bytes and ends
+  // with a NUL; the source and the destination may be the same buffer.
+  // Linux has no code pages: both copy.
+  void (*nameToOem)(const char* name, char* destination, std::size_t size);
+  void (*nameToAnsi)(const char* name, char* destination, std::size_t size);
   bool (*deleteFile)(const char* name);
   bool (*createDirectory)(const char* name);
   bool (*moveFile)(const char* from, const char* to);  // never overwrites
@@ -141,7 +194,8 @@ struct PlatformApi {
   bool (*flushFolder)(OsHandle lock);
 
   // Process. commandLine is null where the platform hands the arguments
-  // over already split (then splitArguments gives them).
+  // over already split (then splitArguments gives them). Both, and the
+  // executable's path, are in the platform's form of names.
   const char* (*commandLine)();
   bool (*splitArguments)(int* count, const char* const** arguments);
   // Full path of the running executable; returns its length, 0 on failure.

@@ -81,7 +81,7 @@ const PlatformApi kPosix = {
     SetFilePointerPosix,  SetEndOfFilePosix,   CloseHandlePosix,
     FileTypePosix,        StdHandlePosix,      FindFirstFilePosix,
     FindNextFilePosix,    FindClosePosix,      FileTimeToLocalPosix,
-    FileTimeToDosPosix,   CharToOemPosix,      OemToCharPosix,
+    FileTimeToDosPosix,   CopyNamePosix,       CopyNamePosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
     FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,
     LookupFilePosix,      LockFolderPosix,     UnlockFolderPosix,

@@ -59,8 +59,7 @@ bool FindNextFilePosix(OsHandle handle, FindData* entry);
 bool FindClosePosix(OsHandle handle);
 bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
 bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
-void CharToOemPosix(const char* source, char* destination);
-void OemToCharPosix(const char* source, char* destination);
+void CopyNamePosix(const char* name, char* destination, std::size_t size);
 bool LookupFilePosix(const char* name, FindData* entry);
 
 // Names: delete, move, folders, identity, access (posix_names.cpp).

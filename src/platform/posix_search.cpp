@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -302,13 +303,12 @@ bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate,
   return true;
 }
 
-// No code pages on POSIX: names are bytes.
-void CharToOemPosix(const char* source, char* destination) {
-  if (source != destination) std::memmove(destination, source, std::strlen(source) + 1);
-}
-
-void OemToCharPosix(const char* source, char* destination) {
-  std::snprintf(destination, kMaxPath, "%s", source);
+// No code pages on POSIX: names are bytes, and the console shows them so.
+void CopyNamePosix(const char* name, char* destination, std::size_t size) {
+  if (size == 0) return;
+  const std::size_t length = std::min(std::strlen(name), size - 1);
+  std::memmove(destination, name, length);
+  destination[length] = '\0';
 }
 
 // One entry by its name, through trusted links only, as the walk sees it.

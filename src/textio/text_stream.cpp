@@ -171,8 +171,10 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
-  stream.nameTooLong = length > static_cast<std::size_t>(kMaxNameLength);
-  if (stream.nameTooLong) length = kMaxNameLength;
+  const std::size_t kept = CharactersPrefix(std::string_view(name, length),
+                                            kMaxNameLength, sizeof stream.name - 1);
+  stream.nameTooLong = kept < length;
+  length = kept;
   if (length != 0) std::memcpy(stream.name, name, length);
   stream.name[length] = '\0';
 }

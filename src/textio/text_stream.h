@@ -13,8 +13,8 @@
 namespace quilbo {
 
 inline constexpr std::uint32_t kTextBufferSize = 128;
-// Longest file name a stream takes: the platform's longest path (Windows
-// 259 characters, Linux 4095 bytes).
+// Longest file name a stream takes, in characters: the platform's longest
+// path (Windows 259 UTF-16 characters, Linux 4095 bytes).
 inline constexpr int kMaxNameLength = kMaxPath - 1;
 
 enum class StreamMode : std::uint8_t {
@@ -40,7 +40,7 @@ struct TextStream {
   StreamHook TransferHook;
   StreamHook FlushHook;
   StreamHook CloseHook;
-  char name[kMaxNameLength + 1];
+  char name[kPathBytes];
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;

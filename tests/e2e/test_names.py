@@ -1,8 +1,9 @@
 """Names from the walk and from the command line reach exactly the file they
-name: never through a code-page round trip, never as a pattern, never split
-at a separator, never cut. Windows runs go through wine, which hands the
-program the ANSI code page 1252 and the OEM code page 437: a Linux name
-such as "a€.log" (UTF-8 on disk) reaches the program as cp1252 bytes."""
+name, whatever their characters: never through a code-page round trip,
+never as a pattern, never split at a separator, never cut. Windows runs go
+through wine (cmake/wine-run.sh fixes the locale C.UTF-8), which gives the
+program the ANSI code page 1252 and the OEM code page 437, and the Linux
+names (UTF-8 on disk) as their UTF-16 text."""
 
 import os
 import unittest
@@ -17,9 +18,9 @@ POSIX = not WINDOWS
 
 
 def typed(text):
-    """text as the program receives it on its command line: ANSI bytes on
-    Windows, the bytes of the Linux name elsewhere."""
-    return text.encode("cp1252" if WINDOWS else "utf-8")
+    """What was typed as the console shows it: its ANSI form on Windows
+    ('?' where it has none), the bytes of the Linux name elsewhere."""
+    return text.encode("cp1252", "replace") if WINDOWS else text.encode("utf-8")
 
 
 def shown(name):
@@ -59,51 +60,74 @@ class CodePages(E2ECase):
             self.assertTrue(archive.endswith(b"new line\r\n"))
         self.assertFalse(os.path.exists(self.path("Archive/müller.log.tmp")))
 
-    def test_names_that_show_alike_reach_their_own_archives(self):
-        # On Windows "aŠ.log" shows as "aS.log" and "a€.log" as "a?.log".
-        logs = {"a€.log": b"euro\r\n", "aŠ.log": b"caron\r\n", "aS.log": b"plain\r\n"}
+    def test_names_outside_the_ansi_code_page(self):
+        # Windows lists the first three with '?' in the ANSI code page: each
+        # must still be archived, cut and deleted under its own name, and
+        # never reach "aX.log", which "a?.log" would match. The console
+        # shows "aŠ.log" as "aS.log" and "a€.log" as "a?.log": names that
+        # show alike still reach their own archives.
+        logs = {"журнал.log": b"cyrillic\r\n", "ログ.log": b"japanese\r\n",
+                "aЖ.log": b"mixed\r\n", "müller.log": b"ansi\r\n",
+                "aX.log": b"x\r\n", "a€.log": b"euro\r\n", "aŠ.log": b"caron\r\n",
+                "aS.log": b"plain\r\n"}
+        old = {"журнал.log": b"j" * 3000, "ログ.log": b"r" * 10}
         for name, data in logs.items():
             write(self.path(name), data)
-        code, out, _ = self.run_quilbo(["*.log", "/D"])
+        for name, data in old.items():
+            write(self.path("Archive/" + name), data)
+        code, out, _ = self.run_quilbo(["*.log", "/D", "/T1"])
         self.assertEqual(code, 0, out)
-        body = out[len(settings(delete=True)):]
-        lines = sorted(body.split(CRLF)[:-1])
-        expected = sorted(file_line(n + 1, shown(name), len(data))[:-2]
-                          for n, (name, data) in enumerate(logs.items()))
-        # Numbers follow the folder's order: compare without them.
-        strip = lambda line: line.split(b" ", 2)[2]  # noqa: E731
-        self.assertEqual(sorted(map(strip, lines)), sorted(map(strip, expected)))
+        head = settings(kb=1, delete=True)
+        self.assertTrue(out.startswith(head), out)
+        strip = lambda line: line.split(b" ", 2)[2]  # noqa: E731  (numbers follow the folder)
+        self.assertEqual(sorted(map(strip, out[len(head):].split(CRLF)[:-1])),
+                         sorted(strip(file_line(0, shown(n), len(d))[:-2]) for n, d in logs.items()))
         for name, data in logs.items():
-            self.assertEqual(read(self.path("Archive/" + name)), data, name)
+            whole = old.get(name, b"") + data
+            self.assertEqual(read(self.path("Archive/" + name)), whole[-1024:], name)
             self.assertFalse(os.path.exists(self.path(name)), name)
-
-    @unittest.skipUnless(WINDOWS, "every name has a form on Linux")
-    def test_name_without_ansi_form_is_skipped_and_reaches_no_other_file(self):
-        # Windows returns "aЖ.log" as "a?.log": the run must neither treat
-        # that as a pattern (archiving "aX.log" twice) nor fail on it.
-        write(self.path("aЖ.log"), b"cyrillic\r\n")
-        write(self.path("aX.log"), b"x\r\n")
-        code, out, _ = self.run_quilbo(["*.log", "/D"])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(read(self.path("Archive/aX.log")), b"x\r\n")
-        self.assertFalse(os.path.exists(self.path("aX.log")))
-        self.assertEqual(read(self.path("aЖ.log")), b"cyrillic\r\n")
-        self.assertEqual(sorted(os.listdir(self.path("Archive"))), ["aX.log"])
+        self.assertEqual(sorted(os.listdir(self.path("Archive"))), sorted(logs))
 
 
 class TypedFolders(E2ECase):
     """The pattern's folder and the archive folder are used as typed."""
 
-    def test_non_ascii_pattern_folder(self):
-        write(self.path("Logsä/a.log"), b"inner\r\n")
-        write(self.path("a.log"), b"outer\r\n")
-        code, out, _ = self.run_quilbo(["Logsä\\*.log", "/D"])
+    def test_non_ascii_folders(self):
+        # The second pair has no ANSI form: the console shows '?', the files
+        # are reached by the real names. A log of the same name outside the
+        # pattern's folder is never touched.
+        for folder, archive in (("Logsä", "£"), ("папка", "архив")):
+            with self.subTest(folder=folder):
+                self.fresh()
+                write(self.path(folder + "/журнал.log"), b"new\r\n")
+                write(self.path(folder + "/" + archive + "/журнал.log"), b"o" * 2000)
+                write(self.path("журнал.log"), b"outside\r\n")
+                code, out, _ = self.run_quilbo([folder + "\\*.log", archive, "/d", "/t1"])
+                self.assertEqual(code, 0, out)
+                self.assertEqual(out, settings(archive, kb=1, delete=True) +
+                                 file_line(1, typed(folder + "\\") + shown("журнал.log"), 5))
+                self.assertEqual(read(self.path(folder + "/" + archive + "/журнал.log")),
+                                 (b"o" * 2000 + b"new\r\n")[-1024:])
+                self.assertEqual(os.listdir(self.path(folder)), [archive])
+                self.assertEqual(sorted(os.listdir(self.dir)), sorted(["журнал.log", folder]))
+                self.assertEqual(read(self.path("журнал.log")), b"outside\r\n")
+
+    @unittest.skipUnless(WINDOWS, "Linux arguments hold 255 bytes")
+    def test_arguments_hold_255_characters_of_any_kind(self):
+        # 241 characters, 481 bytes as UTF-8: a whole argument (its two
+        # levels keep each name within Linux's 255 bytes).
+        write(self.path("a.log"), b"a\r\n")
+        os.makedirs(self.path("ж" * 120))
+        folder = "ж" * 120 + "\\" + "ж" * 120
+        code, out, _ = self.run_quilbo(["*.log", folder])
         self.assertEqual(code, 0, out)
-        self.assertEqual(out, settings(delete=True) + file_line(1, typed("Logsä\\a.log"), 7))
-        self.assertEqual(read(self.path("Logsä/Archive/a.log")), b"inner\r\n")
-        self.assertFalse(os.path.exists(self.path("Logsä/a.log")))
-        self.assertEqual(read(self.path("a.log")), b"outer\r\n")
-        self.assertFalse(os.path.exists(self.path("Archive")))
+        self.assertEqual(out, settings(folder) + file_line(1, b"a.log", 3))
+        self.assertEqual(read(self.path(folder.replace("\\", "/") + "/a.log")), b"a\r\n")
+        code, out, _ = self.run_quilbo(["*.log", "ж" * 256])
+        self.assertEqual(code, 1)
+        self.assertReport(out, "Exception", None)
+        self.assertIn(b"longer than 255 characters", out)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["a.log", "ж" * 120])
 
     def test_non_ascii_archive_folder(self):
         write(self.path("a.log"), b"pound\r\n")
