@@ -166,6 +166,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
   stream.createOnly = false;
+  stream.lineTransfers = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -208,6 +209,8 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
   stream.buffer = buffer;
   stream.bufferSize = size;
 }
+
+void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
 
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
