@@ -303,11 +303,14 @@ bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
   const std::int64_t fromLog = std::min(count.copy, limit);
   if (exists) {
     CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);
-    closeArchive();
   }
   const std::int64_t skip = count.copy - fromLog;
   const CopyMark mark = MarkBefore(count, skip);
   CopyLogTail(cut, log, count, mark, skip - mark.copy, block);
+  // The archive gives the new file its access, so it closes only once that
+  // file exists; and before the replace, which an open archive would stop.
+  Transfer(cut);
+  closeArchive();
   ReplaceArchive(cut, exists);
   CloseLeftovers(cut);
   *copiedSize = count.markerFound ? -1 : readEnd;
