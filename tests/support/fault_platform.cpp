@@ -12,6 +12,29 @@ FaultPlan gPlan;
 FaultCounts gCounts;
 PlatformApi gTable;
 std::string gFlushes;
+std::string gChanges;
+
+void Note(std::string& list, std::uint64_t call) {
+  list += (list.empty() ? "" : ",") + std::to_string(call);
+}
+
+// Whether a call of service may change what the disk holds.
+constexpr bool Changes(Service service) {
+  switch (service) {
+    case Service::kCreateFile:
+    case Service::kCreateFileAs:
+    case Service::kWriteFile:
+    case Service::kSetEndOfFile:
+    case Service::kMoveFile:
+    case Service::kMoveFileOver:
+    case Service::kDeleteFile:
+    case Service::kDeleteLog:
+    case Service::kCreateDirectory:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // For a simulated power loss: what each file written by the run holds on
 // the disk (its bytes when first opened, or at its last flush), and
@@ -127,7 +150,8 @@ bool ShouldFail(Service service) {
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[index];
   if (service == Service::kFlushFile || service == Service::kFlushFolder)
-    gFlushes += (gFlushes.empty() ? "" : ",") + std::to_string(gCounts.total);
+    Note(gFlushes, gCounts.total);
+  if (Changes(service)) Note(gChanges, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
     fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
@@ -211,6 +235,7 @@ void InstallFaults(const FaultPlan& plan) {
   gPlan = plan;
   gCounts = FaultCounts{};
   gFlushes.clear();
+  gChanges.clear();
   gImages.clear();
   gWriters.clear();
   BuildTable();
@@ -222,6 +247,7 @@ void RemoveFaults() { SetPlatform(nullptr); }
 const FaultCounts& Counts() { return gCounts; }
 
 const char* FlushCallList() { return gFlushes.c_str(); }
+const char* ChangeCallList() { return gChanges.c_str(); }
 
 std::uint64_t CallsOf(Service service) {
   return gCounts.byService[static_cast<int>(service)];
