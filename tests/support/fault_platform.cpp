@@ -18,21 +18,20 @@ void Note(std::string& list, std::uint64_t call) {
   list += (list.empty() ? "" : ",") + std::to_string(call);
 }
 
-// Whether a call of service may change what the disk holds.
-constexpr bool Changes(Service service) {
-  switch (service) {
-    case Service::kCreateFile:
-    case Service::kCreateFileAs:
-    case Service::kWriteFile:
-    case Service::kSetEndOfFile:
-    case Service::kMoveFile:
-    case Service::kMoveFileOver:
-    case Service::kDeleteFile:
-    case Service::kDeleteLog:
-    case Service::kCreateDirectory:
-      return true;
-    default:
-      return false;
+// Whether a call may have changed what the disk holds (writes to the
+// console and opens of existing files do not).
+template <Service S, typename R, typename... A>
+bool Changed(R result, A... args) {
+  const auto values = std::make_tuple(args...);
+  if constexpr (S == Service::kCreateFile) {
+    return result != kInvalidHandle && std::get<2>(values) != FileCreation::kOpenExisting;
+  } else if constexpr (S == Service::kWriteFile) {
+    return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
+  } else {
+    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
+           S == Service::kMoveFile || S == Service::kMoveFileOver ||
+           S == Service::kDeleteFile || S == Service::kDeleteLog ||
+           S == Service::kCreateDirectory;
   }
 }
 
@@ -151,7 +150,6 @@ bool ShouldFail(Service service) {
   const std::uint64_t nth = ++gCounts.byService[index];
   if (service == Service::kFlushFile || service == Service::kFlushFolder)
     Note(gFlushes, gCounts.total);
-  if (Changes(service)) Note(gChanges, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
     fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
@@ -171,8 +169,9 @@ template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
 struct Wrap<S, Member, FailValue> {
   static R Call(A... args) {
     if (ShouldFail(S)) return static_cast<R>(FailValue);
-    if (gPlan.powerLossAfter == 0) return (NativePlatform().*Member)(args...);
     const R result = (NativePlatform().*Member)(args...);
+    if (Changed<S>(result, args...)) Note(gChanges, gCounts.total);
+    if (gPlan.powerLossAfter == 0) return result;
     Track<S>(result, args...);
     if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
     return result;
