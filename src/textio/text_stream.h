@@ -44,8 +44,6 @@ struct TextStream {
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
-  // Set by OpenCreate: the open must not empty a file that exists.
-  bool createOnly;
   // Set by EndTransfersAtLines.
   bool lineTransfers;
   char builtIn[kTextBufferSize];
@@ -66,9 +64,6 @@ void EndTransfersAtLines(TextStream& stream);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
-// As OpenNew, but fails (kErrFileExists) instead of emptying a file that
-// exists, so a failed existence check can never cost an archive its text.
-void OpenCreate(TextStream& stream);
 bool AtEnd(TextStream& stream);
 bool AtLineEnd(TextStream& stream);
 // The bytes up to the next LF or 0x1A without CRs, into piece (its
