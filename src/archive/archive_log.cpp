@@ -70,12 +70,7 @@ void CreateArchive(std::string_view target, OsHandle log) {
   const PlatformApi& os = Os();
   const OsHandle file = os.createFileAs(name, log, nullptr, 0);
   if (file == kInvalidHandle) {
-    const std::int32_t code = FailedCallError();
-    // A folder under the name is refused as the emptying open refuses it.
-    FindData found{};
-    const bool folder = code == kErrFileExists && LookUpFile(target, &found) &&
-                        (found.attributes & kAttrDirectory) != 0;
-    StoreIoFailure(folder ? kErrAccessDenied : code);
+    StoreIoFailure(FailedCallError());
     return;
   }
   if (!os.closeHandle(file)) StoreIoFailure(FailedCallError());
@@ -152,7 +147,15 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   CheckIo();
   RefuseSelfArchive(source, target);
 
-  const bool exists = IsPlainFile(target);
+  FindData found{};
+  const bool named = LookUpFile(target, &found);
+  // A folder under the archive's name is refused as an emptying open
+  // would refuse it, before a cut makes a file it could not put in place.
+  if (named && (found.attributes & kAttrDirectory) != 0) {
+    StoreIoFailure(kErrAccessDenied);
+    CheckIo();
+  }
+  const bool exists = named;
   std::int64_t copiedSize = -1;
   if (truncateKb > 0 &&
       AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
