@@ -62,6 +62,22 @@ bool CopiedSize(TextStream& log, std::int64_t* size) {
   return Os().setFilePointer(log.handle, 0, SeekFrom::kCurrent, size);
 }
 
+// A new archive has its log's access from the moment its name exists.
+void CreateArchive(std::string_view target, OsHandle log) {
+  const char* name = ScratchName(target);
+  if (name == nullptr) {
+    StoreIoFailureOn(kErrFilenameTooLong, "create", target);
+    return;
+  }
+  const PlatformApi& os = Os();
+  const OsHandle file = os.createFileAs(name, log, nullptr, 0);
+  if (file == kInvalidHandle) {
+    StoreIoFailureOn(FailedCallError(), "create", target);
+    return;
+  }
+  if (!os.closeHandle(file)) StoreIoFailureOn(FailedCallError(), "close", target);
+}
+
 void CopyText(TextStream& log, TextStream& archive) {
   // One buffer for the whole copy: pieces reuse its capacity.
   std::string piece;
@@ -107,14 +123,13 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
     StoreIoFailureOn(kErrFilenameTooLong, "open", source);
     CheckIo();
   }
-  // A cut goes through <archive>.tmp: an archive that cannot have one is
-  // refused before anything is appended, or every run would append the log
-  // and then fail at the cut.
-  if (truncateKb > 0 && !PathFits(std::string(target) + ".tmp")) {
+  // A cut writes its new file under "<archive>.tmp" or a shorter name: an
+  // archive that can have none is refused before anything is appended, or
+  // every run would append the log and then fail at the cut.
+  if (truncateKb > 0 && CutFileName(target, 0).empty()) {
     StoreIoFailureOn(kErrFilenameTooLong, "cut", target);
     CheckIo();
   }
-
   // Disk-sized transfers for both streams; released however the call ends.
   const std::unique_ptr<char, MemoryRelease> buffers(
       static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
@@ -133,28 +148,45 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   }
   CheckIo();
   RefuseSelfArchive(source, target);
-  FinishInterruptedCut(target, truncateKb);
+
+  FindData found{};
+  const bool named = LookUpFile(target, &found);
+  // A folder under the archive's name is refused as an emptying open
+  // would refuse it, before a cut makes a file it could not put in place.
+  if (named && (found.attributes & kAttrDirectory) != 0) {
+    StoreIoFailureOn(kErrAccessDenied, "write", target);
+    CheckIo();
+  }
+  const bool exists = named;
+  std::int64_t copiedSize = -1;
+  if (truncateKb > 0 &&
+      AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
+                   buffers.get(), &copiedSize)) {
+    // The cut archive is on the disk already.
+    CloseStream(log);
+    CheckIo();
+    if (deleteOriginal && !RemoveLog(source, copiedSize))
+      NoteKeptLog(source, FailedCallError());
+    return;
+  }
 
   TextStream archive{};
   AttachName(archive, target);
   UseBuffer(archive, buffers.get(), kCopyBufferSize);
-  const bool exists = IsPlainFile(target);
-  if (exists) {
-    OpenAppend(archive);
-  } else {
-    // Never OpenNew: if the check above failed on an archive that exists,
-    // emptying it would lose every line archived before.
-    OpenCreate(archive);
+  EndTransfersAtLines(archive);
+  // Never an emptying open: if the check above failed on an archive that
+  // exists, emptying it would lose every line archived before.
+  if (!exists) {
+    CreateArchive(target, log.handle);
+    RefuseLinkedArchive(target);
+    CheckIo();
   }
+  OpenAppend(archive);
   RefuseLinkedArchive(target);
   CheckIo();
-  // A new archive is no more open than its log. Should this fail, the
-  // archive stays open to its owner only.
-  if (!exists) Os().copyAccess(log.handle, archive.handle);
 
   CopyText(log, archive);
 
-  std::int64_t copiedSize = -1;
   const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
   if (deleteOriginal && !sizeKnown) NoteKeptLog(source, FailedCallError());
   CloseStream(log);
@@ -162,12 +194,9 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   CloseStream(archive);
   CheckIo();
 
-  // Only a closed, complete archive is cut, and the log goes only after
-  // its text is safely in it.
-  const bool cut = truncateKb > 0 && TruncateArchive(target, truncateKb);
+  // The log goes only after its text is safely in the closed archive.
   if (sizeKnown) {
-    // A cut archive is on the disk already.
-    if (!cut) FlushArchive(target, !exists);
+    FlushArchive(target, !exists);
     if (!RemoveLog(source, copiedSize)) NoteKeptLog(source, FailedCallError());
   }
 }

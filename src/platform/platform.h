@@ -144,6 +144,18 @@ struct PlatformApi {
   bool (*closeHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
+  // Creates name, which must not exist (kErrFileExists), open for reading
+  // and writing, holding the first count bytes of data, with the access of
+  // model (permission bits; owner and group where the process may) from the
+  // moment the name exists. POSIX: an unnamed file, linked under name once
+  // it has its access and bytes. Windows: new files take the permissions
+  // their folder passes on.
+  OsHandle (*createFileAs)(const char* name, OsHandle model, const void* data,
+                           std::uint32_t count);
+  // Gives from the name to in one step, replacing an existing to when
+  // replace (else failing with kErrAlreadyExists). Windows writes the move
+  // through to the disk; POSIX leaves that to flushFolder.
+  bool (*moveFileOver)(const char* from, const char* to, bool replace);
 
   // Directory search; "." and ".." are reported like any folder.
   OsHandle (*findFirstFile)(const char* pattern, FindData* entry);
@@ -170,10 +182,6 @@ struct PlatformApi {
   // fails with kErrSharingViolation while another process holds it open
   // or, copiedSize >= 0, when its size is no longer copiedSize.
   bool (*deleteLog)(const char* name, std::int64_t copiedSize);
-  // Gives the newly created file to the access of from (permission bits;
-  // owner and group where the process may). Windows: nothing, new files
-  // take the folder's inherited permissions.
-  bool (*copyAccess)(OsHandle from, OsHandle to);
   // Attributes, size and last-write time of the one entry called name,
   // which is never read as a pattern (wildcard bytes are bytes). Fails with
   // the Windows number of the reason (2, 3, 123...).

@@ -52,6 +52,9 @@ bool SetEndOfFilePosix(OsHandle file);
 bool CloseHandlePosix(OsHandle handle);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
+OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
+                           std::uint32_t count);
+bool MoveFileOverPosix(const char* from, const char* to, bool replace);
 
 // Search, lookups, times and code pages (posix_search.cpp).
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
@@ -68,7 +71,10 @@ bool DeleteLogPosix(const char* name, std::int64_t copiedSize);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
 bool FileIdentityPosix(const char* name, FileIdentity* identity);
-bool CopyAccessPosix(OsHandle from, OsHandle to);
+// Gives the new file to the access of from (see CreateFileAsPosix).
+bool CopyAccess(int from, int to);
+// The whole transfer or a failure (fd must be a regular file).
+bool WriteAll(int fd, const void* data, std::uint32_t count);
 
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);

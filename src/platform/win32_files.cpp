@@ -130,8 +130,29 @@ bool DeleteLogWin(const char* name, std::int64_t /*copiedSize*/) {
   return DeleteFileWin(name);
 }
 
-// New files take the permissions their folder passes on.
-bool CopyAccessWin(OsHandle /*from*/, OsHandle /*to*/) { return true; }
+// New files take the permissions their folder passes on. A failed first
+// write takes the new name away again.
+OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,
+                         std::uint32_t count) {
+  const OsHandle file = CreateFileWin(name, FileAccess::kReadWrite, FileCreation::kCreateNew);
+  if (file == kInvalidHandle || count == 0) return file;
+  DWORD put = 0;
+  const BOOL ok = WriteFile(ToHandle(file), data, count, &put, nullptr);
+  if (ok && put == count) return file;
+  const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+  CloseHandle(ToHandle(file));
+  DeleteFileWin(name);
+  SetLastError(error);
+  return kInvalidHandle;
+}
+
+bool MoveFileOverWin(const char* from, const char* to, bool replace) {
+  WidePath source;
+  WidePath target;
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return ToWide(from, source) && ToWide(to, target) &&
+         MoveFileExW(source, target, flags) != FALSE;
+}
 
 bool LookupFileWin(const char* name, FindData* entry) {
   WidePath path;

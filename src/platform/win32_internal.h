@@ -54,7 +54,9 @@ bool CreateDirectoryWin(const char* name);
 bool MoveFileWin(const char* from, const char* to);
 bool FileIdentityWin(const char* name, FileIdentity* identity);
 bool DeleteLogWin(const char* name, std::int64_t copiedSize);
-bool CopyAccessWin(OsHandle from, OsHandle to);
+OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
+                         std::uint32_t count);
+bool MoveFileOverWin(const char* from, const char* to, bool replace);
 bool LookupFileWin(const char* name, FindData* entry);
 bool FlushFileWin(OsHandle file);
 

@@ -113,18 +113,9 @@ std::int32_t StandardOpen(TextStream& stream) {
     const OsHandle handle = Os().createFile(
         stream.name, reading ? FileAccess::kRead : FileAccess::kReadWrite,
         stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
-        : stream.createOnly                 ? FileCreation::kCreateNew
                                             : FileCreation::kCreateAlways);
     if (handle == kInvalidHandle) {
-      const std::int32_t code = OsError();
-      // A folder under the name is refused as the emptying open refuses it,
-      // "access denied", not as a name that exists.
-      FindData found{};
-      if (code == kErrFileExists && stream.createOnly &&
-          Os().lookupFile(stream.name, &found) &&
-          (found.attributes & kAttrDirectory) != 0)
-        return kErrAccessDenied;
-      return code;
+      return OsError();
     }
     stream.handle = handle;
   }
@@ -167,7 +158,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.TransferHook = nullptr;
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
-  stream.createOnly = false;
+  stream.lineTransfers = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -226,15 +217,11 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
   stream.bufferSize = size;
 }
 
+void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
+
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
 void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
-
-void OpenCreate(TextStream& stream) {
-  stream.createOnly = true;
-  Open(stream, StreamMode::kWriting);
-  stream.createOnly = false;
-}
 
 void EndStatement(TextStream& stream) {
   if (IoStatus == 0 && stream.FlushHook != nullptr)

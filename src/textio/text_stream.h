@@ -44,8 +44,8 @@ struct TextStream {
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
-  // Set by OpenCreate: the open must not empty a file that exists.
-  bool createOnly;
+  // Set by EndTransfersAtLines.
+  bool lineTransfers;
   char builtIn[kTextBufferSize];
 };
 
@@ -56,12 +56,14 @@ void AttachName(TextStream& stream, const CountedString& name);
 // taken), which must outlive the stream's use. A device or pipe opened for
 // writing keeps the built-in buffer and its write-through.
 void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
+// Between AttachName and the writing: a full buffer is written out only up
+// to its last line end (all of it when it holds none), the rest staying for
+// the next transfer, so a run that dies between transfers leaves whole
+// lines.
+void EndTransfersAtLines(TextStream& stream);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
-// As OpenNew, but fails (kErrFileExists) instead of emptying a file that
-// exists, so a failed existence check can never cost an archive its text.
-void OpenCreate(TextStream& stream);
 bool AtEnd(TextStream& stream);
 bool AtLineEnd(TextStream& stream);
 // The bytes up to the next LF or 0x1A without CRs, into piece (its

@@ -1,5 +1,9 @@
 #include "support/fault_platform.h"
 
+#include <map>
+#include <string>
+#include <tuple>
+
 namespace quilbo::testing {
 
 namespace {
@@ -7,13 +11,146 @@ namespace {
 FaultPlan gPlan;
 FaultCounts gCounts;
 PlatformApi gTable;
+std::string gFlushes;
+std::string gChanges;
+
+void Note(std::string& list, std::uint64_t call) {
+  if (!list.empty()) list.push_back(',');
+  list.append(std::to_string(call));
+}
+
+// Whether a call may have changed what the disk holds (writes to the
+// console and opens of existing files do not).
+template <Service S, typename R, typename... A>
+bool Changed(R result, A... args) {
+  const auto values = std::make_tuple(args...);
+  if constexpr (S == Service::kCreateFile) {
+    return result != kInvalidHandle && std::get<2>(values) != FileCreation::kOpenExisting;
+  } else if constexpr (S == Service::kWriteFile) {
+    return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
+  } else {
+    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
+           S == Service::kMoveFile || S == Service::kMoveFileOver ||
+           S == Service::kDeleteFile || S == Service::kDeleteLog ||
+           S == Service::kCreateDirectory;
+  }
+}
+
+// For a simulated power loss: what each file written by the run holds on
+// the disk (its bytes when first opened, or at its last flush), and
+// whether it was written since. Files are known by the names the program
+// gives them, and follow their renames.
+struct DiskImage {
+  std::string bytes;
+  bool dirty;
+};
+std::map<std::string, DiskImage> gImages;
+std::map<OsHandle, std::string> gWriters;
+
+std::string ReadWhole(const char* name) {
+  const PlatformApi& os = NativePlatform();
+  std::string bytes;
+  const OsHandle file = os.createFile(name, FileAccess::kRead, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle) return bytes;
+  char block[4096];
+  std::uint32_t got = 0;
+  while (os.readFile(file, block, sizeof block, &got) && got != 0) bytes.append(block, got);
+  os.closeHandle(file);
+  return bytes;
+}
+
+[[noreturn]] void EndProcess() {
+  NativePlatform().exitProcess(kCrashExitCode);
+  __builtin_trap();
+}
+
+// Every file loses its writes since its last flush; then the process ends.
+[[noreturn]] void PowerLoss() {
+  const PlatformApi& os = NativePlatform();
+  for (const auto& [name, image] : gImages) {
+    if (!image.dirty) continue;
+    const OsHandle file =
+        os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
+    if (file == kInvalidHandle) continue;
+    std::uint32_t done = 0;
+    os.writeFile(file, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()), &done);
+    os.closeHandle(file);
+  }
+  EndProcess();
+}
+
+void Renamed(const char* from, const char* to) {
+  const auto found = gImages.find(from);
+  if (found == gImages.end()) {
+    gImages.erase(to);
+    return;
+  }
+  DiskImage image = found->second;
+  gImages.erase(found);
+  gImages[to] = image;
+}
+
+void Opened(OsHandle file, const char* name, bool emptied) {
+  gWriters[file] = name;
+  auto found = gImages.find(name);
+  if (found == gImages.end()) {
+    gImages[name] = DiskImage{ReadWhole(name), false};
+  } else if (emptied) {
+    found->second.bytes.clear();  // a size change is kept, as names are
+  }
+}
+
+DiskImage* ImageOf(OsHandle file) {
+  const auto writer = gWriters.find(file);
+  if (writer == gWriters.end()) return nullptr;
+  const auto found = gImages.find(writer->second);
+  return found == gImages.end() ? nullptr : &found->second;
+}
+
+// Keeps the disk images up to date after a call that succeeded.
+template <Service S, typename R, typename... A>
+void Track(R result, A... args) {
+  const auto values = std::make_tuple(args...);
+  if constexpr (S == Service::kCreateFile) {
+    if (result != kInvalidHandle && std::get<1>(values) == FileAccess::kReadWrite)
+      Opened(result, std::get<0>(values), std::get<2>(values) == FileCreation::kCreateAlways);
+  } else if constexpr (S == Service::kCreateFileAs) {
+    if (result != kInvalidHandle) {
+      gWriters[result] = std::get<0>(values);
+      gImages[std::get<0>(values)] = DiskImage{std::string(), std::get<3>(values) != 0};
+    }
+  } else if constexpr (S == Service::kWriteFile) {
+    if (DiskImage* image = ImageOf(std::get<0>(values)); result && image != nullptr)
+      image->dirty = true;
+  } else if constexpr (S == Service::kSetEndOfFile) {
+    std::int64_t at = 0;
+    DiskImage* image = ImageOf(std::get<0>(values));
+    if (result && image != nullptr &&
+        NativePlatform().setFilePointer(std::get<0>(values), 0, SeekFrom::kCurrent, &at) &&
+        static_cast<std::uint64_t>(at) < image->bytes.size())
+      image->bytes.resize(static_cast<std::size_t>(at));
+  } else if constexpr (S == Service::kFlushFile) {
+    const auto writer = gWriters.find(std::get<0>(values));
+    if (result && writer != gWriters.end())
+      gImages[writer->second] = DiskImage{ReadWhole(writer->second.c_str()), false};
+  } else if constexpr (S == Service::kCloseHandle) {
+    gWriters.erase(std::get<0>(values));
+  } else if constexpr (S == Service::kMoveFile || S == Service::kMoveFileOver) {
+    if (result) Renamed(std::get<0>(values), std::get<1>(values));
+  } else if constexpr (S == Service::kDeleteFile || S == Service::kDeleteLog) {
+    if (result) gImages.erase(std::get<0>(values));
+  }
+}
 
 // Counts one call of service and says whether it must fail; a failing call
 // leaves the plan's error as the last error.
 bool ShouldFail(Service service) {
+  if (gPlan.crashBefore != 0 && gCounts.total + 1 == gPlan.crashBefore) EndProcess();
   const auto index = static_cast<int>(service);
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[index];
+  if (service == Service::kFlushFile || service == Service::kFlushFolder)
+    Note(gFlushes, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
     fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
@@ -33,7 +170,12 @@ template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
 struct Wrap<S, Member, FailValue> {
   static R Call(A... args) {
     if (ShouldFail(S)) return static_cast<R>(FailValue);
-    return (NativePlatform().*Member)(args...);
+    const R result = (NativePlatform().*Member)(args...);
+    if (Changed<S>(result, args...)) Note(gChanges, gCounts.total);
+    if (gPlan.powerLossAfter == 0) return result;
+    Track<S>(result, args...);
+    if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    return result;
   }
 };
 
@@ -48,6 +190,8 @@ void BuildTable() {
   QUILBO_WRAP(setFilePointer, kSetFilePointer, false);
   QUILBO_WRAP(setEndOfFile, kSetEndOfFile, false);
   QUILBO_WRAP(closeHandle, kCloseHandle, false);
+  QUILBO_WRAP(createFileAs, kCreateFileAs, kInvalidHandle);
+  QUILBO_WRAP(moveFileOver, kMoveFileOver, false);
   QUILBO_WRAP(findFirstFile, kFindFirstFile, kInvalidHandle);
   QUILBO_WRAP(findNextFile, kFindNextFile, false);
   QUILBO_WRAP(findClose, kFindClose, false);
@@ -58,7 +202,6 @@ void BuildTable() {
   QUILBO_WRAP(moveFile, kMoveFile, false);
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
   QUILBO_WRAP(deleteLog, kDeleteLog, false);
-  QUILBO_WRAP(copyAccess, kCopyAccess, false);
   QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
   QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
   QUILBO_WRAP(flushFile, kFlushFile, false);
@@ -75,10 +218,11 @@ const char* ServiceName(Service service) {
   static constexpr const char* kNames[] = {
       "createFile",    "readFile",          "writeFile",
       "setFilePointer", "setEndOfFile",     "closeHandle",
+      "createFileAs",  "moveFileOver",
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "deleteLog",     "copyAccess",        "lockFolder",
+      "deleteLog",     "lockFolder",
       "unlockFolder",  "flushFile",         "flushFolder",
       "lookupFile",
       "allocate",
@@ -90,6 +234,10 @@ const char* ServiceName(Service service) {
 void InstallFaults(const FaultPlan& plan) {
   gPlan = plan;
   gCounts = FaultCounts{};
+  gFlushes.clear();
+  gChanges.clear();
+  gImages.clear();
+  gWriters.clear();
   BuildTable();
   SetPlatform(&gTable);
 }
@@ -97,6 +245,9 @@ void InstallFaults(const FaultPlan& plan) {
 void RemoveFaults() { SetPlatform(nullptr); }
 
 const FaultCounts& Counts() { return gCounts; }
+
+const char* FlushCallList() { return gFlushes.c_str(); }
+const char* ChangeCallList() { return gChanges.c_str(); }
 
 std::uint64_t CallsOf(Service service) {
   return gCounts.byService[static_cast<int>(service)];

@@ -17,6 +17,8 @@ enum class Service : std::uint8_t {
   kSetFilePointer,
   kSetEndOfFile,
   kCloseHandle,
+  kCreateFileAs,
+  kMoveFileOver,
   kFindFirstFile,
   kFindNextFile,
   kFindClose,
@@ -27,7 +29,6 @@ enum class Service : std::uint8_t {
   kMoveFile,
   kFileIdentity,
   kDeleteLog,
-  kCopyAccess,
   kLockFolder,
   kUnlockFolder,
   kFlushFile,
@@ -49,7 +50,16 @@ struct FaultPlan {
   std::uint64_t fromNth = 1;
   bool failOnce = false;
   std::int32_t error = 5;
+  // End the process, as a kill would, just before the call with this
+  // number (0: never)...
+  std::uint64_t crashBefore = 0;
+  // ...or just after it, as a power loss would: every file loses what was
+  // written to it since it was last flushed; names stay as they were made.
+  std::uint64_t powerLossAfter = 0;
 };
+
+// The exit code of a process that a crash point ended.
+inline constexpr std::uint32_t kCrashExitCode = 75;
 
 struct FaultCounts {
   std::uint64_t total;
@@ -62,6 +72,11 @@ void InstallFaults(const FaultPlan& plan);
 // Back to the native table.
 void RemoveFaults();
 const FaultCounts& Counts();
+// Numbers of the calls that flushed a file or a folder, in order.
+const char* FlushCallList();
+// Numbers of the calls that may have changed what the disk holds: between
+// two of them, a crash leaves the same files.
+const char* ChangeCallList();
 std::uint64_t CallsOf(Service service);
 
 // Scoped installation for a test body.
