@@ -7,7 +7,9 @@
 
 #include "errors/io_status.h"
 #include "errors/raise.h"
+#include "archive/log_removal.h"
 #include "fs/file_helpers.h"
+#include "fs/run_folders.h"
 #include "platform/platform.h"
 #include "textio/text_stream.h"
 
@@ -15,19 +17,21 @@ namespace quilbo {
 
 namespace {
 
-bool IdentityOf(std::string_view name, FileIdentity* identity) {
+bool IdentityOf(OsHandle folder, std::string_view name, FileIdentity* identity) {
   const char* text = ScratchName(name);
-  return text != nullptr && Os().fileIdentity(text, identity);
+  return text != nullptr && folder != kInvalidHandle &&
+         Os().fileIdentityAt(folder, text, identity);
 }
 
 // Appending a file to itself never ends well (the copy may never finish),
-// so an archive that is its source refuses the run before anything opens.
-// The archive is looked up first: when there is none, the log's own lookup
-// is not needed.
-void RefuseSelfArchive(std::string_view source, std::string_view target) {
+// so an archive that is its log refuses the run before the archive opens.
+// Only an archive that exists can be the log.
+void RefuseSelfArchive(const RunFolders& folders, std::string_view log,
+                       std::string_view archive, const std::string& target) {
   FileIdentity from{};
   FileIdentity to{};
-  if (!IdentityOf(target, &to) || !IdentityOf(source, &from)) return;
+  if (!IdentityOf(folders.archives, archive, &to) || !IdentityOf(folders.logs, log, &from))
+    return;
   if (from.volume != to.volume || from.index != to.index) return;
   char message[256];
   std::snprintf(message, sizeof message,
@@ -97,8 +101,12 @@ void RefuseLinkedArchive(std::string_view archive) {
   RaiseError(message);
 }
 
-void ArchiveLogFile(std::string_view source, std::string_view target,
-                    bool deleteOriginal, std::int32_t truncateKb) {
+void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
+                    std::string_view archiveName, std::int64_t from,
+                    std::int32_t truncateKb, PendingRemoval* removal) {
+  if (removal != nullptr) removal->file = kInvalidHandle;
+  const std::string source = folders.logPath + std::string(logName);
+  const std::string target = folders.archivePath + kPathSeparator + std::string(archiveName);
   // A found log whose path the platform cannot take would look missing:
   // end the run with the report rather than skip it without a word.
   if (!PathFits(source)) {
@@ -108,7 +116,7 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // A cut goes through <archive>.tmp: an archive that cannot have one is
   // refused before anything is appended, or every run would append the log
   // and then fail at the cut.
-  if (truncateKb > 0 && !PathFits(std::string(target) + ".tmp")) {
+  if (truncateKb > 0 && !PathFits(target + ".tmp")) {
     StoreIoFailure(kErrFilenameTooLong);
     CheckIo();
   }
@@ -121,22 +129,37 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // nothing: no archive is created for it. The open is also the check that
   // the log is still there: one that has gone since the search, or is no
   // longer a file, is skipped without a word.
+  if (folders.logs == kInvalidHandle) {
+    StoreIoFailure(folders.logsError);
+    CheckIo();
+  }
   TextStream log{};
-  AttachName(log, source);
+  AttachName(log, folders.logs, logName);
   UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
   OpenRead(log);
-  if (IsMissingSource(IoStatus) || (IoStatus != 0 && !IsPlainFile(source))) {
+  if (IsMissingSource(IoStatus) ||
+      (IoStatus != 0 && !IsPlainFileAt(folders.logs, logName))) {
     TakeIoStatus();
     return;
   }
   CheckIo();
-  RefuseSelfArchive(source, target);
+  if (from > 0 && !Os().setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) {
+    StoreIoFailure(FailedCallError());
+    CheckIo();
+  }
+  if (folders.archives == kInvalidHandle) {
+    StoreIoFailure(folders.archivesError);
+    RefuseLinkedArchive(target);
+    CheckIo();
+  }
+  if (IsPlainFileAt(folders.archives, archiveName))
+    RefuseSelfArchive(folders, logName, archiveName, target);
   FinishInterruptedCut(target, truncateKb);
+  const bool exists = IsPlainFileAt(folders.archives, archiveName);
 
   TextStream archive{};
-  AttachName(archive, target);
+  AttachName(archive, folders.archives, archiveName);
   UseBuffer(archive, buffers.get(), kCopyBufferSize);
-  const bool exists = IsPlainFile(target);
   if (exists) {
     OpenAppend(archive);
   } else {
@@ -153,19 +176,25 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   CopyText(log, archive);
 
   std::int64_t copiedSize = -1;
-  const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
-  CloseStream(log);
-  CheckIo();
+  const bool sizeKnown = removal != nullptr && CopiedSize(log, &copiedSize);
+  // A log that will be deleted stays open until then: its deletion checks
+  // that nobody else has it open, and that it is still the file copied.
+  const OsHandle kept = sizeKnown ? DetachHandle(log) : kInvalidHandle;
+  if (!sizeKnown) {
+    CloseStream(log);
+    CheckIo();
+  }
   CloseStream(archive);
   CheckIo();
 
-  // Only a closed, complete archive is cut, and the log goes only after
-  // its text is safely in it.
-  const bool cut = truncateKb > 0 && TruncateArchive(target, truncateKb);
+  // Only a closed, complete archive is cut; the log goes only after its
+  // text is on the disk, with its group's (see log_removal.h).
+  if (truncateKb > 0) TruncateArchive(target, truncateKb);
   if (sizeKnown) {
-    // A cut archive is on the disk already.
-    if (!cut) FlushArchive(target, !exists);
-    RemoveLog(source, copiedSize);
+    removal->file = kept;
+    removal->log.assign(logName);
+    removal->archive.assign(archiveName);
+    removal->copiedSize = copiedSize;
   }
 }
 

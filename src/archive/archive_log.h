@@ -7,11 +7,24 @@
 
 namespace quilbo {
 
-// Appends the text of source to target (created when missing), then cuts
-// target to its last truncateKb KB when truncateKb > 0, then deletes
-// source when asked. A failure ends the run through the report.
-void ArchiveLogFile(std::string_view source, std::string_view target,
-                    bool deleteOriginal, std::int32_t truncateKb);
+struct PendingRemoval;
+struct RunFolders;
+
+// Appends the text of the log called log in the run's log folder, from its
+// byte from on, to the archive called archive in the archive folder
+// (created when missing), then cuts the archive to its last truncateKb KB
+// when truncateKb > 0. With removal, a log whose text went in whole stays
+// open in *removal for its deletion (its file is kInvalidHandle otherwise).
+// A failure ends the run through the report.
+void ArchiveLogFile(const RunFolders& folders, std::string_view log,
+                    std::string_view archive, std::int64_t from,
+                    std::int32_t truncateKb, PendingRemoval* removal);
+
+// Logs that a run which died while deleting them left under an aside name
+// (see platform/aside_name.h): what a writer added after the bytes already
+// archived goes to the log's archive, then they join the group's deletion.
+void FinishDeletions(const RunFolders& folders, std::int32_t truncateKb,
+                     struct RemovalGroup& group);
 
 // Ends the run with a report naming archive when the pending failure is a
 // link of another user on its way, which is never followed.
@@ -24,10 +37,6 @@ std::int64_t FileSizeOf(std::string_view path);
 // so its content always exists whole under one of the two names. True
 // when it cut: the new archive is then on the disk.
 bool TruncateArchive(std::string_view target, std::int32_t truncateKb);
-
-// Writes an archive through to the disk (its name too, when the archive
-// is new), so that its log may go. A failure ends the run.
-void FlushArchive(std::string_view target, bool created);
 
 // What "<target>.tmp" tells about an earlier cut of target: none; one that
 // was interrupted and can be undone (target is missing, or holds exactly a

@@ -77,18 +77,21 @@ namespace {
 using namespace posix;
 
 const PlatformApi kPosix = {
-    CreateFilePosix,      ReadFilePosix,       WriteFilePosix,
-    SetFilePointerPosix,  SetEndOfFilePosix,   CloseHandlePosix,
-    FileTypePosix,        StdHandlePosix,      FindFirstFilePosix,
-    FindNextFilePosix,    FindClosePosix,      FileTimeToLocalPosix,
-    FileTimeToDosPosix,   CharToOemPosix,      OemToCharPosix,
+    CreateFilePosix,      ReadFilePosix,        WriteFilePosix,
+    SetFilePointerPosix,  SetEndOfFilePosix,    CloseHandlePosix,
+    FileTypePosix,        StdHandlePosix,       FindFirstFilePosix,
+    FindNextFilePosix,    FindClosePosix,       FileTimeToLocalPosix,
+    FileTimeToDosPosix,   CharToOemPosix,       OemToCharPosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
-    FileIdentityPosix,    DeleteLogPosix,      CopyAccessPosix,
-    LookupFilePosix,      LockFolderPosix,     UnlockFolderPosix,
-    FlushFilePosix,       FlushFolderPosix,    CommandLinePosix,
-    SplitArgumentsPosix,
-    ExecutablePathPosix,  ModuleOfAddressPosix, Allocate, Release, LastErrorPosix,
-    SetLastErrorPosix,    ExitProcessPosix,
+    FileIdentityPosix,    CopyAccessPosix,      LookupFilePosix,
+    LockFolderPosix,      UnlockFolderPosix,    FlushFilePosix,
+    FlushFolderPosix,     OpenFolderPosix,      CloseFolderPosix,
+    CreateFileAtPosix,    LookupFileAtPosix,    FileIdentityAtPosix,
+    DeleteFileAtPosix,    FlushFilesAtPosix,    RemoveLogsAtPosix,
+    TickCountPosix,       CommandLinePosix,     SplitArgumentsPosix,
+    ExecutablePathPosix,  ModuleOfAddressPosix, Allocate,
+    Release,              LastErrorPosix,       SetLastErrorPosix,
+    ExitProcessPosix,
 };
 
 // ENOENT means "path not found" when the folder part of path is missing.

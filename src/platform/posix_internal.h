@@ -39,6 +39,13 @@ bool FailPath(const PathFailure& why, const char* path);
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 
 // Files and handles (posix_files.cpp).
+// Checks a new descriptor as the open of a Windows file would: folders,
+// devices for reading, read-only files for writing are refused (closed).
+OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
+// Opens one entry of an open folder; a trusted link at the end is
+// followed, another user's is not.
+OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
+                      FileCreation creation);
 OsHandle CreateFilePosix(const char* name, FileAccess access, FileCreation creation);
 bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
@@ -59,20 +66,42 @@ bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_
 void CharToOemPosix(const char* source, char* destination);
 void OemToCharPosix(const char* source, char* destination);
 bool LookupFilePosix(const char* name, FindData* entry);
+// Fills entry from info, the file reached under name.
+void FillEntry(const struct stat& info, const char* name, FindData* entry);
+// Only regular files and folders are entries.
+bool IsEntryKind(const struct stat& info);
+// What path (from folder start) leads to through trusted links; false with
+// the Windows number in *code when that is nothing, or no entry.
+bool StatThroughLinks(int start, const char* path, struct stat* info, std::int32_t* code);
 
 // Names: delete, move, folders, identity, access (posix_names.cpp).
 bool DeleteFilePosix(const char* name);
-bool DeleteLogPosix(const char* name, std::int64_t copiedSize);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
 bool FileIdentityPosix(const char* name, FileIdentity* identity);
 bool CopyAccessPosix(OsHandle from, OsHandle to);
+
+// Folders opened once and the steps inside them (posix_folders.cpp).
+OsHandle OpenFolderPosix(const char* name);
+bool CloseFolderPosix(OsHandle folder);
+OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
+                           FileCreation creation);
+bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry);
+bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity);
+bool DeleteFileAtPosix(OsHandle folder, const char* name);
+// Deletes name (a link itself, never its target); info is its entry.
+bool DeleteEntry(int folder, const char* name, const char* path);
+
+// A group of logs deleted with one pause (posix_removal.cpp).
+bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);
 
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
+bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count);
+std::uint64_t TickCountPosix();
 
 }  // namespace quilbo::posix
 

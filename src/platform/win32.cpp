@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32_folders.h"
 
 namespace quilbo {
 
@@ -191,12 +192,6 @@ bool FileIdentityWin(const char* name, FileIdentity* identity) {
   return true;
 }
 
-// The sharing modes already refuse the deletion of a file that another
-// process holds open without sharing deletion.
-bool DeleteLogWin(const char* name, std::int64_t /*copiedSize*/) {
-  return DeleteFileA(name) != FALSE;
-}
-
 // New files take the permissions their folder passes on.
 bool CopyAccessWin(OsHandle /*from*/, OsHandle /*to*/) { return true; }
 
@@ -326,6 +321,8 @@ void ExitProcessWin(std::uint32_t code) { ExitProcess(code); }
 void* Allocate(std::size_t size) { return std::malloc(size); }
 void Release(void* block) { std::free(block); }
 
+using namespace win32;
+
 const PlatformApi kWin32 = {
     CreateFileWin,      ReadFileWin,        WriteFileWin,
     SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
@@ -333,12 +330,15 @@ const PlatformApi kWin32 = {
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
     FileTimeToDosWin,   CharToOemWin,       OemToCharWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
-    FileIdentityWin,    DeleteLogWin,       CopyAccessWin,
-    LookupFileWin,      LockFolderWin,      UnlockFolderWin,
-    FlushFileWin,       FlushFolderWin,     CommandLineWin,
-    SplitArgumentsWin,
-    ExecutablePathWin,  ModuleOfAddressWin, Allocate, Release, LastErrorWin,
-    SetLastErrorWin,    ExitProcessWin,
+    FileIdentityWin,    CopyAccessWin,      LookupFileWin,
+    LockFolderWin,      UnlockFolderWin,    FlushFileWin,
+    FlushFolderWin,     OpenFolderWin,      CloseFolderWin,
+    CreateFileAtWin,    LookupFileAtWin,    FileIdentityAtWin,
+    DeleteFileAtWin,    FlushFilesAtWin,    RemoveLogsAtWin,
+    TickCountWin,       CommandLineWin,     SplitArgumentsWin,
+    ExecutablePathWin,  ModuleOfAddressWin, Allocate,
+    Release,            LastErrorWin,       SetLastErrorWin,
+    ExitProcessWin,
 };
 
 }  // namespace

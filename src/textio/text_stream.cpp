@@ -108,18 +108,22 @@ std::int32_t StandardOpen(TextStream& stream) {
         Os().stdHandle(reading ? StdStream::kInput : StdStream::kOutput);
   } else {
     if (stream.nameTooLong) return kErrFilenameTooLong;
-    const OsHandle handle = Os().createFile(
-        stream.name, reading ? FileAccess::kRead : FileAccess::kReadWrite,
-        stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
-        : stream.createOnly                 ? FileCreation::kCreateNew
-                                            : FileCreation::kCreateAlways);
+    const FileAccess access = reading ? FileAccess::kRead : FileAccess::kReadWrite;
+    const FileCreation creation = stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
+                                  : stream.createOnly                 ? FileCreation::kCreateNew
+                                                                      : FileCreation::kCreateAlways;
+    const bool inFolder = stream.folder != kInvalidHandle;
+    const OsHandle handle =
+        inFolder ? Os().createFileAt(stream.folder, stream.name, access, creation)
+                 : Os().createFile(stream.name, access, creation);
     if (handle == kInvalidHandle) {
       const std::int32_t code = OsError();
       // A folder under the name is refused as the emptying open refuses it,
       // "access denied", not as a name that exists.
       FindData found{};
       if (code == kErrFileExists && stream.createOnly &&
-          Os().lookupFile(stream.name, &found) &&
+          (inFolder ? Os().lookupFileAt(stream.folder, stream.name, &found)
+                    : Os().lookupFile(stream.name, &found)) &&
           (found.attributes & kAttrDirectory) != 0)
         return kErrAccessDenied;
       return code;
@@ -166,6 +170,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
   stream.createOnly = false;
+  stream.folder = kInvalidHandle;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -203,6 +208,11 @@ void AttachName(TextStream& stream, const CountedString& name) {
   Attach(stream, name.chars, name.length);
 }
 
+void AttachName(TextStream& stream, OsHandle folder, std::string_view name) {
+  Attach(stream, name.data(), name.size());
+  stream.folder = folder;
+}
+
 void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size < kTextBufferSize) return;
   stream.buffer = buffer;
@@ -233,6 +243,12 @@ void CloseStream(TextStream& stream) {
   }
   StoreIoFailure(stream.CloseHook(stream));
   stream.mode = StreamMode::kClosed;
+}
+
+OsHandle DetachHandle(TextStream& stream) {
+  if (stream.mode != StreamMode::kReading) return kInvalidHandle;
+  stream.mode = StreamMode::kClosed;
+  return stream.handle;
 }
 
 }  // namespace quilbo

@@ -41,6 +41,9 @@ struct TextStream {
   StreamHook FlushHook;
   StreamHook CloseHook;
   char name[kMaxNameLength + 1];
+  // The open folder that name is an entry of; kInvalidHandle when name is
+  // a path of its own.
+  OsHandle folder;
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
@@ -51,6 +54,8 @@ struct TextStream {
 
 void AttachName(TextStream& stream, std::string_view name);
 void AttachName(TextStream& stream, const CountedString& name);
+// name is one entry of folder, a folder the platform opened.
+void AttachName(TextStream& stream, OsHandle folder, std::string_view name);
 // Between AttachName and the open: the transfers of a disk file go through
 // the caller's buffer of size bytes (128 or more; a smaller one is not
 // taken), which must outlive the stream's use. A device or pipe opened for
@@ -74,6 +79,9 @@ void WriteText(TextStream& stream, const CountedString& text,
 void WriteLineEnd(TextStream& stream);
 void EndStatement(TextStream& stream);
 void CloseStream(TextStream& stream);
+// Closes a stream open for reading but hands its file over, still open,
+// instead of closing it; kInvalidHandle when it was not open for reading.
+OsHandle DetachHandle(TextStream& stream);
 
 }  // namespace quilbo
 

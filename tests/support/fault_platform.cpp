@@ -37,6 +37,19 @@ struct Wrap<S, Member, FailValue> {
   }
 };
 
+// A failed group deletion keeps every log, and still closes their handles
+// as the real one does.
+bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
+  if (!ShouldFail(Service::kRemoveLogsAt))
+    return NativePlatform().removeLogsAt(folder, logs, count);
+  for (std::size_t i = 0; i < count; ++i) {
+    NativePlatform().closeHandle(logs[i].file);
+    logs[i].error = gPlan.error;
+  }
+  NativePlatform().setLastError(gPlan.error);
+  return false;
+}
+
 #define QUILBO_WRAP(field, service, failValue) \
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call
 
@@ -57,13 +70,20 @@ void BuildTable() {
   QUILBO_WRAP(createDirectory, kCreateDirectory, false);
   QUILBO_WRAP(moveFile, kMoveFile, false);
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
-  QUILBO_WRAP(deleteLog, kDeleteLog, false);
   QUILBO_WRAP(copyAccess, kCopyAccess, false);
   QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
   QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
   QUILBO_WRAP(flushFile, kFlushFile, false);
   QUILBO_WRAP(flushFolder, kFlushFolder, false);
   QUILBO_WRAP(lookupFile, kLookupFile, false);
+  QUILBO_WRAP(openFolder, kOpenFolder, kInvalidHandle);
+  QUILBO_WRAP(closeFolder, kCloseFolder, false);
+  QUILBO_WRAP(createFileAt, kCreateFileAt, kInvalidHandle);
+  QUILBO_WRAP(lookupFileAt, kLookupFileAt, false);
+  QUILBO_WRAP(fileIdentityAt, kFileIdentityAt, false);
+  QUILBO_WRAP(deleteFileAt, kDeleteFileAt, false);
+  QUILBO_WRAP(flushFilesAt, kFlushFilesAt, false);
+  gTable.removeLogsAt = RemoveLogsAt;
   QUILBO_WRAP(allocate, kAllocate, nullptr);
 }
 
@@ -78,10 +98,11 @@ const char* ServiceName(Service service) {
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "deleteLog",     "copyAccess",        "lockFolder",
-      "unlockFolder",  "flushFile",         "flushFolder",
-      "lookupFile",
-      "allocate",
+      "copyAccess",    "lockFolder",        "unlockFolder",
+      "flushFile",     "flushFolder",       "lookupFile",
+      "openFolder",    "closeFolder",       "createFileAt",
+      "lookupFileAt",  "fileIdentityAt",    "deleteFileAt",
+      "flushFilesAt",  "removeLogsAt",      "allocate",
   };
   const auto index = static_cast<int>(service);
   return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";
