@@ -64,6 +64,23 @@ bool CopiedSize(TextStream& log, std::int64_t* size) {
   return Os().setFilePointer(log.handle, 0, SeekFrom::kCurrent, size);
 }
 
+// A new archive has its log's access from the moment its name exists; it
+// is written through the handle its creation gives.
+void CreateArchive(const RunFolders& folders, std::string_view name, OsHandle log,
+                   TextStream& archive) {
+  const char* text = ScratchName(name);
+  if (text == nullptr) {
+    StoreIoFailure(kErrFilenameTooLong);
+    return;
+  }
+  const OsHandle file = Os().createFileAsAt(folders.archives, text, log, nullptr, 0);
+  if (file == kInvalidHandle) {
+    StoreIoFailure(FailedCallError());
+    return;
+  }
+  OpenNewFile(archive, file);
+}
+
 void CopyText(TextStream& log, TextStream& archive) {
   // One buffer for the whole copy: pieces reuse its capacity.
   std::string piece;
@@ -113,14 +130,13 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     StoreIoFailure(kErrFilenameTooLong);
     CheckIo();
   }
-  // A cut goes through <archive>.tmp: an archive that cannot have one is
-  // refused before anything is appended, or every run would append the log
-  // and then fail at the cut.
-  if (truncateKb > 0 && !PathFits(target + ".tmp")) {
+  // A cut writes its new file under "<archive>.tmp" or a shorter name: an
+  // archive that can have none is refused before anything is appended, or
+  // every run would append the log and then fail at the cut.
+  if (truncateKb > 0 && CutFileName(target, 0).empty()) {
     StoreIoFailure(kErrFilenameTooLong);
     CheckIo();
   }
-
   // Disk-sized transfers for both streams; released however the call ends.
   const std::unique_ptr<char, MemoryRelease> buffers(
       static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
@@ -152,50 +168,46 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  if (IsPlainFileAt(folders.archives, archiveName))
-    RefuseSelfArchive(folders, logName, archiveName, target);
-  FinishInterruptedCut(target, truncateKb);
   const bool exists = IsPlainFileAt(folders.archives, archiveName);
-
-  TextStream archive{};
-  AttachName(archive, folders.archives, archiveName);
-  UseBuffer(archive, buffers.get(), kCopyBufferSize);
-  if (exists) {
-    OpenAppend(archive);
-  } else {
-    // Never OpenNew: if the check above failed on an archive that exists,
-    // emptying it would lose every line archived before.
-    OpenCreate(archive);
-  }
-  RefuseLinkedArchive(target);
-  CheckIo();
-  // A new archive is no more open than its log. Should this fail, the
-  // archive stays open to its owner only.
-  if (!exists) Os().copyAccess(log.handle, archive.handle);
-
-  CopyText(log, archive);
+  if (exists) RefuseSelfArchive(folders, logName, archiveName, target);
 
   std::int64_t copiedSize = -1;
-  const bool sizeKnown = removal != nullptr && CopiedSize(log, &copiedSize);
-  // A log that will be deleted stays open until then: its deletion checks
-  // that nobody else has it open, and that it is still the file copied.
-  const OsHandle kept = sizeKnown ? DetachHandle(log) : kInvalidHandle;
-  if (!sizeKnown) {
-    CloseStream(log);
+  bool cut = truncateKb > 0 &&
+             AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
+                          buffers.get(), &copiedSize);
+  if (!cut) {
+    TextStream archive{};
+    AttachName(archive, folders.archives, archiveName);
+    UseBuffer(archive, buffers.get(), kCopyBufferSize);
+    EndTransfersAtLines(archive);
+    // Never an emptying open: if the check above failed on an archive that
+    // exists, emptying it would lose every line archived before.
+    if (exists) {
+      OpenAppend(archive);
+    } else {
+      CreateArchive(folders, archiveName, log.handle, archive);
+    }
+    RefuseLinkedArchive(target);
+    CheckIo();
+    CopyText(log, archive);
+    if (removal != nullptr && !CopiedSize(log, &copiedSize)) removal = nullptr;
+    CloseStream(archive);
     CheckIo();
   }
-  CloseStream(archive);
-  CheckIo();
 
-  // Only a closed, complete archive is cut; the log goes only after its
-  // text is on the disk, with its group's (see log_removal.h).
-  if (truncateKb > 0) TruncateArchive(target, truncateKb);
-  if (sizeKnown) {
-    removal->file = kept;
-    removal->log.assign(logName);
-    removal->archive.assign(archiveName);
-    removal->copiedSize = copiedSize;
+  // A log that will be deleted stays open until then: its deletion checks
+  // that nobody else has it open, and that it is still the file copied. It
+  // goes only once its archive is on the disk, with its group's (see
+  // log_removal.h).
+  if (removal == nullptr) {
+    CloseStream(log);
+    CheckIo();
+    return;
   }
+  removal->file = DetachHandle(log);
+  removal->log.assign(logName);
+  removal->archive.assign(archiveName);
+  removal->copiedSize = copiedSize;
 }
 
 }  // namespace quilbo

@@ -3,7 +3,10 @@
 #define QUILBO_ARCHIVE_ARCHIVE_LOG_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "textio/text_stream.h"
 
 namespace quilbo {
 
@@ -30,31 +33,53 @@ void FinishDeletions(const RunFolders& folders, std::int32_t truncateKb,
 // link of another user on its way, which is never followed.
 void RefuseLinkedArchive(std::string_view archive);
 
-// The size in the directory entry of path, or 0 when there is none.
-std::int64_t FileSizeOf(std::string_view path);
-
-// Cuts target to its last truncateKb × 1024 bytes through "<target>.tmp",
-// so its content always exists whole under one of the two names. True
-// when it cut: the new archive is then on the disk.
-bool TruncateArchive(std::string_view target, std::int32_t truncateKb);
-
-// What "<target>.tmp" tells about an earlier cut of target: none; one that
-// was interrupted and can be undone (target is missing, or holds exactly a
-// slice of the .tmp from where a cut starts: nothing the .tmp lacks); or
-// one whose archive holds bytes of its own.
-enum class CutRecovery : std::uint8_t { kNone, kRestore, kConflict };
-CutRecovery InspectInterruptedCut(std::string_view target, std::int32_t truncateKb);
-
-// Before a log is appended to target: puts the .tmp of an interrupted cut
-// back under the archive's name, so nothing is lost or appended twice; when
-// that could lose bytes, ends the run with a report naming both files.
-void FinishInterruptedCut(std::string_view target, std::int32_t truncateKb);
 
 // Buffer size of each of the two streams of an append.
 inline constexpr std::uint32_t kCopyBufferSize = 64 * 1024;
 
-// Size of each block moved while cutting an archive.
-inline constexpr std::uint32_t kTruncateBlock = 16384;
+// The name the n-th attempt of a cut of target writes its new file under:
+// "<target>.tmp", then "<target>.<n>.tmp"; the archive's own name is cut
+// where the whole does not fit the platform. Empty when nothing fits.
+std::string CutFileName(std::string_view target, int n);
+
+// What the text copy of a log amounts to, counted in one pass over it: a
+// log byte becomes itself, CR nothing, LF CR LF; the text ends at the first
+// 0x1A; a last line without its LF gets CR LF. Marks tie log offsets to
+// copy offsets, so a copy can be taken up again near its last bytes.
+struct CopyMark {
+  std::int64_t log;
+  std::int64_t copy;
+};
+inline constexpr int kCopyMarks = 64;
+struct CopyCount {
+  std::int64_t textEnd;  // log offset of the first 0x1A, or the bytes read
+  std::int64_t copy;     // bytes the copy of the text writes
+  bool endsOpen;         // the text ends without LF: CR LF follows
+  bool markerFound;
+  std::int64_t blocks;   // blocks counted
+  std::int64_t spacing;  // blocks between marks
+  int marks;
+  CopyMark mark[kCopyMarks];
+};
+
+// Counting: Start, then Count each block in log order, then Finish. keep
+// is the most copy bytes that may be kept: marks that only lie before
+// those are let go. False from CountBlock once the text has ended.
+void StartCount(CopyCount& count);
+bool CountBlock(CopyCount& count, const char* block, std::uint32_t size, std::int64_t keep);
+void FinishCount(CopyCount& count);
+// The last mark at or before copy offset at.
+CopyMark MarkBefore(const CopyCount& count, std::int64_t at);
+
+// With /T, when archive plus the copy of log exceed limit: writes the last
+// limit bytes of (the archive's text, then the copy) into a new file, which
+// then replaces the archive in one step; the log is counted through once
+// and its kept tail read again. False, the log back at its start, when the
+// copy fits under the limit: the caller appends in place. buffers: two of
+// kCopyBufferSize. copiedSize: the log's size when the copy ended, or -1
+// when it ended at an end marker.
+bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
+                  std::int64_t limit, char* buffers, std::int64_t* copiedSize);
 
 }  // namespace quilbo
 

@@ -100,6 +100,18 @@ struct PlatformApi {
   bool (*closeHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
+  // Creates name, which must not exist (kErrFileExists), open for reading
+  // and writing, holding the first count bytes of data, with the access of
+  // model (permission bits; owner and group where the process may) from the
+  // moment the name exists. POSIX: an unnamed file, linked under name once
+  // it has its access and bytes. Windows: new files take the permissions
+  // their folder passes on.
+  OsHandle (*createFileAs)(const char* name, OsHandle model, const void* data,
+                           std::uint32_t count);
+  // Gives from the name to in one step, replacing an existing to when
+  // replace (else failing with kErrAlreadyExists). Windows writes the move
+  // through to the disk; POSIX leaves that to flushFolder.
+  bool (*moveFileOver)(const char* from, const char* to, bool replace);
 
   // Directory search; "." and ".." are reported like any folder.
   OsHandle (*findFirstFile)(const char* pattern, FindData* entry);
@@ -119,10 +131,6 @@ struct PlatformApi {
   bool (*createDirectory)(const char* name);
   bool (*moveFile)(const char* from, const char* to);  // never overwrites
   bool (*fileIdentity)(const char* name, FileIdentity* identity);
-  // Gives the newly created file to the access of from (permission bits;
-  // owner and group where the process may). Windows: nothing, new files
-  // take the folder's inherited permissions.
-  bool (*copyAccess)(OsHandle from, OsHandle to);
   // Attributes, size and last-write time of the one entry called name,
   // which is never read as a pattern (wildcard bytes are bytes). Fails with
   // the Windows number of the reason (2, 3, 123...).
@@ -151,6 +159,8 @@ struct PlatformApi {
                            FileCreation creation);
   bool (*lookupFileAt)(OsHandle folder, const char* name, FindData* entry);
   bool (*fileIdentityAt)(OsHandle folder, const char* name, FileIdentity* identity);
+  OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count);
   bool (*deleteFileAt)(OsHandle folder, const char* name);
   // Writes the named files of folder, and their names, through to the
   // disk: one flush for a whole group of archives where the system can.

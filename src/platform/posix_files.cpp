@@ -198,22 +198,26 @@ bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size,
 // The whole transfer or a failure with the system's reason, as a Windows
 // write to a disk file: a disk that fills up mid-way reports ENOSPC, a
 // file-size limit EFBIG, never a short count.
-bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
-                    std::uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  const auto* bytes = static_cast<const char*>(buffer);
+bool WriteAll(int fd, const void* data, std::uint32_t count) {
+  const auto* bytes = static_cast<const char*>(data);
   std::uint32_t written = 0;
-  do {
-    const ssize_t put =
-        write(static_cast<int>(file), bytes + written, size - written);
+  while (written < count) {
+    const ssize_t put = write(fd, bytes + written, count - written);
     if (put < 0) {
       if (errno == EINTR) continue;
       return Fail(errno);
     }
-    if (put == 0 && size != 0) return Fail(ENOSPC);
+    if (put == 0) return Fail(ENOSPC);
     written += static_cast<std::uint32_t>(put);
-  } while (written < size);
-  if (done != nullptr) *done = written;
+  }
+  return true;
+}
+
+bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
+                    std::uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  if (!WriteAll(static_cast<int>(file), buffer, size)) return false;
+  if (done != nullptr) *done = size;
   return true;
 }
 

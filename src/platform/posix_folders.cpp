@@ -98,6 +98,12 @@ bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identi
   return true;
 }
 
+OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count) {
+  if (!IsEntryName(name)) return kInvalidHandle;
+  return CreateAsIn(static_cast<int>(folder), name, model, data, count, nullptr);
+}
+
 // The name itself is removed, a link never followed: deleting a link to a
 // log removes the link.
 bool DeleteEntry(int folder, const char* name, const char* path) {

@@ -56,6 +56,9 @@ bool SetEndOfFilePosix(OsHandle file);
 bool CloseHandlePosix(OsHandle handle);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
+OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
+                           std::uint32_t count);
+bool MoveFileOverPosix(const char* from, const char* to, bool replace);
 
 // Search, lookups, times and code pages (posix_search.cpp).
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
@@ -79,7 +82,10 @@ bool DeleteFilePosix(const char* name);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
 bool FileIdentityPosix(const char* name, FileIdentity* identity);
-bool CopyAccessPosix(OsHandle from, OsHandle to);
+// Gives the new file to the access of from (see CreateFileAsPosix).
+bool CopyAccess(int from, int to);
+// The whole transfer or a failure (fd must be a regular file).
+bool WriteAll(int fd, const void* data, std::uint32_t count);
 
 // Folders opened once and the steps inside them (posix_folders.cpp).
 OsHandle OpenFolderPosix(const char* name);
@@ -89,6 +95,12 @@ OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
 bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry);
 bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity);
 bool DeleteFileAtPosix(OsHandle folder, const char* name);
+OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count);
+// The creation of CreateFileAsPosix inside an open folder; path, when
+// given, names it in errors.
+OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
+                    std::uint32_t count, const char* path);
 // Deletes name (a link itself, never its target); info is its entry.
 bool DeleteEntry(int folder, const char* name, const char* path);
 

@@ -93,28 +93,109 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity) {
   return true;
 }
 
-// A new file is created open to its owner only; here it gets the access of
+// A new file starts open to its owner only; here it gets the access of
 // from: its owner and group where the process may set them (root), then
 // its permission bits. Group bits are dropped when the group could not be
 // given, so the file is never open to a group the original is not. Its
 // owner may always write it: an archive copied from a read-only log would
 // otherwise count as read-only and refuse every later append.
-bool CopyAccessPosix(OsHandle from, OsHandle to) {
-  const int source = static_cast<int>(from);
-  const int target = static_cast<int>(to);
+bool CopyAccess(int from, int to) {
   struct stat model {};
   struct stat info {};
-  if (fstat(source, &model) != 0 || fstat(target, &info) != 0) return Fail(errno);
-  if (!S_ISREG(info.st_mode)) return true;  // devices keep what they have
+  if (fstat(from, &model) != 0 || fstat(to, &info) != 0) return Fail(errno);
   if (info.st_uid != model.st_uid || info.st_gid != model.st_gid) {
-    if (fchown(target, model.st_uid, model.st_gid) != 0)
-      (void)!fchown(target, static_cast<uid_t>(-1), model.st_gid);
-    if (fstat(target, &info) != 0) return Fail(errno);
+    if (fchown(to, model.st_uid, model.st_gid) != 0)
+      (void)!fchown(to, static_cast<uid_t>(-1), model.st_gid);
+    if (fstat(to, &info) != 0) return Fail(errno);
   }
   mode_t mode = (model.st_mode & 0777) | S_IWUSR;
   if (info.st_gid != model.st_gid) mode &= static_cast<mode_t>(~0070);
-  if (fchmod(target, mode) != 0) return Fail(errno);
+  if (fchmod(to, mode) != 0) return Fail(errno);
   return true;
+}
+
+namespace {
+
+// Links the unnamed file fd as name in folder. AT_EMPTY_PATH needs a
+// privilege; the file's entry in /proc does not.
+bool LinkUnnamed(int fd, int folder, const char* name) {
+  if (linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// The number for a name that exists: a folder is "access denied", as the
+// emptying open reports it.
+std::int32_t ExistsError(int folder, const char* name) {
+  struct stat info {};
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
+    return kErrAccessDenied;
+  return kErrFileExists;
+}
+
+}  // namespace
+
+// The file is made unnamed (O_TMPFILE), given its access and first bytes,
+// and only then linked under its name: no moment, and no crash, shows the
+// name with other access or without those bytes. File systems without
+// unnamed files get the name at once, open to the owner only until the
+// access is given.
+OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
+                    std::uint32_t count, const char* path) {
+  int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  const bool named = fd < 0;
+  if (named) fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool ok = fd >= 0;
+  if (!ok) {
+    if (errno == EEXIST) {
+      tLastError = ExistsError(folder, name);
+    } else {
+      Fail(errno, path);
+    }
+  } else if (!CopyAccess(static_cast<int>(model), fd) || !WriteAll(fd, data, count)) {
+    ok = false;
+  } else if (!named && !LinkUnnamed(fd, folder, name)) {
+    ok = false;
+    if (errno == EEXIST) {
+      tLastError = ExistsError(folder, name);
+    } else {
+      Fail(errno, path);
+    }
+  }
+  if (!ok && fd >= 0) {
+    const std::int32_t error = tLastError;
+    if (named) unlinkat(folder, name, 0);
+    close(fd);
+    tLastError = error;
+    fd = -1;
+  }
+  return ok ? fd : kInvalidHandle;
+}
+
+OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
+                           std::uint32_t count) {
+  PathSpot spot{-1, {}};
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return kInvalidHandle;
+  const OsHandle file = CreateAsIn(spot.folder, spot.name.c_str(), model, data, count, path.text);
+  ReleaseSpot(&spot);
+  return file;
+}
+
+bool MoveFileOverPosix(const char* from, const char* to, bool replace) {
+  if (!replace) return MoveFilePosix(from, to);
+  PathSpot source{-1, {}};
+  PathSpot target{-1, {}};
+  PosixName sourcePath;
+  PosixName targetPath;
+  bool ok = SpotOf(from, &source, &sourcePath) && SpotOf(to, &target, &targetPath);
+  if (ok && renameat(source.folder, source.name.c_str(), target.folder,
+                     target.name.c_str()) != 0)
+    ok = Fail(errno, targetPath.text);
+  ReleaseSpot(&source);
+  ReleaseSpot(&target);
+  return ok;
 }
 
 }  // namespace quilbo::posix

@@ -192,8 +192,26 @@ bool FileIdentityWin(const char* name, FileIdentity* identity) {
   return true;
 }
 
-// New files take the permissions their folder passes on.
-bool CopyAccessWin(OsHandle /*from*/, OsHandle /*to*/) { return true; }
+// New files take the permissions their folder passes on. A failed first
+// write takes the new name away again.
+OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,
+                         std::uint32_t count) {
+  const OsHandle file = CreateFileWin(name, FileAccess::kReadWrite, FileCreation::kCreateNew);
+  if (file == kInvalidHandle || count == 0) return file;
+  DWORD put = 0;
+  const BOOL ok = WriteFile(ToHandle(file), data, count, &put, nullptr);
+  if (ok && put == count) return file;
+  const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+  CloseHandle(ToHandle(file));
+  DeleteFileA(name);
+  SetLastError(error);
+  return kInvalidHandle;
+}
+
+bool MoveFileOverWin(const char* from, const char* to, bool replace) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return MoveFileExA(from, to, flags) != FALSE;
+}
 
 // The lock of a folder is a named mutex whose name is the folder's
 // identity (volume serial number and file index), so that every name of the
@@ -326,15 +344,16 @@ using namespace win32;
 const PlatformApi kWin32 = {
     CreateFileWin,      ReadFileWin,        WriteFileWin,
     SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
-    FileTypeWin,        StdHandleWin,       FindFirstFileWin,
+    FileTypeWin,        StdHandleWin,       CreateFileAsWin,
+    MoveFileOverWin,    FindFirstFileWin,
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
     FileTimeToDosWin,   CharToOemWin,       OemToCharWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
-    FileIdentityWin,    CopyAccessWin,      LookupFileWin,
+    FileIdentityWin,    LookupFileWin,
     LockFolderWin,      UnlockFolderWin,    FlushFileWin,
     FlushFolderWin,     OpenFolderWin,      CloseFolderWin,
     CreateFileAtWin,    LookupFileAtWin,    FileIdentityAtWin,
-    DeleteFileAtWin,    FlushFilesAtWin,    RemoveLogsAtWin,
+    CreateFileAsAtWin,  DeleteFileAtWin,    FlushFilesAtWin,    RemoveLogsAtWin,
     TickCountWin,       CommandLineWin,     SplitArgumentsWin,
     ExecutablePathWin,  ModuleOfAddressWin, Allocate,
     Release,            LastErrorWin,       SetLastErrorWin,

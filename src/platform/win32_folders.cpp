@@ -104,6 +104,13 @@ OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
   return NativePlatform().createFile(path, access, creation);
 }
 
+OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
+                           const void* data, std::uint32_t count) {
+  char path[kMaxPath];
+  if (!Join(folder, name, path)) return kInvalidHandle;
+  return NativePlatform().createFileAs(path, model, data, count);
+}
+
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry) {
   char path[kMaxPath];
   return Join(folder, name, path) && NativePlatform().lookupFile(path, entry);

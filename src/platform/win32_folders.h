@@ -16,6 +16,8 @@ OsHandle OpenFolderWin(const char* name);
 bool CloseFolderWin(OsHandle folder);
 OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
                          FileCreation creation);
+OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
+                           const void* data, std::uint32_t count);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
 bool FileIdentityAtWin(OsHandle folder, const char* name, FileIdentity* identity);
 bool DeleteFileAtWin(OsHandle folder, const char* name);

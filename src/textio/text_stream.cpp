@@ -171,6 +171,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.CloseHook = nullptr;
   stream.createOnly = false;
   stream.folder = kInvalidHandle;
+  stream.lineTransfers = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -219,9 +220,25 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
   stream.bufferSize = size;
 }
 
+void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
+
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
 void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
+
+void OpenNewFile(TextStream& stream, OsHandle file) {
+  if (stream.mode != StreamMode::kClosed) {
+    StoreIoFailure(kIoNotAttached);
+    return;
+  }
+  stream.handle = file;
+  stream.position = 0;
+  stream.end = 0;
+  stream.TransferHook = WriteRoutine;
+  stream.FlushHook = nullptr;
+  stream.CloseHook = CloseRoutine;
+  stream.mode = StreamMode::kWriting;
+}
 
 void OpenCreate(TextStream& stream) {
   stream.createOnly = true;

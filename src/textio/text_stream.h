@@ -49,6 +49,8 @@ struct TextStream {
   bool nameTooLong;
   // Set by OpenCreate: the open must not empty a file that exists.
   bool createOnly;
+  // Set by EndTransfersAtLines.
+  bool lineTransfers;
   char builtIn[kTextBufferSize];
 };
 
@@ -61,9 +63,17 @@ void AttachName(TextStream& stream, OsHandle folder, std::string_view name);
 // taken), which must outlive the stream's use. A device or pipe opened for
 // writing keeps the built-in buffer and its write-through.
 void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
+// Between AttachName and the writing: a full buffer is written out only up
+// to its last line end (all of it when it holds none), the rest staying for
+// the next transfer, so a run that dies between transfers leaves whole
+// lines.
+void EndTransfersAtLines(TextStream& stream);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
+// Opens the stream for writing on file, a disk file the caller has just
+// created (empty); the stream closes it.
+void OpenNewFile(TextStream& stream, OsHandle file);
 // As OpenNew, but fails (kErrFileExists) instead of emptying a file that
 // exists, so a failed existence check can never cost an archive its text.
 void OpenCreate(TextStream& stream);

@@ -14,6 +14,19 @@ constexpr char kSpaces[kTextBufferSize + 1] =
     "                                                                "
     "                                                                ";
 
+// A full buffer goes out up to its last LF; the bytes after it move to the
+// front and wait for the next transfer.
+void TransferLines(TextStream& stream) {
+  const std::uint32_t full = stream.position;
+  std::uint32_t keep = 0;
+  while (keep < full && stream.buffer[full - 1 - keep] != '\n') ++keep;
+  if (keep == full) keep = 0;  // no line end: a line longer than the buffer
+  stream.position = full - keep;
+  StoreIoFailure(stream.TransferHook(stream));
+  std::memmove(stream.buffer, stream.buffer + (full - keep), keep);
+  stream.position = keep;
+}
+
 }  // namespace
 
 bool MayWrite(TextStream& stream) {
@@ -36,8 +49,12 @@ void PutBytes(TextStream& stream, const char* bytes, std::size_t count) {
     stream.position += take;
     bytes += take;
     count -= take;
-    if (stream.position >= stream.bufferSize)
+    if (stream.position < stream.bufferSize) continue;
+    if (stream.lineTransfers) {
+      TransferLines(stream);
+    } else {
       StoreIoFailure(stream.TransferHook(stream));
+    }
   }
 }
 

@@ -7,9 +7,13 @@
 // src/driver/main.cpp does, the program seeing only the arguments after
 // "--". Before the process ends it writes one line to standard error:
 //
-//   faults: calls=<failable calls made> injected=<failures injected>
+//   faults: calls=<failable calls made> injected=<failures injected> flushes=<n,n...>
 //
-// so a sweep can learn how many calls a run makes and fail each in turn.
+// so a sweep can learn how many calls a run makes (and which flushed) and
+// fail each in turn. QUILBO_FAULTY_CRASH_BEFORE=<n> ends the process just
+// before call n, as a kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n> just
+// after it, every file losing its writes since its last flush (exit code
+// 75 for both, and no "faults:" line).
 // With QUILBO_FAULTY_EMPTY_COMMAND_LINE=1 in the environment the program is
 // handed a command line without any token, not even its own name.
 #include <charconv>
@@ -125,11 +129,12 @@ const char* CommandLine() { return gCommandLine.c_str(); }
 
 void ExitProcess(std::uint32_t code) {
   const quilbo::testing::FaultCounts& counts = quilbo::testing::Counts();
-  char line[96];
+  char line[1024];
   const int n = std::snprintf(line, sizeof line,
-                              "faults: calls=%llu injected=%llu\n",
+                              "faults: calls=%llu injected=%llu flushes=%.900s\n",
                               static_cast<unsigned long long>(counts.total),
-                              static_cast<unsigned long long>(counts.injected));
+                              static_cast<unsigned long long>(counts.injected),
+                              quilbo::testing::FlushCallList());
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   std::uint32_t done = 0;
   if (n > 0)
@@ -153,6 +158,10 @@ int main(int argc, char** argv) {
   if (once != 0 && once != 1) Usage("once must be 0 or 1");
   plan.failOnce = once == 1;
   plan.error = ParseNumber<std::int32_t>(argv[5], "bad error number");
+  if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE"))
+    plan.crashBefore = ParseNumber<std::uint64_t>(crash, "bad crash call");
+  if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER"))
+    plan.powerLossAfter = ParseNumber<std::uint64_t>(loss, "bad power-loss call");
 
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   quilbo::testing::InstallFaults(plan);

@@ -1,5 +1,9 @@
 #include "support/fault_platform.h"
 
+#include <map>
+#include <string>
+#include <tuple>
+
 namespace quilbo::testing {
 
 namespace {
@@ -7,13 +11,160 @@ namespace {
 FaultPlan gPlan;
 FaultCounts gCounts;
 PlatformApi gTable;
+std::string gFlushes;
+
+// For a simulated power loss: what each file written by the run holds on
+// the disk (its bytes when first opened, or at its last flush), and
+// whether it was written since. Files are known by the names the program
+// gives them, and follow their renames.
+struct DiskImage {
+  std::string bytes;
+  bool dirty;
+};
+std::map<std::string, DiskImage> gImages;
+std::map<OsHandle, std::string> gWriters;
+std::map<OsHandle, std::string> gFolders;  // open folders and their paths
+
+// The path of name in an open folder, as the program would write it.
+std::string Joined(OsHandle folder, const char* name) {
+  const auto found = gFolders.find(folder);
+  if (found == gFolders.end() || found->second.empty()) return name;
+  const char last = found->second.back();
+  const bool separated = last == '/' || last == '\\' || last == ':';
+#ifdef _WIN32
+  return found->second + (separated ? "" : "\\") + name;
+#else
+  return found->second + (separated ? "" : "/") + name;
+#endif
+}
+
+std::string ReadWhole(const char* name) {
+  const PlatformApi& os = NativePlatform();
+  std::string bytes;
+  const OsHandle file = os.createFile(name, FileAccess::kRead, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle) return bytes;
+  char block[4096];
+  std::uint32_t got = 0;
+  while (os.readFile(file, block, sizeof block, &got) && got != 0) bytes.append(block, got);
+  os.closeHandle(file);
+  return bytes;
+}
+
+[[noreturn]] void EndProcess() {
+  NativePlatform().exitProcess(kCrashExitCode);
+  __builtin_trap();
+}
+
+// Every file loses its writes since its last flush; then the process ends.
+[[noreturn]] void PowerLoss() {
+  const PlatformApi& os = NativePlatform();
+  for (const auto& [name, image] : gImages) {
+    if (!image.dirty) continue;
+    const OsHandle file =
+        os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
+    if (file == kInvalidHandle) continue;
+    std::uint32_t done = 0;
+    os.writeFile(file, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()), &done);
+    os.closeHandle(file);
+  }
+  EndProcess();
+}
+
+void Renamed(const char* from, const char* to) {
+  const auto found = gImages.find(from);
+  if (found == gImages.end()) {
+    gImages.erase(to);
+    return;
+  }
+  DiskImage image = found->second;
+  gImages.erase(found);
+  gImages[to] = image;
+}
+
+void Opened(OsHandle file, const char* name, bool emptied) {
+  gWriters[file] = name;
+  auto found = gImages.find(name);
+  if (found == gImages.end()) {
+    gImages[name] = DiskImage{ReadWhole(name), false};
+  } else if (emptied) {
+    found->second.bytes.clear();  // a size change is kept, as names are
+  }
+}
+
+DiskImage* ImageOf(OsHandle file) {
+  const auto writer = gWriters.find(file);
+  if (writer == gWriters.end()) return nullptr;
+  const auto found = gImages.find(writer->second);
+  return found == gImages.end() ? nullptr : &found->second;
+}
+
+// Keeps the disk images up to date after a call that succeeded.
+template <Service S, typename R, typename... A>
+void Track(R result, A... args) {
+  const auto values = std::make_tuple(args...);
+  if constexpr (S == Service::kCreateFile) {
+    if (result != kInvalidHandle && std::get<1>(values) == FileAccess::kReadWrite)
+      Opened(result, std::get<0>(values), std::get<2>(values) == FileCreation::kCreateAlways);
+  } else if constexpr (S == Service::kCreateFileAs) {
+    if (result != kInvalidHandle) {
+      gWriters[result] = std::get<0>(values);
+      gImages[std::get<0>(values)] = DiskImage{std::string(), std::get<3>(values) != 0};
+    }
+  } else if constexpr (S == Service::kWriteFile) {
+    if (DiskImage* image = ImageOf(std::get<0>(values)); result && image != nullptr)
+      image->dirty = true;
+  } else if constexpr (S == Service::kSetEndOfFile) {
+    std::int64_t at = 0;
+    DiskImage* image = ImageOf(std::get<0>(values));
+    if (result && image != nullptr &&
+        NativePlatform().setFilePointer(std::get<0>(values), 0, SeekFrom::kCurrent, &at) &&
+        static_cast<std::uint64_t>(at) < image->bytes.size())
+      image->bytes.resize(static_cast<std::size_t>(at));
+  } else if constexpr (S == Service::kFlushFile) {
+    const auto writer = gWriters.find(std::get<0>(values));
+    if (result && writer != gWriters.end())
+      gImages[writer->second] = DiskImage{ReadWhole(writer->second.c_str()), false};
+  } else if constexpr (S == Service::kCloseHandle) {
+    gWriters.erase(std::get<0>(values));
+  } else if constexpr (S == Service::kMoveFile || S == Service::kMoveFileOver) {
+    if (result) Renamed(std::get<0>(values), std::get<1>(values));
+  } else if constexpr (S == Service::kDeleteFile) {
+    if (result) gImages.erase(std::get<0>(values));
+  } else if constexpr (S == Service::kOpenFolder) {
+    if (result != kInvalidHandle) gFolders[result] = std::get<0>(values);
+  } else if constexpr (S == Service::kCreateFileAt) {
+    if (result != kInvalidHandle && std::get<2>(values) == FileAccess::kReadWrite) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
+      Opened(result, path.c_str(), std::get<3>(values) == FileCreation::kCreateAlways);
+    }
+  } else if constexpr (S == Service::kCreateFileAsAt) {
+    if (result != kInvalidHandle) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
+      gWriters[result] = path;
+      gImages[path] = DiskImage{std::string(), std::get<4>(values) != 0};
+    }
+  } else if constexpr (S == Service::kFlushFilesAt) {
+    // Only the files named count as flushed, though one flush of the file
+    // system may write more.
+    for (std::size_t i = 0; result && i < std::get<2>(values); ++i) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values)[i]);
+      if (gImages.count(path) != 0) gImages[path] = DiskImage{ReadWhole(path.c_str()), false};
+    }
+  } else if constexpr (S == Service::kDeleteFileAt) {
+    if (result) gImages.erase(Joined(std::get<0>(values), std::get<1>(values)));
+  }
+}
 
 // Counts one call of service and says whether it must fail; a failing call
 // leaves the plan's error as the last error.
 bool ShouldFail(Service service) {
+  if (gPlan.crashBefore != 0 && gCounts.total + 1 == gPlan.crashBefore) EndProcess();
   const auto index = static_cast<int>(service);
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[index];
+  if (service == Service::kFlushFile || service == Service::kFlushFolder ||
+      service == Service::kFlushFilesAt)
+    gFlushes += (gFlushes.empty() ? "" : ",") + std::to_string(gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
     fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
@@ -33,15 +184,22 @@ template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
 struct Wrap<S, Member, FailValue> {
   static R Call(A... args) {
     if (ShouldFail(S)) return static_cast<R>(FailValue);
-    return (NativePlatform().*Member)(args...);
+    if (gPlan.powerLossAfter == 0) return (NativePlatform().*Member)(args...);
+    const R result = (NativePlatform().*Member)(args...);
+    Track<S>(result, args...);
+    if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    return result;
   }
 };
 
 // A failed group deletion keeps every log, and still closes their handles
 // as the real one does.
 bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
-  if (!ShouldFail(Service::kRemoveLogsAt))
-    return NativePlatform().removeLogsAt(folder, logs, count);
+  if (!ShouldFail(Service::kRemoveLogsAt)) {
+    const bool result = NativePlatform().removeLogsAt(folder, logs, count);
+    if (gPlan.powerLossAfter != 0 && gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    return result;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     NativePlatform().closeHandle(logs[i].file);
     logs[i].error = gPlan.error;
@@ -61,6 +219,8 @@ void BuildTable() {
   QUILBO_WRAP(setFilePointer, kSetFilePointer, false);
   QUILBO_WRAP(setEndOfFile, kSetEndOfFile, false);
   QUILBO_WRAP(closeHandle, kCloseHandle, false);
+  QUILBO_WRAP(createFileAs, kCreateFileAs, kInvalidHandle);
+  QUILBO_WRAP(moveFileOver, kMoveFileOver, false);
   QUILBO_WRAP(findFirstFile, kFindFirstFile, kInvalidHandle);
   QUILBO_WRAP(findNextFile, kFindNextFile, false);
   QUILBO_WRAP(findClose, kFindClose, false);
@@ -70,7 +230,6 @@ void BuildTable() {
   QUILBO_WRAP(createDirectory, kCreateDirectory, false);
   QUILBO_WRAP(moveFile, kMoveFile, false);
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
-  QUILBO_WRAP(copyAccess, kCopyAccess, false);
   QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
   QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
   QUILBO_WRAP(flushFile, kFlushFile, false);
@@ -79,6 +238,7 @@ void BuildTable() {
   QUILBO_WRAP(openFolder, kOpenFolder, kInvalidHandle);
   QUILBO_WRAP(closeFolder, kCloseFolder, false);
   QUILBO_WRAP(createFileAt, kCreateFileAt, kInvalidHandle);
+  QUILBO_WRAP(createFileAsAt, kCreateFileAsAt, kInvalidHandle);
   QUILBO_WRAP(lookupFileAt, kLookupFileAt, false);
   QUILBO_WRAP(fileIdentityAt, kFileIdentityAt, false);
   QUILBO_WRAP(deleteFileAt, kDeleteFileAt, false);
@@ -95,12 +255,14 @@ const char* ServiceName(Service service) {
   static constexpr const char* kNames[] = {
       "createFile",    "readFile",          "writeFile",
       "setFilePointer", "setEndOfFile",     "closeHandle",
+      "createFileAs",  "moveFileOver",
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "copyAccess",    "lockFolder",        "unlockFolder",
+      "lockFolder",        "unlockFolder",
       "flushFile",     "flushFolder",       "lookupFile",
       "openFolder",    "closeFolder",       "createFileAt",
+      "createFileAsAt",
       "lookupFileAt",  "fileIdentityAt",    "deleteFileAt",
       "flushFilesAt",  "removeLogsAt",      "allocate",
   };
@@ -111,6 +273,10 @@ const char* ServiceName(Service service) {
 void InstallFaults(const FaultPlan& plan) {
   gPlan = plan;
   gCounts = FaultCounts{};
+  gFlushes.clear();
+  gImages.clear();
+  gWriters.clear();
+  gFolders.clear();
   BuildTable();
   SetPlatform(&gTable);
 }
@@ -118,6 +284,8 @@ void InstallFaults(const FaultPlan& plan) {
 void RemoveFaults() { SetPlatform(nullptr); }
 
 const FaultCounts& Counts() { return gCounts; }
+
+const char* FlushCallList() { return gFlushes.c_str(); }
 
 std::uint64_t CallsOf(Service service) {
   return gCounts.byService[static_cast<int>(service)];

@@ -17,6 +17,8 @@ enum class Service : std::uint8_t {
   kSetFilePointer,
   kSetEndOfFile,
   kCloseHandle,
+  kCreateFileAs,
+  kMoveFileOver,
   kFindFirstFile,
   kFindNextFile,
   kFindClose,
@@ -26,7 +28,6 @@ enum class Service : std::uint8_t {
   kCreateDirectory,
   kMoveFile,
   kFileIdentity,
-  kCopyAccess,
   kLockFolder,
   kUnlockFolder,
   kFlushFile,
@@ -35,6 +36,7 @@ enum class Service : std::uint8_t {
   kOpenFolder,
   kCloseFolder,
   kCreateFileAt,
+  kCreateFileAsAt,
   kLookupFileAt,
   kFileIdentityAt,
   kDeleteFileAt,
@@ -56,7 +58,16 @@ struct FaultPlan {
   std::uint64_t fromNth = 1;
   bool failOnce = false;
   std::int32_t error = 5;
+  // End the process, as a kill would, just before the call with this
+  // number (0: never)...
+  std::uint64_t crashBefore = 0;
+  // ...or just after it, as a power loss would: every file loses what was
+  // written to it since it was last flushed; names stay as they were made.
+  std::uint64_t powerLossAfter = 0;
 };
+
+// The exit code of a process that a crash point ended.
+inline constexpr std::uint32_t kCrashExitCode = 75;
 
 struct FaultCounts {
   std::uint64_t total;
@@ -69,6 +80,8 @@ void InstallFaults(const FaultPlan& plan);
 // Back to the native table.
 void RemoveFaults();
 const FaultCounts& Counts();
+// Numbers of the calls that flushed a file or a folder, in order.
+const char* FlushCallList();
 std::uint64_t CallsOf(Service service);
 
 // Scoped installation for a test body.

@@ -1,0 +1,320 @@
+// The cut: the bytes an archive keeps go into a new file beside it, which
+// replaces the archive in one step once it is on the disk. At every moment
+// the archive's name holds the whole archive or its cut form.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "archive/archive_log.h"
+#include "errors/io_status.h"
+#include "fs/block_file.h"
+#include "fs/file_helpers.h"
+#include "fs/folder_lock.h"
+#include "platform/platform.h"
+
+namespace quilbo {
+
+namespace {
+
+constexpr unsigned char kEndMarker = 0x1A;
+// Bytes of an archive searched for the end marker that an append cuts.
+constexpr std::int64_t kMarkerWindow = 128;
+// Longest name of one folder entry.
+constexpr std::size_t kMaxNameBytes = 255;
+// Names tried for the new file before the cut gives up.
+constexpr int kCutNames = 16;
+// Files found under those names that are compared with the kept bytes.
+constexpr int kMaxLeftovers = 4;
+
+// A file found under a name the cut wanted. It was made by an earlier cut
+// that died only if it holds some bytes and they are exactly the start of
+// what this cut keeps; only then is it removed, after the replace.
+struct Leftover {
+  std::string name;
+  OsHandle handle;
+  std::int64_t size;
+  bool matches;
+};
+
+struct CutFile {
+  std::string target;
+  OsHandle model;  // whose access the new file takes
+  std::string name;
+  OsHandle handle = kInvalidHandle;
+  Leftover leftovers[kMaxLeftovers];
+  int found = 0;
+  std::int64_t written = 0;
+  char* buffer;
+  std::uint32_t fill = 0;
+};
+
+void StoreFailedCall() { StoreIoFailure(FailedCallError()); }
+
+void NoteLeftover(CutFile& cut, const std::string& name) {
+  if (cut.found == kMaxLeftovers) return;
+  const PlatformApi& os = Os();
+  // Read only: a file the run did not make is never written.
+  const OsHandle file = os.createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle) return;  // a folder, another user's link...
+  std::int64_t size = 0;
+  if (!os.setFilePointer(file, 0, SeekFrom::kEnd, &size) ||
+      !os.setFilePointer(file, 0, SeekFrom::kBegin, nullptr) || size == 0) {
+    os.closeHandle(file);
+    return;
+  }
+  cut.leftovers[cut.found++] = Leftover{name, file, size, true};
+}
+
+// The new file, made exclusively under the first free name with the first
+// block of its bytes.
+void CreateCutFile(CutFile& cut) {
+  const PlatformApi& os = Os();
+  for (int n = 0; n < kCutNames; ++n) {
+    const std::string name = CutFileName(cut.target, n);
+    const char* text = ScratchName(name);
+    if (text == nullptr) break;
+    cut.handle = os.createFileAs(text, cut.model, cut.buffer, cut.fill);
+    if (cut.handle != kInvalidHandle) {
+      cut.name = name;
+      return;
+    }
+    const std::int32_t code = FailedCallError();
+    FindData found{};
+    // A folder under the name is refused as "access denied": taken too.
+    if (code != kErrFileExists && !(code == kErrAccessDenied && LookUpFile(name, &found)))
+      return StoreIoFailure(code);
+    NoteLeftover(cut, name);
+  }
+  StoreIoFailure(kErrFileExists);
+}
+
+void CompareLeftovers(CutFile& cut, const char* bytes, std::uint32_t count) {
+  const PlatformApi& os = Os();
+  char theirs[4096];
+  for (int i = 0; i < cut.found; ++i) {
+    Leftover& left = cut.leftovers[i];
+    std::int64_t at = cut.written;
+    std::uint32_t done = 0;
+    while (left.matches && at < left.size && done < count) {
+      const auto want = static_cast<std::uint32_t>(
+          std::min<std::int64_t>({static_cast<std::int64_t>(sizeof theirs), left.size - at,
+                                  static_cast<std::int64_t>(count - done)}));
+      std::uint32_t got = 0;
+      left.matches = os.readFile(left.handle, theirs, want, &got) && got == want &&
+                     std::memcmp(theirs, bytes + done, want) == 0;
+      done += want;
+      at += want;
+    }
+  }
+}
+
+// Writes out the buffered bytes of the new file.
+void Transfer(CutFile& cut) {
+  if (cut.fill == 0) return;
+  if (cut.handle == kInvalidHandle) {
+    CreateCutFile(cut);
+  } else {
+    std::uint32_t done = 0;
+    if (!Os().writeFile(cut.handle, cut.buffer, cut.fill, &done)) StoreFailedCall();
+  }
+  RefuseLinkedArchive(cut.target);
+  CheckIo();
+  CompareLeftovers(cut, cut.buffer, cut.fill);
+  cut.written += cut.fill;
+  cut.fill = 0;
+}
+
+void Put(CutFile& cut, const char* bytes, std::uint32_t count) {
+  while (count != 0) {
+    const std::uint32_t take = std::min(count, kCopyBufferSize - cut.fill);
+    std::memcpy(cut.buffer + cut.fill, bytes, take);
+    cut.fill += take;
+    bytes += take;
+    count -= take;
+    if (cut.fill == kCopyBufferSize) Transfer(cut);
+  }
+}
+
+// The archive's text: its bytes up to the first 0x1A within its last 128.
+std::int64_t TextSizeOf(BlockFile& archive) {
+  const std::int64_t size = SizeOf(archive);
+  CheckIo();
+  const std::int64_t start = std::max<std::int64_t>(size - kMarkerWindow, 0);
+  char tail[kMarkerWindow];
+  std::uint32_t got = 0;
+  SeekTo(archive, start);
+  ReadBlock(archive, tail, static_cast<std::uint32_t>(size - start), &got);
+  CheckIo();
+  const void* marker = std::memchr(tail, kEndMarker, got);
+  return marker == nullptr ? size : start + (static_cast<const char*>(marker) - tail);
+}
+
+void CopyArchiveTail(CutFile& cut, BlockFile& archive, std::int64_t from, std::int64_t count) {
+  SeekTo(archive, from);
+  CheckIo();
+  while (count > 0) {
+    const auto want = static_cast<std::uint32_t>(
+        std::min<std::int64_t>(count, kCopyBufferSize - cut.fill));
+    std::uint32_t got = 0;
+    ReadBlock(archive, cut.buffer + cut.fill, want, &got);
+    CheckIo();
+    if (got == 0) break;  // shrank under us: nothing more to keep
+    cut.fill += got;
+    count -= got;
+    if (cut.fill == kCopyBufferSize) Transfer(cut);
+  }
+}
+
+// The copy of the log from mark on, its first skip bytes left out.
+void CopyLogTail(CutFile& cut, TextStream& log, const CopyCount& count, CopyMark mark,
+                 std::int64_t skip, char* block) {
+  const PlatformApi& os = Os();
+  if (!os.setFilePointer(log.handle, mark.log, SeekFrom::kBegin, nullptr)) StoreFailedCall();
+  CheckIo();
+  std::int64_t at = mark.log;
+  while (at < count.textEnd) {
+    const auto want = static_cast<std::uint32_t>(
+        std::min<std::int64_t>(count.textEnd - at, kCopyBufferSize));
+    std::uint32_t got = 0;
+    if (!os.readFile(log.handle, block, want, &got)) StoreFailedCall();
+    CheckIo();
+    if (got == 0) break;
+    at += got;
+    for (std::uint32_t i = 0; i < got; ++i) {
+      const char byte = block[i];
+      if (byte == '\r') continue;
+      if (byte == '\n') {
+        static constexpr char kLineEnd[] = "\r\n";
+        const std::int64_t drop = std::min<std::int64_t>(skip, 2);
+        skip -= drop;
+        Put(cut, kLineEnd + drop, static_cast<std::uint32_t>(2 - drop));
+      } else if (skip > 0) {
+        --skip;
+      } else {
+        if (cut.fill == kCopyBufferSize) Transfer(cut);
+        cut.buffer[cut.fill++] = byte;
+      }
+    }
+  }
+  if (count.endsOpen) {
+    const std::int64_t drop = std::min<std::int64_t>(skip, 2);
+    Put(cut, "\r\n" + drop, static_cast<std::uint32_t>(2 - drop));
+  }
+}
+
+// The new file on the disk, under the archive's name; then the earlier
+// cuts' leftovers go.
+void ReplaceArchive(CutFile& cut, bool exists) {
+  Transfer(cut);
+  const PlatformApi& os = Os();
+  if (!os.flushFile(cut.handle)) StoreFailedCall();
+  CheckIo();
+  if (!os.closeHandle(cut.handle)) StoreFailedCall();
+  CheckIo();
+  // Where the archive was missing, a file that has appeared under its name
+  // since is not replaced.
+  if (!os.moveFileOver(cut.name.c_str(), cut.target.c_str(), exists)) StoreFailedCall();
+  CheckIo();
+  FlushArchiveFolder();
+  CheckIo();
+  for (int i = 0; i < cut.found; ++i) {
+    Leftover& left = cut.leftovers[i];
+    os.closeHandle(left.handle);
+    if (left.matches && left.size <= cut.written) RemoveFile(left.name);
+  }
+}
+
+void CloseLeftovers(CutFile& cut) {
+  for (int i = 0; i < cut.found; ++i) Os().closeHandle(cut.leftovers[i].handle);
+  cut.found = 0;
+}
+
+bool Rewind(TextStream& log) {
+  log.position = 0;
+  log.end = 0;
+  if (!Os().setFilePointer(log.handle, 0, SeekFrom::kBegin, nullptr)) StoreFailedCall();
+  CheckIo();
+  return false;
+}
+
+}  // namespace
+
+std::string CutFileName(std::string_view target, int n) {
+  const std::size_t slash = target.rfind(kPathSeparator);
+  const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string suffix = n == 0 ? ".tmp" : "." + std::to_string(n) + ".tmp";
+  std::string_view name = target.substr(start);
+  const std::size_t limit = static_cast<std::size_t>(kMaxPath) - 1;
+  if (start + suffix.size() >= limit || suffix.size() >= kMaxNameBytes) return {};
+  const std::size_t room = std::min(kMaxNameBytes - suffix.size(), limit - start - suffix.size());
+  if (name.size() > room) name = name.substr(0, room);
+  return std::string(target.substr(0, start)) + std::string(name) + suffix;
+}
+
+bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
+                  std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
+  const PlatformApi& os = Os();
+  BlockFile archive{};
+  std::int64_t text = 0;
+  if (exists) {
+    AttachName(archive, target);
+    OpenRead(archive, 1);
+    RefuseLinkedArchive(target);
+    CheckIo();
+    text = TextSizeOf(archive);
+  }
+  const auto closeArchive = [&] {
+    if (!exists) return;
+    CloseStream(archive);
+    CheckIo();
+  };
+  // A log whose copy cannot pass the limit is appended without counting.
+  std::int64_t logSize = 0;
+  if (!os.setFilePointer(log.handle, 0, SeekFrom::kEnd, &logSize)) StoreFailedCall();
+  CheckIo();
+  if (text + 2 * logSize + 2 <= limit) {
+    closeArchive();
+    return Rewind(log);
+  }
+  if (!os.setFilePointer(log.handle, 0, SeekFrom::kBegin, nullptr)) StoreFailedCall();
+  CheckIo();
+
+  char* block = buffers + kCopyBufferSize;
+  CopyCount count;
+  StartCount(count);
+  std::int64_t readEnd = 0;
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!os.readFile(log.handle, block, kCopyBufferSize, &got)) StoreFailedCall();
+    CheckIo();
+    readEnd += got;
+    if (!CountBlock(count, block, got, limit)) break;
+  }
+  FinishCount(count);
+  if (text + count.copy <= limit) {
+    closeArchive();
+    return Rewind(log);
+  }
+
+  CutFile cut{};
+  cut.target = std::string(target);
+  cut.model = exists ? archive.handle : log.handle;
+  cut.buffer = buffers;
+  const std::int64_t fromLog = std::min(count.copy, limit);
+  if (exists) {
+    CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);
+  }
+  const std::int64_t skip = count.copy - fromLog;
+  const CopyMark mark = MarkBefore(count, skip);
+  CopyLogTail(cut, log, count, mark, skip - mark.copy, block);
+  // The archive gives the new file its access, so it closes only once that
+  // file exists; and before the replace, which an open archive would stop.
+  Transfer(cut);
+  closeArchive();
+  ReplaceArchive(cut, exists);
+  CloseLeftovers(cut);
+  *copiedSize = count.markerFound ? -1 : readEnd;
+  return true;
+}
+
+}  // namespace quilbo
