@@ -54,14 +54,10 @@ bool IsMissingSource(std::int32_t code) {
 
 // The size the log had when its copy ended, which its deletion checks;
 // -1 when the copy stopped at an end marker (what follows it is never
-// archived, so growth there loses nothing). False when it is not known:
-// the log is then kept.
-bool CopiedSize(TextStream& log, std::int64_t* size) {
-  if (log.position < log.end) {
-    *size = -1;
-    return true;
-  }
-  return Os().setFilePointer(log.handle, 0, SeekFrom::kCurrent, size);
+// archived, so growth there loses nothing). The copy began at from.
+std::int64_t CopiedSize(const TextStream& log, std::int64_t from) {
+  if (log.position < log.end) return -1;
+  return from + static_cast<std::int64_t>(log.bytesRead);
 }
 
 // A new archive has its log's access from the moment its name exists; it
@@ -152,6 +148,7 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
   TextStream log{};
   AttachName(log, folders.logs, logName);
   UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
+  EndAtShortRead(log);
   OpenRead(log);
   if (IsMissingSource(IoStatus) ||
       (IoStatus != 0 && !IsPlainFileAt(folders.logs, logName))) {
@@ -172,7 +169,9 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
   if (exists) RefuseSelfArchive(folders, logName, archiveName, target);
 
   std::int64_t copiedSize = -1;
-  bool cut = truncateKb > 0 &&
+  // A log taken up again from the middle (an earlier run's, see
+  // FinishDeletions) is appended in place; the next cut keeps the limit.
+  bool cut = truncateKb > 0 && from == 0 &&
              AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
                           buffers.get(), &copiedSize);
   if (!cut) {
@@ -190,7 +189,7 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     RefuseLinkedArchive(target);
     CheckIo();
     CopyText(log, archive);
-    if (removal != nullptr && !CopiedSize(log, &copiedSize)) removal = nullptr;
+    copiedSize = CopiedSize(log, from);
     CloseStream(archive);
     CheckIo();
   }

@@ -242,7 +242,10 @@ bool Rewind(TextStream& log) {
 std::string CutFileName(std::string_view target, int n) {
   const std::size_t slash = target.rfind(kPathSeparator);
   const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::string suffix = n == 0 ? ".tmp" : "." + std::to_string(n) + ".tmp";
+  // Appended piece by piece: g++ 12 at -O3 misreads the chained form.
+  std::string suffix(1, '.');
+  if (n != 0) suffix.append(std::to_string(n)).push_back('.');
+  suffix.append("tmp");
   std::string_view name = target.substr(start);
   const std::size_t limit = static_cast<std::size_t>(kMaxPath) - 1;
   if (start + suffix.size() >= limit || suffix.size() >= kMaxNameBytes) return {};

@@ -61,15 +61,31 @@ std::int32_t Unlink(int folder, const std::string& name) {
 }
 
 // A log that is already aside (an earlier run's) is named only by this
-// program, so nobody opens it anew: it is removed at once, or, when it must
-// stay, renamed to record the bytes archived now.
+// program, so nobody opens it anew: it is removed at once (see RemoveNamed),
+// or, when it must stay, renamed to record the bytes archived now.
 std::int32_t RemoveAside(int folder, const LogRemoval& log, std::string_view base,
                          std::int64_t recorded, bool keep) {
-  const std::string name(log.name);
-  if (!keep) return Unlink(folder, name);
+  if (!keep) return Unlink(folder, log.name);
   if (log.copiedSize >= 0 && log.copiedSize != recorded)
-    Rename(folder, name, AsideName(base, log.copiedSize));
+    Rename(folder, log.name, AsideName(base, log.copiedSize));
   return kErrSharingViolation;
+}
+
+// Without the move aside: the log goes at once, checked under its name.
+std::int32_t RemoveNamed(int folder, const LogRemoval& log, bool leased, bool held) {
+  struct stat named {};
+  struct stat open {};
+  if (fstatat(folder, log.name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail(errno);
+    return tLastError;
+  }
+  // Removing a link loses no text: the file it leads to stays.
+  if (S_ISLNK(named.st_mode)) return Unlink(folder, log.name);
+  if (!S_ISREG(named.st_mode) || NoWritePermission(named)) return kErrAccessDenied;
+  if (held || fstat(static_cast<int>(log.file), &open) != 0 || !SameFile(open, named) ||
+      (!leased && log.copiedSize >= 0 && open.st_size != log.copiedSize))
+    return kErrSharingViolation;
+  return Unlink(folder, log.name);
 }
 
 // The first step of one log: everything but the final removal of a log
@@ -78,41 +94,44 @@ std::int32_t Prepare(int folder, LogRemoval& log, std::string* aside) {
   const int fd = static_cast<int>(log.file);
   const std::string name(log.name);
   if (name.empty() || name.find('/') != std::string::npos) return kErrInvalidName;
-  struct stat named {};
-  if (fstatat(folder, log.name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
-    Fail(errno);
-    return tLastError;
-  }
-  // Removing a link loses no text: the file it leads to stays.
-  if (S_ISLNK(named.st_mode)) return Unlink(folder, name);
-  if (!S_ISREG(named.st_mode) || NoWritePermission(named)) return kErrAccessDenied;
   const bool leased = fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-  const bool heldElsewhere = !leased && (errno == EAGAIN || errno == EBUSY);
-  struct stat open {};
-  const bool keep = heldElsewhere || fstat(fd, &open) != 0 || !SameFile(open, named) ||
-                    (log.copiedSize >= 0 && open.st_size != log.copiedSize);
+  const bool held = !leased && (errno == EAGAIN || errno == EBUSY);
   std::string_view base;
   std::int64_t recorded = 0;
-  if (ParseAsideName(name, &base, &recorded))
-    return RemoveAside(folder, log, base, recorded, keep);
-  if (keep) return kErrSharingViolation;
+  if (ParseAsideName(name, &base, &recorded)) {
+    struct stat open {};
+    const bool keep = held || fstat(fd, &open) != 0 ||
+                      (log.copiedSize >= 0 && open.st_size != log.copiedSize);
+    if (!keep) return RemoveNamed(folder, log, leased, false);
+    return RemoveAside(folder, log, base, recorded, true);
+  }
   // Past the end marker nothing is ever archived: no writer can lose a
   // line there. Without a lease there is no pause that could tell.
-  if (!leased || log.copiedSize < 0) return Unlink(folder, name);
+  if (!leased || log.copiedSize < 0) return RemoveNamed(folder, log, leased, held);
+  struct stat open {};
+  if (fstat(fd, &open) != 0 || open.st_size != log.copiedSize) return kErrSharingViolation;
   *aside = AsideName(name, log.copiedSize);
   if (aside->size() > NAME_MAX || !Rename(folder, name, *aside)) {
     // No room for the name, or no such rename here: remove it directly.
     aside->clear();
-    return Unlink(folder, name);
+    return RemoveNamed(folder, log, leased, false);
   }
-  // The name may have been given to another file just before the move.
+  // What went aside may not be the log copied: a link to it (which goes,
+  // its target stays), or a file that took the name meanwhile (which comes
+  // back), or one that became read-only.
   struct stat moved {};
-  if (fstatat(folder, aside->c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
-      SameFile(moved, open))
-    return 0;
+  if (fstatat(folder, aside->c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(moved.st_mode)) {
+      const std::string link = *aside;
+      aside->clear();
+      return Unlink(folder, link);
+    }
+    if (SameFile(moved, open) && !NoWritePermission(moved)) return 0;
+  }
+  const bool readOnly = SameFile(moved, open);
   Rename(folder, *aside, name);
   aside->clear();
-  return kErrSharingViolation;
+  return readOnly ? kErrAccessDenied : kErrSharingViolation;
 }
 
 // The last step of a log that went aside, after the pause.

@@ -18,6 +18,11 @@ constexpr std::uint32_t kMarkerWindow = 128;
 std::int32_t OsError() { return FailedCallError(); }
 
 std::int32_t ReadRoutine(TextStream& stream) {
+  if (stream.drained) {
+    stream.position = 0;
+    stream.end = 0;
+    return 0;
+  }
   std::uint32_t done = 0;
   const bool ok =
       Os().readFile(stream.handle, stream.buffer, stream.bufferSize, &done);
@@ -29,6 +34,8 @@ std::int32_t ReadRoutine(TextStream& stream) {
     return code == kErrBrokenPipe ? 0 : code;
   }
   stream.end = done <= stream.bufferSize ? done : stream.bufferSize;
+  stream.bytesRead += stream.end;
+  stream.drained = stream.shortReadEnds && stream.end < stream.bufferSize;
   return 0;
 }
 
@@ -172,6 +179,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.createOnly = false;
   stream.folder = kInvalidHandle;
   stream.lineTransfers = false;
+  stream.shortReadEnds = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -192,6 +200,8 @@ void Open(TextStream& stream, StreamMode request) {
   stream.mode = request;
   stream.position = 0;
   stream.end = 0;
+  stream.bytesRead = 0;
+  stream.drained = false;
   const std::int32_t code = stream.OpenHook(stream);
   if (code != 0) {
     StoreIoFailure(code);
@@ -221,6 +231,8 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
 }
 
 void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
+
+void EndAtShortRead(TextStream& stream) { stream.shortReadEnds = true; }
 
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }

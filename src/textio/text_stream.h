@@ -51,6 +51,11 @@ struct TextStream {
   bool createOnly;
   // Set by EndTransfersAtLines.
   bool lineTransfers;
+  // Bytes the reads of the stream have brought in since it opened.
+  std::uint64_t bytesRead;
+  // Set by EndAtShortRead; then drained once a read came back short.
+  bool shortReadEnds;
+  bool drained;
   char builtIn[kTextBufferSize];
 };
 
@@ -68,6 +73,10 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
 // the next transfer, so a run that dies between transfers leaves whole
 // lines.
 void EndTransfersAtLines(TextStream& stream);
+// Between AttachName and OpenRead, for a disk file: a read that brings
+// less than the buffer holds ends the text (a disk file reads short only at
+// its end), which spares the read that would only find the end.
+void EndAtShortRead(TextStream& stream);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
