@@ -165,7 +165,14 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  const bool exists = IsPlainFileAt(folders.archives, archiveName);
+  FindData found{};
+  const bool exists = LookUpFileAt(folders.archives, archiveName, &found);
+  // A folder under the archive's name is refused as an emptying open
+  // would refuse it, before a cut makes a file it could not put in place.
+  if (exists && (found.attributes & kAttrDirectory) != 0) {
+    StoreIoFailure(kErrAccessDenied);
+    CheckIo();
+  }
   if (exists) RefuseSelfArchive(folders, logName, archiveName, target);
 
   std::int64_t copiedSize = -1;

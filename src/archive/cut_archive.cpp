@@ -72,7 +72,7 @@ void CreateCutFile(CutFile& cut) {
   for (int n = 0; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
     const char* text = ScratchName(name);
-    if (text == nullptr) break;
+    if (text == nullptr) return StoreIoFailure(kErrFilenameTooLong);
     cut.handle = os.createFileAs(text, cut.model, cut.buffer, cut.fill);
     if (cut.handle != kInvalidHandle) {
       cut.name = name;
@@ -80,9 +80,11 @@ void CreateCutFile(CutFile& cut) {
     }
     const std::int32_t code = FailedCallError();
     FindData found{};
-    // A folder under the name is refused as "access denied": taken too.
-    if (code != kErrFileExists && !(code == kErrAccessDenied && LookUpFile(name, &found)))
-      return StoreIoFailure(code);
+    // A folder ("access denied") or another user's link under the name:
+    // taken too.
+    const bool taken = code == kErrFileExists || code == kErrUntrustedLink ||
+                       (code == kErrAccessDenied && LookUpFile(name, &found));
+    if (!taken) return StoreIoFailure(code);
     NoteLeftover(cut, name);
   }
   StoreIoFailure(kErrFileExists);
@@ -242,9 +244,8 @@ bool Rewind(TextStream& log) {
 std::string CutFileName(std::string_view target, int n) {
   const std::size_t slash = target.rfind(kPathSeparator);
   const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-  // Appended piece by piece: g++ 12 at -O3 misreads the chained form.
-  std::string suffix(1, '.');
-  if (n != 0) suffix.append(std::to_string(n)).push_back('.');
+  std::string suffix = ".";
+  if (n != 0) suffix.append(std::to_string(n)).append(".");
   suffix.append("tmp");
   std::string_view name = target.substr(start);
   const std::size_t limit = static_cast<std::size_t>(kMaxPath) - 1;

@@ -126,11 +126,12 @@ bool LinkUnnamed(int fd, int folder, const char* name) {
 }
 
 // The number for a name that exists: a folder is "access denied", as the
-// emptying open reports it.
+// emptying open reports it; another user's link is a link not followed.
 std::int32_t ExistsError(int folder, const char* name) {
   struct stat info {};
-  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
-    return kErrAccessDenied;
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return kErrFileExists;
+  if (S_ISDIR(info.st_mode)) return kErrAccessDenied;
+  if (S_ISLNK(info.st_mode) && !TrustedLinkOwner(info.st_uid)) return kErrUntrustedLink;
   return kErrFileExists;
 }
 

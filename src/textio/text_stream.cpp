@@ -117,23 +117,13 @@ std::int32_t StandardOpen(TextStream& stream) {
     if (stream.nameTooLong) return kErrFilenameTooLong;
     const FileAccess access = reading ? FileAccess::kRead : FileAccess::kReadWrite;
     const FileCreation creation = stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
-                                  : stream.createOnly                 ? FileCreation::kCreateNew
                                                                       : FileCreation::kCreateAlways;
-    const bool inFolder = stream.folder != kInvalidHandle;
     const OsHandle handle =
-        inFolder ? Os().createFileAt(stream.folder, stream.name, access, creation)
-                 : Os().createFile(stream.name, access, creation);
+        stream.folder != kInvalidHandle
+            ? Os().createFileAt(stream.folder, stream.name, access, creation)
+            : Os().createFile(stream.name, access, creation);
     if (handle == kInvalidHandle) {
-      const std::int32_t code = OsError();
-      // A folder under the name is refused as the emptying open refuses it,
-      // "access denied", not as a name that exists.
-      FindData found{};
-      if (code == kErrFileExists && stream.createOnly &&
-          (inFolder ? Os().lookupFileAt(stream.folder, stream.name, &found)
-                    : Os().lookupFile(stream.name, &found)) &&
-          (found.attributes & kAttrDirectory) != 0)
-        return kErrAccessDenied;
-      return code;
+      return OsError();
     }
     stream.handle = handle;
   }
@@ -176,7 +166,6 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.TransferHook = nullptr;
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
-  stream.createOnly = false;
   stream.folder = kInvalidHandle;
   stream.lineTransfers = false;
   stream.shortReadEnds = false;
@@ -250,12 +239,6 @@ void OpenNewFile(TextStream& stream, OsHandle file) {
   stream.FlushHook = nullptr;
   stream.CloseHook = CloseRoutine;
   stream.mode = StreamMode::kWriting;
-}
-
-void OpenCreate(TextStream& stream) {
-  stream.createOnly = true;
-  Open(stream, StreamMode::kWriting);
-  stream.createOnly = false;
 }
 
 void EndStatement(TextStream& stream) {

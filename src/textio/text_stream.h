@@ -47,8 +47,6 @@ struct TextStream {
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
-  // Set by OpenCreate: the open must not empty a file that exists.
-  bool createOnly;
   // Set by EndTransfersAtLines.
   bool lineTransfers;
   // Bytes the reads of the stream have brought in since it opened.
@@ -83,9 +81,6 @@ void OpenAppend(TextStream& stream);
 // Opens the stream for writing on file, a disk file the caller has just
 // created (empty); the stream closes it.
 void OpenNewFile(TextStream& stream, OsHandle file);
-// As OpenNew, but fails (kErrFileExists) instead of emptying a file that
-// exists, so a failed existence check can never cost an archive its text.
-void OpenCreate(TextStream& stream);
 bool AtEnd(TextStream& stream);
 bool AtLineEnd(TextStream& stream);
 // The bytes up to the next LF or 0x1A without CRs, into piece (its

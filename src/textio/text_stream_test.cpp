@@ -93,38 +93,6 @@ TEST_F(TextioStream, OpensReachTheRightFiles) {
   EXPECT_EQ(TakeIoStatus(), 0);
 }
 
-// OpenCreate never empties a file that exists; a folder under the name is
-// refused as OpenNew refuses it, with "access denied".
-TEST_F(TextioStream, OpenCreateRefusesExistingFilesAndFolders) {
-  WriteFileBytes(PathOf("old.log"), "old");
-  std::filesystem::create_directory(PathOf("folder.log"));
-  struct Row {
-    const char* name;
-    std::int32_t code;
-  };
-  const Row rows[] = {{"old.log", kErrFileExists},
-                      {"folder.log", kErrAccessDenied},
-                      {"new.log", 0}};
-  for (const Row& row : rows) {
-    TextStream stream{};
-    AttachName(stream, PathOf(row.name));
-    OpenCreate(stream);
-    EXPECT_EQ(TakeIoStatus(), row.code) << row.name;
-    if (row.code == 0) {
-      CloseStream(stream);
-      EXPECT_EQ(TakeIoStatus(), 0);
-    }
-    EXPECT_EQ(stream.mode, StreamMode::kClosed) << row.name;
-  }
-  TextStream stream{};
-  AttachName(stream, PathOf("folder.log"));
-  OpenNew(stream);
-  EXPECT_EQ(TakeIoStatus(), kErrAccessDenied);
-  EXPECT_EQ(ReadFileBytes(PathOf("old.log")), "old");
-  EXPECT_TRUE(std::filesystem::is_directory(PathOf("folder.log")));
-  EXPECT_EQ(ReadFileBytes(PathOf("new.log")), "");
-}
-
 TEST_F(TextioStream, NamesAreCutAndTooLongNamesRefused) {
   TextStream stream{};
   const std::string exact(kMaxNameLength, 'n');

@@ -7,9 +7,11 @@
 // src/driver/main.cpp does, the program seeing only the arguments after
 // "--". Before the process ends it writes one line to standard error:
 //
-//   faults: calls=<failable calls made> injected=<failures injected> flushes=<n,n...>
+//   faults: calls=<failable calls made> injected=<failures injected>
+//           flushes=<n,n...> changes=<n,n...>       (on one line)
 //
-// so a sweep can learn how many calls a run makes (and which flushed) and
+// so a sweep can learn how many calls a run makes (which flushed, which
+// may have changed files) and
 // fail each in turn. QUILBO_FAULTY_CRASH_BEFORE=<n> ends the process just
 // before call n, as a kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n> just
 // after it, every file losing its writes since its last flush (exit code
@@ -129,17 +131,14 @@ const char* CommandLine() { return gCommandLine.c_str(); }
 
 void ExitProcess(std::uint32_t code) {
   const quilbo::testing::FaultCounts& counts = quilbo::testing::Counts();
-  char line[1024];
-  const int n = std::snprintf(line, sizeof line,
-                              "faults: calls=%llu injected=%llu flushes=%.900s\n",
-                              static_cast<unsigned long long>(counts.total),
-                              static_cast<unsigned long long>(counts.injected),
-                              quilbo::testing::FlushCallList());
+  const std::string line = "faults: calls=" + std::to_string(counts.total) +
+                           " injected=" + std::to_string(counts.injected) +
+                           " flushes=" + quilbo::testing::FlushCallList() +
+                           " changes=" + quilbo::testing::ChangeCallList() + "\n";
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   std::uint32_t done = 0;
-  if (n > 0)
-    native.writeFile(native.stdHandle(quilbo::StdStream::kError), line,
-                     static_cast<std::uint32_t>(n), &done);
+  native.writeFile(native.stdHandle(quilbo::StdStream::kError), line.data(),
+                   static_cast<std::uint32_t>(line.size()), &done);
   native.exitProcess(code);
 }
 

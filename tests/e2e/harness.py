@@ -83,7 +83,8 @@ class Result:
         return iter((self.code, self.stdout, self.stderr))
 
 
-_FAULT_LINE = re.compile(rb"faults: calls=(\d+) injected=(\d+) flushes=([\d,]*)\r?\n")
+_FAULT_LINE = re.compile(
+    rb"faults: calls=(\d+) injected=(\d+) flushes=([\d,]*) changes=([\d,]*)\r?\n")
 
 
 def run(args, cwd, faults=None, stdin=b"", empty_command_line=False):

@@ -12,6 +12,31 @@ FaultPlan gPlan;
 FaultCounts gCounts;
 PlatformApi gTable;
 std::string gFlushes;
+std::string gChanges;
+
+void Note(std::string& list, std::uint64_t call) {
+  list += (list.empty() ? "" : ",") + std::to_string(call);
+}
+
+// Whether a call may have changed what the disk holds (writes to the
+// console and opens of existing files do not).
+template <Service S, typename R, typename... A>
+bool Changed(R result, A... args) {
+  const auto values = std::make_tuple(args...);
+  if constexpr (S == Service::kCreateFile) {
+    return result != kInvalidHandle && std::get<2>(values) != FileCreation::kOpenExisting;
+  } else if constexpr (S == Service::kCreateFileAt) {
+    return result != kInvalidHandle && std::get<3>(values) != FileCreation::kOpenExisting;
+  } else if constexpr (S == Service::kWriteFile) {
+    return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
+  } else {
+    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
+           S == Service::kMoveFile || S == Service::kMoveFileOver ||
+           S == Service::kDeleteFile || S == Service::kCreateDirectory ||
+           S == Service::kCreateFileAsAt || S == Service::kDeleteFileAt ||
+           S == Service::kRemoveLogsAt;
+  }
+}
 
 // For a simulated power loss: what each file written by the run holds on
 // the disk (its bytes when first opened, or at its last flush), and
@@ -164,7 +189,7 @@ bool ShouldFail(Service service) {
   const std::uint64_t nth = ++gCounts.byService[index];
   if (service == Service::kFlushFile || service == Service::kFlushFolder ||
       service == Service::kFlushFilesAt)
-    gFlushes += (gFlushes.empty() ? "" : ",") + std::to_string(gCounts.total);
+    Note(gFlushes, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
     fail = fail || (gPlan.failOnce ? nth == gPlan.fromNth : nth >= gPlan.fromNth);
@@ -184,8 +209,9 @@ template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
 struct Wrap<S, Member, FailValue> {
   static R Call(A... args) {
     if (ShouldFail(S)) return static_cast<R>(FailValue);
-    if (gPlan.powerLossAfter == 0) return (NativePlatform().*Member)(args...);
     const R result = (NativePlatform().*Member)(args...);
+    if (Changed<S>(result, args...)) Note(gChanges, gCounts.total);
+    if (gPlan.powerLossAfter == 0) return result;
     Track<S>(result, args...);
     if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
     return result;
@@ -197,6 +223,7 @@ struct Wrap<S, Member, FailValue> {
 bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
   if (!ShouldFail(Service::kRemoveLogsAt)) {
     const bool result = NativePlatform().removeLogsAt(folder, logs, count);
+    Note(gChanges, gCounts.total);
     if (gPlan.powerLossAfter != 0 && gCounts.total == gPlan.powerLossAfter) PowerLoss();
     return result;
   }
@@ -274,6 +301,7 @@ void InstallFaults(const FaultPlan& plan) {
   gPlan = plan;
   gCounts = FaultCounts{};
   gFlushes.clear();
+  gChanges.clear();
   gImages.clear();
   gWriters.clear();
   gFolders.clear();
@@ -286,6 +314,7 @@ void RemoveFaults() { SetPlatform(nullptr); }
 const FaultCounts& Counts() { return gCounts; }
 
 const char* FlushCallList() { return gFlushes.c_str(); }
+const char* ChangeCallList() { return gChanges.c_str(); }
 
 std::uint64_t CallsOf(Service service) {
   return gCounts.byService[static_cast<int>(service)];

@@ -82,6 +82,9 @@ void RemoveFaults();
 const FaultCounts& Counts();
 // Numbers of the calls that flushed a file or a folder, in order.
 const char* FlushCallList();
+// Numbers of the calls that may have changed what the disk holds: between
+// two of them, a crash leaves the same files.
+const char* ChangeCallList();
 std::uint64_t CallsOf(Service service);
 
 // Scoped installation for a test body.

@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""A /T cut of a big log, side by side with the program from before.
+
+Builds the optimised program of this tree (in build/bench) and the one of
+commit 8d475fa (from `git archive`, in a scratch folder outside the tree),
+then times whole runs of both, in rotating order, each from the same
+start: a 512 MiB log of 80-byte lines appended to a 1 MiB archive with
+/T1024, so the archive ends as the last MiB of the log. Printed per
+program: the median wall time, the median bytes the run wrote (the
+kernel's count of bytes it gave to files), and the ratios. Both programs
+must leave the same archive. Every scratch file goes, however the script
+ends.
+
+  bench/cut_speed.py                        512 MiB, 3 repetitions
+  bench/cut_speed.py --log-mib 64 --reps 5
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BEFORE = "8d475fa"
+MIB = 1 << 20
+
+
+def build(source: Path, build_dir: Path) -> Path:
+    subprocess.run(["cmake", "--preset", "linux", "-B", str(build_dir),
+                    "-DCMAKE_BUILD_TYPE=Release", "-DQUILBO_TESTS=OFF"],
+                   cwd=source, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(build_dir), "--target", "quilbo"],
+                   check=True, stdout=subprocess.DEVNULL)
+    return build_dir / "quilbo"
+
+
+def timed(command, cwd):
+    """Wall seconds and bytes written to files by one run."""
+    began = time.monotonic()
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    wall = time.monotonic() - began
+    if process.returncode != 0:
+        raise RuntimeError(f"{command} ended with {process.returncode}")
+    return wall, usage.ru_oublock * 512
+
+
+def make_log(path: Path, size: int):
+    line = b"x" * 60
+    with open(path, "wb") as f:
+        written, n = 0, 0
+        while written < size:
+            chunk = b"".join(b"%012d %s\r\n" % (n + i, line) for i in range(8192))
+            f.write(chunk)
+            written += len(chunk)
+            n += 8192
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--log-mib", type=int, default=512)
+    parser.add_argument("--reps", type=int, default=3)
+    parser.add_argument("--work", type=Path, help="where the scratch folder goes")
+    args = parser.parse_args()
+
+    # A signal ends the script through the clean-up below.
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda *_: sys.exit(1))
+    work = Path(tempfile.mkdtemp(prefix="quilbo_cut_bench_", dir=args.work))
+    try:
+        source = work / "before-src"
+        source.mkdir()
+        archive = subprocess.run(["git", "archive", BEFORE], cwd=ROOT, check=True,
+                                 stdout=subprocess.PIPE).stdout
+        subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
+        programs = {"before": build(source, work / "before-build"),
+                    "after": build(ROOT, ROOT / "build/bench")}
+        run_dir = work / "run"
+        (run_dir / "Archive").mkdir(parents=True)
+        log = run_dir / "a.log"
+        make_log(log, args.log_mib * MIB)
+        start = b"".join(b"old line %06d\r\n" % i for i in range(MIB // 17 + 1))[:MIB]
+        results = {name: [] for name in programs}
+        kept = {}
+        order = list(programs)
+        print(f"{args.log_mib} MiB log, 1 MiB archive, /T1024; medians of {args.reps}")
+        for rep in range(args.reps):
+            for name in order[rep % 2:] + order[:rep % 2]:
+                target = run_dir / "Archive" / "a.log"
+                target.write_bytes(start)
+                for extra in (run_dir / "Archive").iterdir():
+                    if extra.name != "a.log":
+                        extra.unlink()
+                subprocess.run(["sync"], check=True)
+                results[name].append(timed([str(programs[name]), "a.log", "/T1024"], run_dir))
+                kept[name] = target.read_bytes()
+        if kept["before"] != kept["after"]:
+            raise RuntimeError("the two programs left different archives")
+        for name, runs in results.items():
+            wall = statistics.median(r[0] for r in runs)
+            written = statistics.median(r[1] for r in runs)
+            print(f"  {name:<7} {wall:8.3f} s  {written / MIB:9.1f} MiB written")
+        ratio = statistics.median(a[0] / b[0] for a, b in zip(results["after"], results["before"]))
+        print(f"  after / before: time {ratio:.3f}, bytes written "
+              f"{statistics.median(r[1] for r in results['after']) / max(1, statistics.median(r[1] for r in results['before'])):.4f}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
