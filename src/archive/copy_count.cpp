@@ -36,8 +36,9 @@ bool CountBlock(CopyCount& count, const char* block, std::uint32_t size, std::in
   if (count.blocks % count.spacing == 0) AddMark(count, {count.textEnd, count.copy}, keep);
   ++count.blocks;
   const void* marker = std::memchr(block, 0x1A, size);
-  const auto text = static_cast<std::uint32_t>(
-      marker != nullptr ? static_cast<const char*>(marker) - block : size);
+  const std::uint32_t text =
+      marker != nullptr ? static_cast<std::uint32_t>(static_cast<const char*>(marker) - block)
+                        : size;
   const auto crs = std::count(block, block + text, '\r');
   const auto lfs = std::count(block, block + text, '\n');
   count.copy += static_cast<std::int64_t>(text) - crs + lfs;

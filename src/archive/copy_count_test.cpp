@@ -79,9 +79,14 @@ TEST(CutFileName, TmpThenNumberedThenShorter) {
   const std::string folder = std::string("Archive") + sep;
   EXPECT_EQ(CutFileName(folder + "a.log", 0), folder + "a.log.tmp");
   EXPECT_EQ(CutFileName(folder + "a.log", 3), folder + "a.log.3.tmp");
+  // A name is at most 255 bytes, a path shorter than kMaxPath.
   const std::string longest(253, 'n');
-  EXPECT_EQ(CutFileName(folder + longest, 0), folder + std::string(251, 'n') + ".tmp");
-  EXPECT_EQ(CutFileName(folder + longest, 12), folder + std::string(248, 'n') + ".12.tmp");
+  for (const std::string suffix : {".tmp", ".12.tmp"}) {
+    const std::size_t room = std::min(255 - suffix.size(),
+                                      kMaxPath - 1 - folder.size() - suffix.size());
+    EXPECT_EQ(CutFileName(folder + longest, suffix == ".tmp" ? 0 : 12),
+              folder + std::string(room, 'n') + suffix);
+  }
   EXPECT_EQ(CutFileName(std::string(kMaxPath, 'f') + sep + "a.log", 0), "");
 }
 

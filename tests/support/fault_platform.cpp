@@ -15,7 +15,8 @@ std::string gFlushes;
 std::string gChanges;
 
 void Note(std::string& list, std::uint64_t call) {
-  list += (list.empty() ? "" : ",") + std::to_string(call);
+  if (!list.empty()) list.push_back(',');
+  list.append(std::to_string(call));
 }
 
 // Whether a call may have changed what the disk holds (writes to the
