@@ -28,13 +28,33 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from archive_speed import PYTHON_WALK, ROOT, build, run  # noqa: E402
+from archive_speed import PYTHON_WALK, ROOT, build  # noqa: E402
 
 PYTHON_DELETE = PYTHON_WALK + "    os.unlink(name)\n"
 LOG = b"2024-06-11 12:00:00 service started\n2024-06-11 12:00:01 listening on 8080\n"
+
+
+def call(command, cwd, **options):
+    """Runs command in a process group of its own, and ends that whole group
+    (a traced program too) when the script is stopped meanwhile, so that
+    nothing writes into the scratch folder while it is removed. Returns the
+    wall seconds."""
+    start = time.perf_counter()
+    child = subprocess.Popen([str(c) for c in command], cwd=cwd, start_new_session=True,
+                             stdout=subprocess.DEVNULL, **options)
+    try:
+        code = child.wait()
+    except BaseException:
+        os.killpg(child.pid, signal.SIGKILL)
+        child.wait()
+        raise
+    if code not in (0, 5):
+        raise SystemExit(f"failed ({code}): {command}")
+    return time.perf_counter() - start
 
 
 def make_logs(folder: Path, count: int):
@@ -53,7 +73,7 @@ def measure(label, contenders, folder, count, reps):
         for k in range(len(contenders)):  # rotate the order each repetition
             name, command = contenders[(k + rep) % len(contenders)]
             make_logs(folder, count)
-            wall, _, _ = run(command, folder)
+            wall = call(command, folder)
             times[name].append(wall)
             print(f"  {label} rep {rep + 1}/{reps}: {name} {wall:.2f} s", flush=True)
     print(f"{label}, {count} logs, medians of {reps}:")
@@ -68,8 +88,7 @@ def measure(label, contenders, folder, count, reps):
 def syscalls_per_log(exe, folder, count):
     make_logs(folder, count)
     summary = folder.parent / "strace.txt"
-    subprocess.run(["strace", "-f", "-c", "-o", str(summary), str(exe), "*.log", "/D"],
-                   cwd=folder, check=True, stdout=subprocess.DEVNULL)
+    call(["strace", "-f", "-c", "-o", summary, exe, "*.log", "/D"], folder)
     for row in summary.read_text().splitlines():
         parts = row.split()
         if parts and parts[-1] == "total":
@@ -105,6 +124,9 @@ def main():
                     print(f"  {name:<7} {syscalls_per_log(path.resolve(), folder, args.logs):6.2f}",
                           flush=True)
     finally:
+        # No second signal may cut the cleanup short.
+        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            signal.signal(sig, signal.SIG_IGN)
         shutil.rmtree(work, ignore_errors=True)
 
 
