@@ -9,7 +9,9 @@
 #include "errors/io_status.h"
 #include "errors/notes.h"
 #include "errors/raise.h"
+#include "archive/log_removal.h"
 #include "fs/file_helpers.h"
+#include "fs/run_folders.h"
 #include "platform/platform.h"
 #include "textio/text_stream.h"
 
@@ -17,19 +19,21 @@ namespace quilbo {
 
 namespace {
 
-bool IdentityOf(std::string_view name, FileIdentity* identity) {
+bool IdentityOf(OsHandle folder, std::string_view name, FileIdentity* identity) {
   const char* text = ScratchName(name);
-  return text != nullptr && Os().fileIdentity(text, identity);
+  return text != nullptr && folder != kInvalidHandle &&
+         Os().fileIdentityAt(folder, text, identity);
 }
 
 // Appending a file to itself never ends well (the copy may never finish),
-// so an archive that is its source refuses the run before anything opens.
-// The archive is looked up first: when there is none, the log's own lookup
-// is not needed.
-void RefuseSelfArchive(std::string_view source, std::string_view target) {
+// so an archive that is its log refuses the run before the archive opens.
+// Only an archive that exists can be the log.
+void RefuseSelfArchive(const RunFolders& folders, std::string_view log,
+                       std::string_view archive, const std::string& target) {
   FileIdentity from{};
   FileIdentity to{};
-  if (!IdentityOf(target, &to) || !IdentityOf(source, &from)) return;
+  if (!IdentityOf(folders.archives, archive, &to) || !IdentityOf(folders.logs, log, &from))
+    return;
   if (from.volume != to.volume || from.index != to.index) return;
   const std::string shown = ConsoleForm(target);
   char message[256];
@@ -52,30 +56,27 @@ bool IsMissingSource(std::int32_t code) {
 
 // The size the log had when its copy ended, which its deletion checks;
 // -1 when the copy stopped at an end marker (what follows it is never
-// archived, so growth there loses nothing). False when it is not known:
-// the log is then kept.
-bool CopiedSize(TextStream& log, std::int64_t* size) {
-  if (log.position < log.end) {
-    *size = -1;
-    return true;
-  }
-  return Os().setFilePointer(log.handle, 0, SeekFrom::kCurrent, size);
+// archived, so growth there loses nothing). The copy began at from.
+std::int64_t CopiedSize(const TextStream& log, std::int64_t from) {
+  if (log.position < log.end) return -1;
+  return from + static_cast<std::int64_t>(log.bytesRead);
 }
 
-// A new archive has its log's access from the moment its name exists.
-void CreateArchive(std::string_view target, OsHandle log) {
-  const char* name = ScratchName(target);
-  if (name == nullptr) {
+// A new archive has its log's access from the moment its name exists; it
+// is written through the handle its creation gives.
+void CreateArchive(const RunFolders& folders, std::string_view name, OsHandle log,
+                   TextStream& archive, const std::string& target) {
+  const char* text = ScratchName(name);
+  if (text == nullptr) {
     StoreIoFailureOn(kErrFilenameTooLong, "create", target);
     return;
   }
-  const PlatformApi& os = Os();
-  const OsHandle file = os.createFileAs(name, log, nullptr, 0);
+  const OsHandle file = Os().createFileAsAt(folders.archives, text, log, nullptr, 0);
   if (file == kInvalidHandle) {
     StoreIoFailureOn(FailedCallError(), "create", target);
     return;
   }
-  if (!os.closeHandle(file)) StoreIoFailureOn(FailedCallError(), "close", target);
+  OpenNewFile(archive, file);
 }
 
 void CopyText(TextStream& log, TextStream& archive) {
@@ -115,8 +116,12 @@ void RefuseLinkedArchive(std::string_view archive) {
   RaiseError(message);
 }
 
-void ArchiveLogFile(std::string_view source, std::string_view target,
-                    bool deleteOriginal, std::int32_t truncateKb) {
+void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
+                    std::string_view archiveName, std::int64_t from,
+                    std::int32_t truncateKb, PendingRemoval* removal) {
+  if (removal != nullptr) removal->file = kInvalidHandle;
+  const std::string source = folders.logPath + std::string(logName);
+  const std::string target = folders.archivePath + kPathSeparator + std::string(archiveName);
   // A found log whose path the platform cannot take would look missing:
   // end the run with the report rather than skip it without a word.
   if (!PathFits(source)) {
@@ -138,67 +143,79 @@ void ArchiveLogFile(std::string_view source, std::string_view target,
   // nothing: no archive is created for it. The open is also the check that
   // the log is still there: one that has gone since the search, or is no
   // longer a file, is skipped without a word.
+  if (folders.logs == kInvalidHandle) {
+    StoreIoFailureOn(folders.logsError, "open", source);
+    CheckIo();
+  }
   TextStream log{};
-  AttachName(log, source);
+  AttachName(log, folders.logs, logName);
   UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
+  EndAtShortRead(log);
   OpenRead(log);
-  if (IsMissingSource(IoStatus) || (IoStatus != 0 && !IsPlainFile(source))) {
+  if (IsMissingSource(IoStatus) ||
+      (IoStatus != 0 && !IsPlainFileAt(folders.logs, logName))) {
     TakeIoStatus();
     return;
   }
   CheckIo();
-  RefuseSelfArchive(source, target);
-
-  FindData found{};
-  const bool named = LookUpFile(target, &found);
-  // A folder under the archive's name is refused as an emptying open
-  // would refuse it, before a cut makes a file it could not put in place.
-  if (named && (found.attributes & kAttrDirectory) != 0) {
-    StoreIoFailureOn(kErrAccessDenied, "write", target);
+  if (from > 0 && !Os().setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) {
+    StoreIoFailureOn(FailedCallError(), "read", source);
     CheckIo();
   }
-  const bool exists = named;
-  std::int64_t copiedSize = -1;
-  if (truncateKb > 0 &&
-      AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
-                   buffers.get(), &copiedSize)) {
-    // The cut archive is on the disk already.
-    CloseStream(log);
-    CheckIo();
-    if (deleteOriginal && !RemoveLog(source, copiedSize))
-      NoteKeptLog(source, FailedCallError());
-    return;
-  }
-
-  TextStream archive{};
-  AttachName(archive, target);
-  UseBuffer(archive, buffers.get(), kCopyBufferSize);
-  EndTransfersAtLines(archive);
-  // Never an emptying open: if the check above failed on an archive that
-  // exists, emptying it would lose every line archived before.
-  if (!exists) {
-    CreateArchive(target, log.handle);
+  if (folders.archives == kInvalidHandle) {
+    StoreIoFailureOn(folders.archivesError, "create", target);
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  OpenAppend(archive);
-  RefuseLinkedArchive(target);
-  CheckIo();
-
-  CopyText(log, archive);
-
-  const bool sizeKnown = deleteOriginal && CopiedSize(log, &copiedSize);
-  if (deleteOriginal && !sizeKnown) NoteKeptLog(source, FailedCallError());
-  CloseStream(log);
-  CheckIo();
-  CloseStream(archive);
-  CheckIo();
-
-  // The log goes only after its text is safely in the closed archive.
-  if (sizeKnown) {
-    FlushArchive(target, !exists);
-    if (!RemoveLog(source, copiedSize)) NoteKeptLog(source, FailedCallError());
+  FindData found{};
+  const bool exists = LookUpFileAt(folders.archives, archiveName, &found);
+  // A folder under the archive's name is refused as an emptying open
+  // would refuse it, before a cut makes a file it could not put in place.
+  if (exists && (found.attributes & kAttrDirectory) != 0) {
+    StoreIoFailureOn(kErrAccessDenied, "write", target);
+    CheckIo();
   }
+  if (exists) RefuseSelfArchive(folders, logName, archiveName, target);
+
+  std::int64_t copiedSize = -1;
+  // A log taken up again from the middle (an earlier run's, see
+  // FinishDeletions) is appended in place; the next cut keeps the limit.
+  bool cut = truncateKb > 0 && from == 0 &&
+             AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
+                          buffers.get(), &copiedSize);
+  if (!cut) {
+    TextStream archive{};
+    AttachName(archive, folders.archives, archiveName);
+    UseBuffer(archive, buffers.get(), kCopyBufferSize);
+    EndTransfersAtLines(archive);
+    // Never an emptying open: if the check above failed on an archive that
+    // exists, emptying it would lose every line archived before.
+    if (exists) {
+      OpenAppend(archive);
+    } else {
+      CreateArchive(folders, archiveName, log.handle, archive, target);
+    }
+    RefuseLinkedArchive(target);
+    CheckIo();
+    CopyText(log, archive);
+    copiedSize = CopiedSize(log, from);
+    CloseStream(archive);
+    CheckIo();
+  }
+
+  // A log that will be deleted stays open until then: its deletion checks
+  // that nobody else has it open, and that it is still the file copied. It
+  // goes only once its archive is on the disk, with its group's (see
+  // log_removal.h).
+  if (removal == nullptr) {
+    CloseStream(log);
+    CheckIo();
+    return;
+  }
+  removal->file = DetachHandle(log);
+  removal->log.assign(logName);
+  removal->archive.assign(archiveName);
+  removal->copiedSize = copiedSize;
 }
 
 }  // namespace quilbo

@@ -10,19 +10,29 @@
 
 namespace quilbo {
 
-// Appends the text of source to target (created when missing), keeping
-// target to its last truncateKb KB when truncateKb > 0, then deletes
-// source when asked. A failure ends the run through the report.
-void ArchiveLogFile(std::string_view source, std::string_view target,
-                    bool deleteOriginal, std::int32_t truncateKb);
+struct PendingRemoval;
+struct RunFolders;
+
+// Appends the text of the log called log in the run's log folder, from its
+// byte from on, to the archive called archive in the archive folder
+// (created when missing), then cuts the archive to its last truncateKb KB
+// when truncateKb > 0. With removal, a log whose text went in whole stays
+// open in *removal for its deletion (its file is kInvalidHandle otherwise).
+// A failure ends the run through the report.
+void ArchiveLogFile(const RunFolders& folders, std::string_view log,
+                    std::string_view archive, std::int64_t from,
+                    std::int32_t truncateKb, PendingRemoval* removal);
+
+// Logs that a run which died while deleting them left under an aside name
+// (see platform/aside_name.h): what a writer added after the bytes already
+// archived goes to the log's archive, then they join the group's deletion.
+void FinishDeletions(const RunFolders& folders, std::int32_t truncateKb,
+                     struct RemovalGroup& group);
 
 // Ends the run with a report naming archive when the pending failure is a
 // link of another user on its way, which is never followed.
 void RefuseLinkedArchive(std::string_view archive);
 
-// Writes an archive through to the disk (its name too, when the archive
-// is new), so that its log may go. A failure ends the run.
-void FlushArchive(std::string_view target, bool created);
 
 // Buffer size of each of the two streams of an append.
 inline constexpr std::uint32_t kCopyBufferSize = 64 * 1024;

@@ -253,10 +253,13 @@ std::string CutFileName(std::string_view target, int n) {
   if (n != 0) suffix.append(std::to_string(n)).append(".");
   suffix.append("tmp");
   std::string_view name = target.substr(start);
+  // Lengths in the characters the platform's limits count; a shortened
+  // name never ends inside a character.
   const std::size_t limit = static_cast<std::size_t>(kMaxPath) - 1;
-  if (start + suffix.size() >= limit || suffix.size() >= kMaxNameBytes) return {};
-  const std::size_t room = std::min(kMaxNameBytes - suffix.size(), limit - start - suffix.size());
-  if (name.size() > room) name = name.substr(0, room);
+  const std::size_t folder = CharacterCount(target.substr(0, start));
+  if (folder + suffix.size() >= limit || suffix.size() >= kMaxNameBytes) return {};
+  const std::size_t room = std::min(kMaxNameBytes - suffix.size(), limit - folder - suffix.size());
+  if (CharacterCount(name) > room) name = name.substr(0, CharactersPrefix(name, room, name.size()));
   return std::string(target.substr(0, start)) + std::string(name) + suffix;
 }
 

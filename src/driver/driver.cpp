@@ -1,9 +1,11 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/archive_log.h"
+#include "archive/log_removal.h"
 #include "driver/command_line.h"
 #include "driver/program.h"
 #include "driver/settings.h"
@@ -15,7 +17,9 @@
 #include "errors/termination.h"
 #include "fs/file_helpers.h"
 #include "fs/folder_lock.h"
+#include "fs/run_folders.h"
 #include "fs/search.h"
+#include "platform/aside_name.h"
 #include "textio/console.h"
 
 namespace quilbo {
@@ -159,22 +163,38 @@ void RunDriver() {
   // a run that waited finds only the logs still left.
   LockArchiveFolder(archiveFolder);
 
+  // Both folders are opened once, after the lock: every step of every log
+  // works inside them.
+  RunFolders run{};
+  OpenRunFolders(run, folder, archiveFolder);
+  RemovalGroup group{};
+  FinishDeletions(run, settings.TruncateKb, group);
+
   std::int32_t counter = 0;
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
   SearchFirst(TypedPath(settings.pattern), 0x27, entry);
   while (SearchError == 0) {
-    ++counter;
-    PrintFileLine(counter, settings, entry);
     // The platform's own name, not the console's form: only it is sure to
     // reach the file that was found, and it is never split.
     const std::string name(entry.OwnName);
-    ArchiveLogFile(folder + name, archiveFolder + kPathSeparator + name,
-                   settings.DeleteOriginals, settings.TruncateKb);
+    // A log on its way out: its deletion, or the next run, finishes it.
+    if (IsAsideName(name)) {
+      SearchNext(entry);
+      continue;
+    }
+    ++counter;
+    PrintFileLine(counter, settings, entry);
+    PendingRemoval removal{};
+    ArchiveLogFile(run, name, name, 0, settings.TruncateKb,
+                   settings.DeleteOriginals ? &removal : nullptr);
+    if (removal.file != kInvalidHandle) AddRemoval(group, run, std::move(removal));
     SearchNext(entry);
   }
   const std::int32_t walkEnd = SearchError;
   SearchClose(entry);
+  RemoveLogs(group, run);
+  CloseRunFolders(run);
   NoteUnreadFolder(settings.PatternDir, walkEnd);
   UnlockArchiveFolder();
   ExitProgram(counter == 0 ? 5 : 0);

@@ -6,9 +6,11 @@
 #define QUILBO_ERRORS_NOTES_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "errors/exceptions.h"
+#include "platform/platform.h"
 
 namespace quilbo {
 
@@ -24,6 +26,14 @@ void DescribeFailure(std::int32_t code, char* out, std::uint32_t size);
 // and the system's reason, taken now, while the system still knows it.
 void StoreIoFailureOn(std::int32_t code, const char* step,
                       std::string_view subject, std::string_view other = {});
+
+// Names the open folder handle for notes: a failure on one of its entries
+// shows prefix (the folder as the console shows it, ending in a separator,
+// or empty) before the entry's name.
+void NameFolderForNotes(OsHandle folder, std::string_view prefix);
+// The path a note shows for the entry name of folder (kInvalidHandle: name
+// is a path of its own).
+std::string NotedPath(OsHandle folder, std::string_view name);
 
 // The archive folder could not be made, for code: a failure on a file in
 // it says so too, since that is where it comes from.

@@ -52,11 +52,6 @@ bool RemoveFile(std::string_view name) {
   return text != nullptr && Os().deleteFile(text);
 }
 
-bool RemoveLog(std::string_view name, std::int64_t copiedSize) {
-  const char* text = ScratchName(name);
-  return text != nullptr && Os().deleteLog(text, copiedSize);
-}
-
 bool MakeDirectory(std::string_view name) {
   const char* text = ScratchName(name);
   return text != nullptr && Os().createDirectory(text);

@@ -30,9 +30,6 @@ bool LookUpFile(std::string_view name, FindData* found);
 std::int32_t FileTimeOf(std::string_view name);  // -1: missing or a folder
 bool IsPlainFile(std::string_view name);
 bool RemoveFile(std::string_view name);
-// Deletes a log whose copy just ended, unless another process holds it open
-// or (copiedSize >= 0) its size is no longer copiedSize.
-bool RemoveLog(std::string_view name, std::int64_t copiedSize);
 bool MakeDirectory(std::string_view name);
 // The leading part of path up to and including its last separator: '\',
 // '/' or ':' on Windows, '/' or '\' elsewhere (no drive letters).

@@ -130,6 +130,15 @@ struct FileIdentity {
   std::uint64_t index;
 };
 
+// One log of a group that removeLogsAt deletes. file is the log, open for
+// reading since its copy began; removeLogsAt closes it, whatever happens.
+struct LogRemoval {
+  OsHandle file;
+  const char* name;         // inside the folder
+  std::int64_t copiedSize;  // -1: no size to check (the copy stopped early)
+  std::int32_t error;       // set by removeLogsAt: 0 deleted, else why kept
+};
+
 struct PlatformApi {
   // Files. Sharing is always read and write, the handle inheritable.
   OsHandle (*createFile)(const char* name, FileAccess access,
@@ -178,10 +187,6 @@ struct PlatformApi {
   bool (*createDirectory)(const char* name);
   bool (*moveFile)(const char* from, const char* to);  // never overwrites
   bool (*fileIdentity)(const char* name, FileIdentity* identity);
-  // Deletes a log whose text was just copied, as deleteFile does, but
-  // fails with kErrSharingViolation while another process holds it open
-  // or, copiedSize >= 0, when its size is no longer copiedSize.
-  bool (*deleteLog)(const char* name, std::int64_t copiedSize);
   // Attributes, size and last-write time of the one entry called name,
   // which is never read as a pattern (wildcard bytes are bytes). Fails with
   // the Windows number of the reason (2, 3, 123...).
@@ -200,6 +205,32 @@ struct PlatformApi {
   // removed in the folder held by a lockFolder handle.
   bool (*flushFile)(OsHandle file);
   bool (*flushFolder)(OsHandle lock);
+
+  // Folders opened once: openFolder opens the folder called name (reached
+  // as every other name is, trusted links only), and each ...At service
+  // takes one entry name inside it: never split, never a pattern, never
+  // resolved again from the top. Windows: the handle carries the folder's
+  // path, which each step joins with the name.
+  OsHandle (*openFolder)(const char* name);
+  bool (*closeFolder)(OsHandle folder);
+  OsHandle (*createFileAt)(OsHandle folder, const char* name, FileAccess access,
+                           FileCreation creation);
+  bool (*lookupFileAt)(OsHandle folder, const char* name, FindData* entry);
+  bool (*fileIdentityAt)(OsHandle folder, const char* name, FileIdentity* identity);
+  OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count);
+  bool (*deleteFileAt)(OsHandle folder, const char* name);
+  // Writes the named files of folder, and their names, through to the
+  // disk: one flush for a whole group of archives where the system can.
+  bool (*flushFilesAt)(OsHandle folder, const char* const* names, std::size_t count);
+  // Deletes a group of logs whose archives are on the disk, as deleteFile
+  // does, but a log that another process holds open, or whose size is no
+  // longer its copiedSize, is kept (error 32). Each log gets its own error; the
+  // result is false when any log was kept. POSIX: a log may pass through a
+  // name of AsideName's form while it goes (see aside_name.h).
+  bool (*removeLogsAt)(OsHandle folder, LogRemoval* logs, std::size_t count);
+  // Milliseconds of a clock that only moves forward.
+  std::uint64_t (*tickCount)();
 
   // Process. commandLine is null where the platform hands the arguments
   // over already split (then splitArguments gives them). Both, and the

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "platform/aside_name.h"
 #include "platform/platform.h"
 #include "support/fault_platform.h"
 
@@ -156,6 +158,56 @@ TEST(PlatformLookup, OneEntryByItsName) {
                 Native().lastError() == kErrFileNotFound)
         << pattern << ": " << Native().lastError();
   }
+}
+
+// The steps inside an open folder reach what the same names reach as paths.
+TEST(PlatformFolders, StepsInsideAnOpenFolder) {
+  TempDir dir;
+  const auto& os = Native();
+  fs::create_directories(dir.path / "sub");
+  const OsHandle folder = os.openFolder((dir / "sub").c_str());
+  ASSERT_NE(folder, kInvalidHandle);
+  const OsHandle file =
+      os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew);
+  ASSERT_NE(file, kInvalidHandle);
+  std::uint32_t done = 0;
+  ASSERT_TRUE(os.writeFile(file, "abc", 3, &done));
+  os.closeHandle(file);
+  FindData entry{};
+  ASSERT_TRUE(os.lookupFileAt(folder, "a.log", &entry));
+  EXPECT_EQ(entry.size, 3u);
+  FileIdentity inside{};
+  FileIdentity byPath{};
+  ASSERT_TRUE(os.fileIdentityAt(folder, "a.log", &inside));
+  ASSERT_TRUE(os.fileIdentity((dir / "sub/a.log").c_str(), &byPath));
+  EXPECT_EQ(inside.index, byPath.index);
+  EXPECT_TRUE(os.flushFilesAt(folder, std::vector<const char*>{"a.log"}.data(), 1));
+  EXPECT_EQ(os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew),
+            kInvalidHandle);
+  EXPECT_EQ(os.lastError(), kErrFileExists);
+  // One entry's name only: a separator is no way out of the folder.
+  EXPECT_FALSE(os.lookupFileAt(folder, "../sub/a.log", &entry));
+  EXPECT_EQ(os.lastError(), kErrInvalidName);
+  EXPECT_TRUE(os.deleteFileAt(folder, "a.log"));
+  EXPECT_FALSE(fs::exists(dir.path / "sub/a.log"));
+  EXPECT_TRUE(os.closeFolder(folder));
+  EXPECT_EQ(os.openFolder((dir / "none").c_str()), kInvalidHandle);
+  EXPECT_EQ(os.lastError(), kErrPathNotFound);
+}
+
+TEST(PlatformFolders, AsideNamesRoundTripAndNothingElseIsOne) {
+  std::string_view log;
+  std::int64_t archived = 0;
+  const std::string app = AsideName("app.log", 1234);
+  ASSERT_TRUE(ParseAsideName(app, &log, &archived));
+  EXPECT_EQ(log, "app.log");
+  EXPECT_EQ(archived, 1234);
+  const std::string odd = AsideName("-1-x", 0);
+  ASSERT_TRUE(ParseAsideName(odd, &log, &archived));
+  EXPECT_EQ(log, "-1-x");
+  for (const char* name : {"app.log", ".quilbo-", ".quilbo-12", ".quilbo-12-", ".quilbo--1-a",
+                           ".quilbo-x-a", ".quilbo-012-a", ".quilbo-1234567890123456789-a"})
+    EXPECT_FALSE(IsAsideName(name)) << name;
 }
 
 #ifndef _WIN32

@@ -77,19 +77,22 @@ namespace {
 using namespace posix;
 
 const PlatformApi kPosix = {
-    CreateFilePosix,      ReadFilePosix,       WriteFilePosix,
-    SetFilePointerPosix,  SetEndOfFilePosix,   CloseHandlePosix,
-    FileTypePosix,        StdHandlePosix,      CreateFileAsPosix,
+    CreateFilePosix,      ReadFilePosix,        WriteFilePosix,
+    SetFilePointerPosix,  SetEndOfFilePosix,    CloseHandlePosix,
+    FileTypePosix,        StdHandlePosix,       CreateFileAsPosix,
     MoveFileOverPosix,    FindFirstFilePosix,
-    FindNextFilePosix,    FindClosePosix,      FileTimeToLocalPosix,
-    FileTimeToDosPosix,   CopyNamePosix,       CopyNamePosix,
+    FindNextFilePosix,    FindClosePosix,       FileTimeToLocalPosix,
+    FileTimeToDosPosix,   CopyNamePosix,        CopyNamePosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,
-    FileIdentityPosix,    DeleteLogPosix,
-    LookupFilePosix,      LockFolderPosix,     UnlockFolderPosix,
-    FlushFilePosix,       FlushFolderPosix,    CommandLinePosix,
-    SplitArgumentsPosix,
-    ExecutablePathPosix,  ModuleOfAddressPosix, Allocate, Release, LastErrorPosix,
-    SetLastErrorPosix,    ExitProcessPosix,
+    FileIdentityPosix,    LookupFilePosix,
+    LockFolderPosix,      UnlockFolderPosix,    FlushFilePosix,
+    FlushFolderPosix,     OpenFolderPosix,      CloseFolderPosix,
+    CreateFileAtPosix,    LookupFileAtPosix,    FileIdentityAtPosix,
+    CreateFileAsAtPosix,  DeleteFileAtPosix,    FlushFilesAtPosix,    RemoveLogsAtPosix,
+    TickCountPosix,       CommandLinePosix,     SplitArgumentsPosix,
+    ExecutablePathPosix,  ModuleOfAddressPosix, Allocate,
+    Release,              LastErrorPosix,       SetLastErrorPosix,
+    ExitProcessPosix,
 };
 
 // errno values and the Windows numbers of the same condition. The first

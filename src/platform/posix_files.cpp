@@ -67,48 +67,52 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
   return true;
 }
 
-OsHandle CreateFilePosix(const char* name, FileAccess access,
-                         FileCreation creation) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return kInvalidHandle;
-  }
-  PathSpot spot{-1, {}};
-  PathFailure why{};
-  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
-    FailPath(why, path.text);
-    return kInvalidHandle;
-  }
+namespace {
+
+int OpenFlags(FileAccess access, FileCreation creation) {
   // Never blocking: a FIFO or a device must not hold the open up. Never
   // emptying before the checks below: O_TRUNC comes after them.
   int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK |
               O_NOCTTY;
   if (creation == FileCreation::kCreateAlways) flags |= O_CREAT;
   if (creation == FileCreation::kCreateNew) flags |= O_CREAT | O_EXCL;
+  return flags;
+}
+
+// New files start open to their owner only; the archiving engine then
+// gives an archive its log's access.
+constexpr mode_t kNewFileMode = 0600;
+
+OsHandle FailedOpen(const PathFailure& why, int folder, const char* name,
+                    const char* path) {
+  struct stat info {};
+  if (why.err == EEXIST &&
+      fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+    tLastError = kErrAccessDenied;
+  } else if (why.err == EEXIST) {
+    tLastError = kErrFileExists;
+  } else if (why.err == ENXIO) {
+    tLastError = kErrFileNotFound;  // a socket: nothing to open
+  } else {
+    FailPath(why, path);
+  }
+  return kInvalidHandle;
+}
+
+OsHandle OpenInSpot(PathSpot* spot, FileAccess access, FileCreation creation,
+                    const char* path) {
+  PathFailure why{};
   int fd;
   do {
-    // New files start open to their owner only; the archiving engine then
-    // gives an archive its log's access.
-    fd = OpenAtSpot(&spot, flags, 0600, &why);
+    fd = OpenAtSpot(spot, OpenFlags(access, creation), kNewFileMode, &why);
   } while (fd < 0 && why.err == EINTR);
-  if (fd < 0) {
-    struct stat info {};
-    if (why.err == EEXIST &&
-        fstatat(spot.folder, spot.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(info.st_mode)) {
-      tLastError = kErrAccessDenied;
-    } else if (why.err == EEXIST) {
-      tLastError = kErrFileExists;
-    } else if (why.err == ENXIO) {
-      tLastError = kErrFileNotFound;  // a socket: nothing to open
-    } else {
-      FailPath(why, path.text);
-    }
-    ReleaseSpot(&spot);
-    return kInvalidHandle;
-  }
-  ReleaseSpot(&spot);
+  if (fd < 0) return FailedOpen(why, spot->folder, spot->name.c_str(), path);
+  return CheckOpened(fd, access, creation);
+}
+
+}  // namespace
+
+OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
   struct stat info {};
   std::int32_t refused = 0;
   if (fstat(fd, &info) != 0) {
@@ -126,7 +130,8 @@ OsHandle CreateFilePosix(const char* name, FileAccess access,
   } else if (creation == FileCreation::kCreateAlways && S_ISREG(info.st_mode) &&
              ftruncate(fd, 0) != 0) {
     refused = WindowsErrorFromErrno(errno, nullptr);
-  } else {
+  } else if (!S_ISREG(info.st_mode)) {
+    // O_NONBLOCK changes nothing for a disk file; elsewhere it must go.
     const int status = fcntl(fd, F_GETFL);
     if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
       refused = WindowsErrorFromErrno(errno, nullptr);
@@ -137,6 +142,47 @@ OsHandle CreateFilePosix(const char* name, FileAccess access,
     return kInvalidHandle;
   }
   return fd;
+}
+
+OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
+                      FileCreation creation) {
+  const int flags = OpenFlags(access, creation);
+  int fd;
+  do {
+    fd = openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) return CheckOpened(fd, access, creation);
+  // A link at the end (refused by O_NOFOLLOW, or found by O_EXCL): the
+  // one-step resolution decides whether it may be followed.
+  if (errno == ELOOP || (errno == EEXIST && (flags & O_EXCL) != 0)) {
+    PathSpot spot{fcntl(folder, F_DUPFD_CLOEXEC, 0), name};
+    if (spot.folder < 0) {
+      Fail(errno);
+      return kInvalidHandle;
+    }
+    const OsHandle file = OpenInSpot(&spot, access, creation, nullptr);
+    ReleaseSpot(&spot);
+    return file;
+  }
+  return FailedOpen(PathFailure{errno, false}, folder, name, nullptr);
+}
+
+OsHandle CreateFilePosix(const char* name, FileAccess access,
+                         FileCreation creation) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  PathSpot spot{-1, {}};
+  PathFailure why{};
+  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
+    FailPath(why, path.text);
+    return kInvalidHandle;
+  }
+  const OsHandle file = OpenInSpot(&spot, access, creation, path.text);
+  ReleaseSpot(&spot);
+  return file;
 }
 
 bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size,

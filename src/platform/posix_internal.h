@@ -42,6 +42,13 @@ bool FailPath(const PathFailure& why, const char* path);
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 
 // Files and handles (posix_files.cpp).
+// Checks a new descriptor as the open of a Windows file would: folders,
+// devices for reading, read-only files for writing are refused (closed).
+OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
+// Opens one entry of an open folder; a trusted link at the end is
+// followed, another user's is not.
+OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
+                      FileCreation creation);
 OsHandle CreateFilePosix(const char* name, FileAccess access, FileCreation creation);
 bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
@@ -64,10 +71,16 @@ bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
 bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
 void CopyNamePosix(const char* name, char* destination, std::size_t size);
 bool LookupFilePosix(const char* name, FindData* entry);
+// Fills entry from info, the file reached under name.
+void FillEntry(const struct stat& info, const char* name, FindData* entry);
+// Only regular files and folders are entries.
+bool IsEntryKind(const struct stat& info);
+// What path (from folder start) leads to through trusted links; false with
+// the Windows number in *code when that is nothing, or no entry.
+bool StatThroughLinks(int start, const char* path, struct stat* info, std::int32_t* code);
 
 // Names: delete, move, folders, identity, access (posix_names.cpp).
 bool DeleteFilePosix(const char* name);
-bool DeleteLogPosix(const char* name, std::int64_t copiedSize);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
 bool FileIdentityPosix(const char* name, FileIdentity* identity);
@@ -76,11 +89,33 @@ bool CopyAccess(int from, int to);
 // The whole transfer or a failure (fd must be a regular file).
 bool WriteAll(int fd, const void* data, std::uint32_t count);
 
+// Folders opened once and the steps inside them (posix_folders.cpp).
+OsHandle OpenFolderPosix(const char* name);
+bool CloseFolderPosix(OsHandle folder);
+OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
+                           FileCreation creation);
+bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry);
+bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity);
+bool DeleteFileAtPosix(OsHandle folder, const char* name);
+OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count);
+// The creation of CreateFileAsPosix inside an open folder; path, when
+// given, names it in errors.
+OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
+                    std::uint32_t count, const char* path);
+// Deletes name (a link itself, never its target); info is its entry.
+bool DeleteEntry(int folder, const char* name, const char* path);
+
+// A group of logs deleted with one pause (posix_removal.cpp).
+bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);
+
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
+bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count);
+std::uint64_t TickCountPosix();
 
 }  // namespace quilbo::posix
 

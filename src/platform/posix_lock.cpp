@@ -122,6 +122,24 @@ bool FlushFilePosix(OsHandle file) { return Flush(file); }
 // A new or renamed name is durable only once its folder is flushed.
 bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
 
+// One flush of the folder's file system writes every archive of a group,
+// and every name made in the folder, through to the disk: far cheaper than
+// a flush of each archive and of the folder, and as sound. A system
+// without syncfs flushes each file, then the folder.
+bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
+  if (syncfs(static_cast<int>(folder)) == 0) return true;
+  if (errno != ENOSYS) return Fail(errno);
+  for (std::size_t i = 0; i < count; ++i) {
+    const OsHandle file = OpenInFolder(static_cast<int>(folder), names[i],
+                                       FileAccess::kRead, FileCreation::kOpenExisting);
+    if (file == kInvalidHandle) return false;
+    const bool flushed = Flush(file);
+    close(static_cast<int>(file));
+    if (!flushed) return false;
+  }
+  return Flush(folder);
+}
+
 }  // namespace quilbo::posix
 
 #endif  // !_WIN32

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix_path.h"
@@ -333,52 +334,73 @@ bool LeasesWork(const std::string& path) {
   return ok;
 }
 
-TEST(PosixPath, LogHeldOpenOrGrownIsNotDeleted) {
+// One group: each log opened as its copy left it, then deleted together.
+TEST(PosixPath, GroupKeepsLogsHeldOpenOrGrown) {
   Folder dir;
   const auto& os = Native();
   Write(dir / "probe", "x");
   const bool leases = LeasesWork(dir / "probe");
   struct Case {
-    const char* what;
+    const char* name;
     std::int64_t copied;  // the size the copy saw
     bool holdOpen;        // another descriptor open on the log
     bool deleted;
   };
   const Case cases[] = {
-      {"unchanged", 6, false, true},
-      {"size not checked", -1, false, true},
-      {"grew after the copy", 3, false, false},
-      {"held open", 6, true, false},
-      {"held open, size not checked", -1, true, false},
+      {"unchanged.log", 6, false, true},
+      {"unchecked.log", -1, false, true},
+      {"grew.log", 3, false, false},
+      {"held.log", 6, true, false},
+      {"held-unchecked.log", -1, true, false},
+      // An earlier run's log on its way out: removed, or renamed to record
+      // what is archived now when it must stay.
+      {".quilbo-2-old.log", 6, false, true},
+      {".quilbo-2-kept.log", 6, true, false},
   };
+  const OsHandle folder = os.openFolder(dir.path.c_str());
+  ASSERT_NE(folder, kInvalidHandle);
+  std::vector<LogRemoval> logs;
+  std::vector<int> others;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
     if (c.holdOpen && !leases) continue;
-    const std::string log = dir / "app.log";
-    Write(log, "lines\n");
-    const int other = c.holdOpen ? open(log.c_str(), O_WRONLY | O_APPEND) : -1;
-    os.setLastError(0);
-    EXPECT_EQ(os.deleteLog(log.c_str(), c.copied), c.deleted);
-    EXPECT_EQ(fs::exists(log), !c.deleted);
-    EXPECT_FALSE(fs::exists(dir / ".app.log.quilbo-deleting"));
-    if (!c.deleted) {
-      EXPECT_EQ(os.lastError(), kErrSharingViolation);
-    }
-    if (other >= 0) close(other);
-    fs::remove(log);
+    Write(dir / c.name, "lines\n");
+    if (c.holdOpen) others.push_back(open((dir / c.name).c_str(), O_WRONLY | O_APPEND));
+    logs.push_back({os.createFileAt(folder, c.name, FileAccess::kRead, FileCreation::kOpenExisting),
+                    c.name, c.copied, -1});
   }
-  // A link is removed, never the file it leads to, even while that is held.
+  // A link goes, never the file it leads to, even while that is held.
   Write(dir / "target.log", "kept\n");
   Link("target.log", dir / "link.log");
-  const int holder = open((dir / "target.log").c_str(), O_RDONLY);
-  EXPECT_TRUE(os.deleteLog((dir / "link.log").c_str(), 99));
-  close(holder);
+  others.push_back(open((dir / "target.log").c_str(), O_RDONLY));
+  logs.push_back({os.createFileAt(folder, "link.log", FileAccess::kRead,
+                                  FileCreation::kOpenExisting), "link.log", 99, -1});
+  // Read-only logs stay, as with deleteFile.
+  Write(dir / "ro.log", "r\n");
+  logs.push_back({os.createFileAt(folder, "ro.log", FileAccess::kRead,
+                                  FileCreation::kOpenExisting), "ro.log", 2, -1});
+  chmod((dir / "ro.log").c_str(), 0444);
+  EXPECT_FALSE(os.removeLogsAt(folder, logs.data(), logs.size()));
+  std::size_t i = 0;
+  for (const Case& c : cases) {
+    if (c.holdOpen && !leases) continue;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(logs[i++].error, c.deleted ? 0 : kErrSharingViolation);
+    EXPECT_EQ(fs::exists(dir / c.name), !c.deleted && c.name[0] != '.');
+  }
+  EXPECT_EQ(logs[i++].error, 0);
   EXPECT_FALSE(fs::is_symlink(dir / "link.log"));
   EXPECT_EQ(Read(dir / "target.log"), "kept\n");
-  // Read-only logs stay, as with deleteFile.
-  chmod((dir / "target.log").c_str(), 0444);
-  EXPECT_FALSE(os.deleteLog((dir / "target.log").c_str(), -1));
-  EXPECT_EQ(os.lastError(), kErrAccessDenied);
+  EXPECT_EQ(logs[i].error, kErrAccessDenied);
+  for (const int other : others) close(other);
+  // Nothing left aside but the earlier run's log that is still held.
+  std::vector<std::string> left;
+  for (const auto& item : fs::directory_iterator(dir.path)) {
+    const std::string name = item.path().filename().string();
+    if (name.rfind(".quilbo-", 0) == 0) left.push_back(name);
+  }
+  EXPECT_EQ(left, leases ? std::vector<std::string>{".quilbo-6-kept.log"}
+                         : std::vector<std::string>{});
+  os.closeFolder(folder);
 }
 
 // The name appears with the model's access and the first bytes, never

@@ -70,6 +70,34 @@ std::uint64_t ToFileTime(const struct timespec& when) {
          static_cast<std::uint64_t>(when.tv_nsec / 100);
 }
 
+// The next entry of an open folder scan that matches; sets 18 at the end.
+// Entries that lead nowhere (a dangling or looping link, another user's
+// link) or to something other than a file or folder are skipped.
+bool NextMatch(PosixSearch* search, FindData* entry) {
+  const int folder = dirfd(search->dir);
+  for (;;) {
+    errno = 0;
+    const dirent* item = readdir(search->dir);
+    if (item == nullptr) {
+      if (errno != 0) return Fail(errno);
+      tLastError = kErrNoMoreFiles;
+      return false;
+    }
+    if (!NameMatches(search->pattern, item->d_name)) continue;
+    struct stat info {};
+    if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::int32_t ignored = 0;
+    if (S_ISLNK(info.st_mode) &&
+        !StatThroughLinks(folder, item->d_name, &info, &ignored))
+      continue;
+    if (!IsEntryKind(info)) continue;
+    FillEntry(info, item->d_name, entry);
+    return true;
+  }
+}
+
+}  // namespace
+
 // Fills entry from info, the file reached under name.
 void FillEntry(const struct stat& info, const char* name, FindData* entry) {
   std::uint32_t attributes = 0;
@@ -114,34 +142,6 @@ bool StatThroughLinks(int start, const char* path, struct stat* info,
   }
   return true;
 }
-
-// The next entry of an open folder scan that matches; sets 18 at the end.
-// Entries that lead nowhere (a dangling or looping link, another user's
-// link) or to something other than a file or folder are skipped.
-bool NextMatch(PosixSearch* search, FindData* entry) {
-  const int folder = dirfd(search->dir);
-  for (;;) {
-    errno = 0;
-    const dirent* item = readdir(search->dir);
-    if (item == nullptr) {
-      if (errno != 0) return Fail(errno);
-      tLastError = kErrNoMoreFiles;
-      return false;
-    }
-    if (!NameMatches(search->pattern, item->d_name)) continue;
-    struct stat info {};
-    if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    std::int32_t ignored = 0;
-    if (S_ISLNK(info.st_mode) &&
-        !StatThroughLinks(folder, item->d_name, &info, &ignored))
-      continue;
-    if (!IsEntryKind(info)) continue;
-    FillEntry(info, item->d_name, entry);
-    return true;
-  }
-}
-
-}  // namespace
 
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   const PosixName path = ToPosix(pattern);

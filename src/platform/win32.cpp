@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/win32_folders.h"
 #include "platform/win32_internal.h"
 
 namespace quilbo {
@@ -38,6 +39,8 @@ void ExitProcessWin(std::uint32_t code) { ExitProcess(code); }
 void* Allocate(std::size_t size) { return std::malloc(size); }
 void Release(void* block) { std::free(block); }
 
+using namespace win32;
+
 const PlatformApi kWin32 = {
     CreateFileWin,      ReadFileWin,        WriteFileWin,
     SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
@@ -46,12 +49,15 @@ const PlatformApi kWin32 = {
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
     FileTimeToDosWin,   NameToOemWin,       NameToAnsiWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,
-    FileIdentityWin,    DeleteLogWin,
-    LookupFileWin,      LockFolderWin,      UnlockFolderWin,
-    FlushFileWin,       FlushFolderWin,     CommandLineWin,
-    SplitArgumentsWin,
-    ExecutablePathWin,  ModuleOfAddressWin, Allocate, Release, LastErrorWin,
-    SetLastErrorWin,    ExitProcessWin,
+    FileIdentityWin,    LookupFileWin,
+    LockFolderWin,      UnlockFolderWin,    FlushFileWin,
+    FlushFolderWin,     OpenFolderWin,      CloseFolderWin,
+    CreateFileAtWin,    LookupFileAtWin,    FileIdentityAtWin,
+    CreateFileAsAtWin,  DeleteFileAtWin,    FlushFilesAtWin,    RemoveLogsAtWin,
+    TickCountWin,       CommandLineWin,     SplitArgumentsWin,
+    ExecutablePathWin,  ModuleOfAddressWin, Allocate,
+    Release,            LastErrorWin,       SetLastErrorWin,
+    ExitProcessWin,
 };
 
 }  // namespace

@@ -124,12 +124,6 @@ bool FileIdentityWin(const char* name, FileIdentity* identity) {
   return true;
 }
 
-// The sharing modes already refuse the deletion of a file that another
-// process holds open without sharing deletion.
-bool DeleteLogWin(const char* name, std::int64_t /*copiedSize*/) {
-  return DeleteFileWin(name);
-}
-
 // New files take the permissions their folder passes on. A failed first
 // write takes the new name away again.
 OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,

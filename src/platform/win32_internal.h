@@ -53,7 +53,6 @@ bool DeleteFileWin(const char* name);
 bool CreateDirectoryWin(const char* name);
 bool MoveFileWin(const char* from, const char* to);
 bool FileIdentityWin(const char* name, FileIdentity* identity);
-bool DeleteLogWin(const char* name, std::int64_t copiedSize);
 OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
                          std::uint32_t count);
 bool MoveFileOverWin(const char* from, const char* to, bool replace);

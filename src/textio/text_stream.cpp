@@ -20,6 +20,11 @@ constexpr std::uint32_t kMarkerWindow = 128;
 std::int32_t OsError() { return FailedCallError(); }
 
 std::int32_t ReadRoutine(TextStream& stream) {
+  if (stream.drained) {
+    stream.position = 0;
+    stream.end = 0;
+    return 0;
+  }
   std::uint32_t done = 0;
   const bool ok =
       Os().readFile(stream.handle, stream.buffer, stream.bufferSize, &done);
@@ -31,6 +36,8 @@ std::int32_t ReadRoutine(TextStream& stream) {
     return code == kErrBrokenPipe ? 0 : code;
   }
   stream.end = done <= stream.bufferSize ? done : stream.bufferSize;
+  stream.bytesRead += stream.end;
+  stream.drained = stream.shortReadEnds && stream.end < stream.bufferSize;
   return 0;
 }
 
@@ -110,10 +117,13 @@ std::int32_t StandardOpen(TextStream& stream) {
         Os().stdHandle(reading ? StdStream::kInput : StdStream::kOutput);
   } else {
     if (stream.nameTooLong) return kErrFilenameTooLong;
-    const OsHandle handle = Os().createFile(
-        stream.name, reading ? FileAccess::kRead : FileAccess::kReadWrite,
-        stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
-                                            : FileCreation::kCreateAlways);
+    const FileAccess access = reading ? FileAccess::kRead : FileAccess::kReadWrite;
+    const FileCreation creation = stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
+                                                                      : FileCreation::kCreateAlways;
+    const OsHandle handle =
+        stream.folder != kInvalidHandle
+            ? Os().createFileAt(stream.folder, stream.name, access, creation)
+            : Os().createFile(stream.name, access, creation);
     if (handle == kInvalidHandle) {
       return OsError();
     }
@@ -158,7 +168,9 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.TransferHook = nullptr;
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
+  stream.folder = kInvalidHandle;
   stream.lineTransfers = false;
+  stream.shortReadEnds = false;
   // The name ends at its first NUL, as it would for the platform.
   const void* nul = length != 0 ? std::memchr(name, '\0', length) : nullptr;
   if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - name);
@@ -181,6 +193,8 @@ void Open(TextStream& stream, StreamMode request) {
   stream.mode = request;
   stream.position = 0;
   stream.end = 0;
+  stream.bytesRead = 0;
+  stream.drained = false;
   const std::int32_t code = stream.OpenHook(stream);
   if (code != 0) {
     StoreStreamFailure(stream, code,
@@ -196,11 +210,11 @@ void Open(TextStream& stream, StreamMode request) {
 void StoreStreamFailure(const TextStream& stream, std::int32_t code,
                         const char* step) {
   const bool reading = stream.mode == StreamMode::kReading;
-  const std::string_view name =
-      stream.name[0] != '\0' ? stream.name
-      : reading               ? "standard input"
-                              : "standard output";
-  StoreIoFailureOn(code, step, name);
+  if (stream.name[0] == '\0') {
+    StoreIoFailureOn(code, step, reading ? "standard input" : "standard output");
+    return;
+  }
+  StoreIoFailureOn(code, step, NotedPath(stream.folder, stream.name));
 }
 
 void AttachName(TextStream& stream, std::string_view name) {
@@ -211,6 +225,11 @@ void AttachName(TextStream& stream, const CountedString& name) {
   Attach(stream, name.chars, name.length);
 }
 
+void AttachName(TextStream& stream, OsHandle folder, std::string_view name) {
+  Attach(stream, name.data(), name.size());
+  stream.folder = folder;
+}
+
 void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size < kTextBufferSize) return;
   stream.buffer = buffer;
@@ -219,9 +238,25 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {
 
 void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
 
+void EndAtShortRead(TextStream& stream) { stream.shortReadEnds = true; }
+
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
 void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
+
+void OpenNewFile(TextStream& stream, OsHandle file) {
+  if (stream.mode != StreamMode::kClosed) {
+    StoreIoFailure(kIoNotAttached);
+    return;
+  }
+  stream.handle = file;
+  stream.position = 0;
+  stream.end = 0;
+  stream.TransferHook = WriteRoutine;
+  stream.FlushHook = nullptr;
+  stream.CloseHook = CloseRoutine;
+  stream.mode = StreamMode::kWriting;
+}
 
 void EndStatement(TextStream& stream) {
   if (IoStatus == 0 && stream.FlushHook != nullptr)
@@ -237,6 +272,12 @@ void CloseStream(TextStream& stream) {
   }
   StoreStreamFailure(stream, stream.CloseHook(stream), "close");
   stream.mode = StreamMode::kClosed;
+}
+
+OsHandle DetachHandle(TextStream& stream) {
+  if (stream.mode != StreamMode::kReading) return kInvalidHandle;
+  stream.mode = StreamMode::kClosed;
+  return stream.handle;
 }
 
 }  // namespace quilbo

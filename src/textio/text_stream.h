@@ -41,16 +41,26 @@ struct TextStream {
   StreamHook FlushHook;
   StreamHook CloseHook;
   char name[kPathBytes];
+  // The open folder that name is an entry of; kInvalidHandle when name is
+  // a path of its own.
+  OsHandle folder;
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
   // Set by EndTransfersAtLines.
   bool lineTransfers;
+  // Bytes the reads of the stream have brought in since it opened.
+  std::uint64_t bytesRead;
+  // Set by EndAtShortRead; then drained once a read came back short.
+  bool shortReadEnds;
+  bool drained;
   char builtIn[kTextBufferSize];
 };
 
 void AttachName(TextStream& stream, std::string_view name);
 void AttachName(TextStream& stream, const CountedString& name);
+// name is one entry of folder, a folder the platform opened.
+void AttachName(TextStream& stream, OsHandle folder, std::string_view name);
 // Between AttachName and the open: the transfers of a disk file go through
 // the caller's buffer of size bytes (128 or more; a smaller one is not
 // taken), which must outlive the stream's use. A device or pipe opened for
@@ -61,9 +71,16 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
 // the next transfer, so a run that dies between transfers leaves whole
 // lines.
 void EndTransfersAtLines(TextStream& stream);
+// Between AttachName and OpenRead, for a disk file: a read that brings
+// less than the buffer holds ends the text (a disk file reads short only at
+// its end), which spares the read that would only find the end.
+void EndAtShortRead(TextStream& stream);
 void OpenRead(TextStream& stream);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
+// Opens the stream for writing on file, a disk file the caller has just
+// created (empty); the stream closes it.
+void OpenNewFile(TextStream& stream, OsHandle file);
 bool AtEnd(TextStream& stream);
 bool AtLineEnd(TextStream& stream);
 // The bytes up to the next LF or 0x1A without CRs, into piece (its
@@ -76,6 +93,9 @@ void WriteText(TextStream& stream, const CountedString& text,
 void WriteLineEnd(TextStream& stream);
 void EndStatement(TextStream& stream);
 void CloseStream(TextStream& stream);
+// Closes a stream open for reading but hands its file over, still open,
+// instead of closing it; kInvalidHandle when it was not open for reading.
+OsHandle DetachHandle(TextStream& stream);
 
 }  // namespace quilbo
 

@@ -129,7 +129,7 @@ class Walk(E2ECase):
         write(self.path("a.log"), b"aaa\n")
         # The log's open is the first file opened: it finds the log gone.
         code, out, _ = self.run_quilbo(
-            ["a.log", "/d"], faults=harness.Faults(service="createFile", from_nth=1, once=True, error=2))
+            ["a.log", "/d"], faults=harness.Faults(service="createFileAt", from_nth=1, once=True, error=2))
         self.assertEqual(code, 0)
         self.assertEqual(out, settings(delete=True) + file_line(1, "a.log", 4))
         self.assertEqual(read(self.path("a.log")), b"aaa\n")
@@ -196,9 +196,9 @@ class Append(E2ECase):
     def test_failed_archive_lookup_never_empties_the_archive(self):
         write(self.path("a.log"), b"new\r\n")
         write(self.path("Archive/a.log"), b"years of lines\r\n")
-        # Lookups: the archive check is the first, and it fails.
+        # Every lookup of the archive fails.
         code, out, _ = self.run_quilbo(
-            ["a.log", "/d"], faults=harness.Faults(service="lookupFile", from_nth=1, once=True, error=5))
+            ["a.log", "/d"], faults=harness.Faults(service="lookupFileAt", error=5))
         self.assertEqual(code, 1)
         head = settings(delete=True) + file_line(1, "a.log", 5)
         self.assertReport(out[len(head):], "EInOutError", "I/O error 80.")
@@ -309,9 +309,8 @@ class Durability(E2ECase):
         log = b"line\n" * 10
         cases = [
             # (what, archive before or None, extra arguments, failing service)
-            ("new archive", None, [], "flushFile"),
-            ("name of a new archive", None, [], "flushFolder"),
-            ("appended archive", b"old\r\n", [], "flushFile"),
+            ("new archive", None, [], "flushFilesAt"),
+            ("appended archive", b"old\r\n", [], "flushFilesAt"),
             ("cut archive", b"x" * 3000, ["/t1"], "flushFile"),
             ("name of a cut archive", b"x" * 3000, ["/t1"], "flushFolder"),
         ]
@@ -335,18 +334,18 @@ class Durability(E2ECase):
                         self.assertEqual(read(self.path("Archive/a.log")),
                                          whole[-1024:] if extra else whole)
 
-    def test_each_archive_is_flushed_once(self):
+    def test_one_flush_per_group(self):
         logs = {"a.log": b"a\n", "b.log": b"b\n", "c.log": b"c\n"}
         cases = [
-            # (what, archives exist, arguments, flushFile calls, flushFolder calls)
-            ("new archives", False, ["/d"], 3, 3),
-            ("existing archives", True, ["/d"], 3, 0),
-            ("cut archives", True, ["/d", "/t1"], 3, 3),
-            ("cut archives, logs kept", True, ["/t1"], 3, 3),
-            ("logs kept", True, [], 0, 0),
+            # (what, archives exist, arguments, calls of flushFile, flushFolder, flushFilesAt)
+            ("new archives", False, ["/d"], 0, 0, 1),
+            ("existing archives", True, ["/d"], 0, 0, 1),
+            ("cut archives", True, ["/d", "/t1"], 3, 3, 1),
+            ("cut archives, logs kept", True, ["/t1"], 3, 3, 0),
+            ("logs kept", True, [], 0, 0, 0),
         ]
-        for what, exist, args, files, folders in cases:
-            for service, count in (("flushFile", files), ("flushFolder", folders)):
+        for what, exist, args, *counts in cases:
+            for service, count in zip(("flushFile", "flushFolder", "flushFilesAt"), counts):
                 with self.subTest(what, service=service):
                     for nth, code in ((count + 1, 0), (count, 1)):
                         if nth == 0:

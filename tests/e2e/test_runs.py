@@ -1,7 +1,10 @@
-"""Runs that overlap: one run at a time per archive folder."""
+"""Runs that overlap: one run at a time per archive folder; runs killed
+while they delete logs."""
 
 import os
+import random
 import subprocess
+import unittest
 
 import harness
 from e2e_case import E2ECase
@@ -101,3 +104,67 @@ class Overlap(E2ECase):
             self.assertEqual(p.returncode, 0)
         for name, text in logs.items():
             self.assertEqual(read(self.path("logs/keep/" + name)), copied(text) * 2, name)
+
+
+class KilledDeletion(E2ECase):
+    """A run with /D killed at a random moment while it deletes many logs:
+    the next run leaves nothing in the log folder but the archive folder,
+    and every archive holds its log's whole text (twice at most, for the
+    logs of the group whose deletion the kill stopped)."""
+
+    LOGS = 150 if WINDOWS else 500
+    ROUNDS = 3 if WINDOWS else 6
+
+    def test_the_next_run_finishes_every_deletion(self):
+        rng = random.Random(int(os.environ.get("QUILBO_SEED", "0")) or None)
+        seed = rng.randrange(1 << 30)
+        rng.seed(seed)
+        asides_seen = 0
+        for _ in range(self.ROUNDS):
+            self.fresh()
+            logs = {}
+            for n in range(self.LOGS):
+                name = "log%04d.log" % n
+                logs[name] = numbered_lines(b"n%04d" % n, 1 + n % 3, width=20)
+                write(self.path(name), logs[name])
+            process = start(["*.log", "/D"], self.dir)
+            try:
+                process.wait(timeout=rng.uniform(0.0, 0.4 if not WINDOWS else 2.0))
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, 9)
+                process.wait()
+            process.stdout.close()
+            process.stderr.close()
+            asides_seen += sum(1 for n in os.listdir(self.dir) if n.startswith(".quilbo-"))
+            code, out, _ = self.run_quilbo(["*.log", "/D"])
+            self.assertIn(code, (0, 5), out)
+            self.assertEqual(os.listdir(self.dir), ["Archive"], "seed %d" % seed)
+            for name, text in logs.items():
+                archive = read(self.path("Archive/" + name))
+                self.assertIn(archive, (copied(text), copied(text) * 2), (name, seed))
+        harness.note("killed deletions: %d rounds of %d logs (seed %d), %d aside names "
+                     "left by kills, all finished" % (self.ROUNDS, self.LOGS, seed, asides_seen))
+
+    @unittest.skipIf(WINDOWS, "Windows deletes without a move aside")
+    def test_an_aside_name_gets_what_a_writer_added(self):
+        archived = b"first line\nsecond line\n"
+        added = b"a writer's line\n"
+        cases = [
+            # (what, arguments, exit code, other log)
+            ("no other log", ["*.log"], 5, None),
+            ("beside another log", ["*.log", "/D"], 0, b"other\n"),
+        ]
+        for what, args, code_wanted, other in cases:
+            with self.subTest(what):
+                self.fresh()
+                write(self.path(".quilbo-%d-app.log" % len(archived)), archived + added)
+                write(self.path("Archive/app.log"), copied(archived))
+                if other is not None:
+                    write(self.path("b.log"), other)
+                code, out, _ = self.run_quilbo(args)
+                self.assertEqual(code, code_wanted, out)
+                # Not a log of the walk: no line of its own.
+                self.assertNotIn(b"quilbo-", out)
+                self.assertEqual(read(self.path("Archive/app.log")), copied(archived + added))
+                self.assertEqual(sorted(os.listdir(self.dir)),
+                                 ["Archive"] + (["b.log"] if "/D" not in args and other else []))

@@ -243,7 +243,7 @@ class Unreachable(E2ECase):
                 write(self.path("a.log"), b"text\n")
                 code, out, _ = self.run_quilbo(
                     ["a.log", "/D"],
-                    faults=harness.Faults(service="createFile", nth=1, once=True, error=error))
+                    faults=harness.Faults(service="createFileAt", nth=1, once=True, error=error))
                 self.assertEqual(code, 0, out)
                 self.assertNotIn(b"Exception", out)
                 self.assertFalse(os.path.exists(self.path("Archive/a.log")))
@@ -252,7 +252,7 @@ class Unreachable(E2ECase):
         self.fresh()
         write(self.path("a.log"), b"text\n")
         code, out, _ = self.run_quilbo(
-            ["a.log"], faults=harness.Faults(service="createFile", nth=1, once=True, error=32))
+            ["a.log"], faults=harness.Faults(service="createFileAt", nth=1, once=True, error=32))
         self.assertEqual(code, 1, out)
         self.assertReport(out[out.index(b"Exception"):], "EInOutError", "I/O error 32.")
         self.assertFalse(os.path.exists(self.path("Archive/a.log")))
@@ -266,7 +266,7 @@ class Unreachable(E2ECase):
                 write(self.path("a.log"), b"text\n")
                 code, out, _ = self.run_quilbo(
                     ["a.log"] + args,
-                    faults=harness.Faults(service="createFileAs", error=448))
+                    faults=harness.Faults(service="createFileAsAt", error=448))
                 self.assertEqual(code, 1, out)
                 report = out[out.index(b"Exception"):]
                 self.assertReport(report, "Exception", None)

@@ -26,13 +26,16 @@ bool Changed(R result, A... args) {
   const auto values = std::make_tuple(args...);
   if constexpr (S == Service::kCreateFile) {
     return result != kInvalidHandle && std::get<2>(values) != FileCreation::kOpenExisting;
+  } else if constexpr (S == Service::kCreateFileAt) {
+    return result != kInvalidHandle && std::get<3>(values) != FileCreation::kOpenExisting;
   } else if constexpr (S == Service::kWriteFile) {
     return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
   } else {
     return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
            S == Service::kMoveFile || S == Service::kMoveFileOver ||
-           S == Service::kDeleteFile || S == Service::kDeleteLog ||
-           S == Service::kCreateDirectory;
+           S == Service::kDeleteFile || S == Service::kCreateDirectory ||
+           S == Service::kCreateFileAsAt || S == Service::kDeleteFileAt ||
+           S == Service::kRemoveLogsAt;
   }
 }
 
@@ -46,6 +49,20 @@ struct DiskImage {
 };
 std::map<std::string, DiskImage> gImages;
 std::map<OsHandle, std::string> gWriters;
+std::map<OsHandle, std::string> gFolders;  // open folders and their paths
+
+// The path of name in an open folder, as the program would write it.
+std::string Joined(OsHandle folder, const char* name) {
+  const auto found = gFolders.find(folder);
+  if (found == gFolders.end() || found->second.empty()) return name;
+  const char last = found->second.back();
+  const bool separated = last == '/' || last == '\\' || last == ':';
+#ifdef _WIN32
+  return found->second + (separated ? "" : "\\") + name;
+#else
+  return found->second + (separated ? "" : "/") + name;
+#endif
+}
 
 std::string ReadWhole(const char* name) {
   const PlatformApi& os = NativePlatform();
@@ -137,8 +154,30 @@ void Track(R result, A... args) {
     gWriters.erase(std::get<0>(values));
   } else if constexpr (S == Service::kMoveFile || S == Service::kMoveFileOver) {
     if (result) Renamed(std::get<0>(values), std::get<1>(values));
-  } else if constexpr (S == Service::kDeleteFile || S == Service::kDeleteLog) {
+  } else if constexpr (S == Service::kDeleteFile) {
     if (result) gImages.erase(std::get<0>(values));
+  } else if constexpr (S == Service::kOpenFolder) {
+    if (result != kInvalidHandle) gFolders[result] = std::get<0>(values);
+  } else if constexpr (S == Service::kCreateFileAt) {
+    if (result != kInvalidHandle && std::get<2>(values) == FileAccess::kReadWrite) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
+      Opened(result, path.c_str(), std::get<3>(values) == FileCreation::kCreateAlways);
+    }
+  } else if constexpr (S == Service::kCreateFileAsAt) {
+    if (result != kInvalidHandle) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
+      gWriters[result] = path;
+      gImages[path] = DiskImage{std::string(), std::get<4>(values) != 0};
+    }
+  } else if constexpr (S == Service::kFlushFilesAt) {
+    // Only the files named count as flushed, though one flush of the file
+    // system may write more.
+    for (std::size_t i = 0; result && i < std::get<2>(values); ++i) {
+      const std::string path = Joined(std::get<0>(values), std::get<1>(values)[i]);
+      if (gImages.count(path) != 0) gImages[path] = DiskImage{ReadWhole(path.c_str()), false};
+    }
+  } else if constexpr (S == Service::kDeleteFileAt) {
+    if (result) gImages.erase(Joined(std::get<0>(values), std::get<1>(values)));
   }
 }
 
@@ -149,7 +188,8 @@ bool ShouldFail(Service service) {
   const auto index = static_cast<int>(service);
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[index];
-  if (service == Service::kFlushFile || service == Service::kFlushFolder)
+  if (service == Service::kFlushFile || service == Service::kFlushFolder ||
+      service == Service::kFlushFilesAt)
     Note(gFlushes, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
@@ -179,6 +219,23 @@ struct Wrap<S, Member, FailValue> {
   }
 };
 
+// A failed group deletion keeps every log, and still closes their handles
+// as the real one does.
+bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
+  if (!ShouldFail(Service::kRemoveLogsAt)) {
+    const bool result = NativePlatform().removeLogsAt(folder, logs, count);
+    Note(gChanges, gCounts.total);
+    if (gPlan.powerLossAfter != 0 && gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    return result;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    NativePlatform().closeHandle(logs[i].file);
+    logs[i].error = gPlan.error;
+  }
+  NativePlatform().setLastError(gPlan.error);
+  return false;
+}
+
 #define QUILBO_WRAP(field, service, failValue) \
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call
 
@@ -201,12 +258,20 @@ void BuildTable() {
   QUILBO_WRAP(createDirectory, kCreateDirectory, false);
   QUILBO_WRAP(moveFile, kMoveFile, false);
   QUILBO_WRAP(fileIdentity, kFileIdentity, false);
-  QUILBO_WRAP(deleteLog, kDeleteLog, false);
   QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
   QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
   QUILBO_WRAP(flushFile, kFlushFile, false);
   QUILBO_WRAP(flushFolder, kFlushFolder, false);
   QUILBO_WRAP(lookupFile, kLookupFile, false);
+  QUILBO_WRAP(openFolder, kOpenFolder, kInvalidHandle);
+  QUILBO_WRAP(closeFolder, kCloseFolder, false);
+  QUILBO_WRAP(createFileAt, kCreateFileAt, kInvalidHandle);
+  QUILBO_WRAP(createFileAsAt, kCreateFileAsAt, kInvalidHandle);
+  QUILBO_WRAP(lookupFileAt, kLookupFileAt, false);
+  QUILBO_WRAP(fileIdentityAt, kFileIdentityAt, false);
+  QUILBO_WRAP(deleteFileAt, kDeleteFileAt, false);
+  QUILBO_WRAP(flushFilesAt, kFlushFilesAt, false);
+  gTable.removeLogsAt = RemoveLogsAt;
   QUILBO_WRAP(allocate, kAllocate, nullptr);
 }
 
@@ -222,10 +287,12 @@ const char* ServiceName(Service service) {
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",
-      "deleteLog",     "lockFolder",
-      "unlockFolder",  "flushFile",         "flushFolder",
-      "lookupFile",
-      "allocate",
+      "lockFolder",        "unlockFolder",
+      "flushFile",     "flushFolder",       "lookupFile",
+      "openFolder",    "closeFolder",       "createFileAt",
+      "createFileAsAt",
+      "lookupFileAt",  "fileIdentityAt",    "deleteFileAt",
+      "flushFilesAt",  "removeLogsAt",      "allocate",
   };
   const auto index = static_cast<int>(service);
   return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";
@@ -238,6 +305,7 @@ void InstallFaults(const FaultPlan& plan) {
   gChanges.clear();
   gImages.clear();
   gWriters.clear();
+  gFolders.clear();
   BuildTable();
   SetPlatform(&gTable);
 }

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Many tiny logs, with and without /D, side by side in one run.
+
+Times whole runs over a folder of tiny logs (two lines each), in rotating
+order, each repetition from the same fresh folder:
+
+  quilbo   this tree's program (the linux preset, optimised, in build/bench)
+  before   another build, for before/after figures (--before, optional)
+  python   a plain Python loop that reads each log, converts its lines,
+           appends them to Archive/<name> and, for /D, unlinks the log
+           (without flushing anything)
+
+Printed: the median wall time of each and the medians of the pairwise
+ratios (quilbo over python, before over python), then, with strace, the
+system calls per log of a /D run (strace -c -f). The scratch folder is
+removed however the script ends.
+
+  bench/many_logs.py                                   20,000 logs, 5 reps
+  bench/many_logs.py --before /tmp/main/build/quilbo   with a build of main
+  bench/many_logs.py --logs 2000 --reps 1              a smoke run
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from archive_speed import PYTHON_WALK, ROOT, build  # noqa: E402
+
+PYTHON_DELETE = PYTHON_WALK + "    os.unlink(name)\n"
+LOG = b"2024-06-11 12:00:00 service started\n2024-06-11 12:00:01 listening on 8080\n"
+
+
+def call(command, cwd, **options):
+    """Runs command in a process group of its own, and ends that whole group
+    (a traced program too) when the script is stopped meanwhile, so that
+    nothing writes into the scratch folder while it is removed. Returns the
+    wall seconds."""
+    start = time.perf_counter()
+    child = subprocess.Popen([str(c) for c in command], cwd=cwd, start_new_session=True,
+                             stdout=subprocess.DEVNULL, **options)
+    try:
+        code = child.wait()
+    except BaseException:
+        os.killpg(child.pid, signal.SIGKILL)
+        child.wait()
+        raise
+    if code not in (0, 5):
+        raise SystemExit(f"failed ({code}): {command}")
+    return time.perf_counter() - start
+
+
+def make_logs(folder: Path, count: int):
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir()
+    for i in range(count):
+        (folder / f"app{i:05d}.log").write_bytes(LOG)
+    # Logs a scheduler finds were written long ago: they are on the disk,
+    # not waiting in memory for a flush that the first one to flush pays.
+    os.sync()
+
+
+def measure(label, contenders, folder, count, reps):
+    times = {name: [] for name, _ in contenders}
+    for rep in range(reps):
+        for k in range(len(contenders)):  # rotate the order each repetition
+            name, command = contenders[(k + rep) % len(contenders)]
+            make_logs(folder, count)
+            wall = call(command, folder)
+            times[name].append(wall)
+            print(f"  {label} rep {rep + 1}/{reps}: {name} {wall:.2f} s", flush=True)
+    print(f"{label}, {count} logs, medians of {reps}:")
+    for name, _ in contenders:
+        line = f"  {name:<7} {statistics.median(times[name]):7.2f} s"
+        if name != "python":
+            ratio = statistics.median(a / b for a, b in zip(times[name], times["python"]))
+            line += f"   {name}/python {ratio:.2f}"
+        print(line)
+
+
+def syscalls_per_log(exe, folder, count):
+    make_logs(folder, count)
+    summary = folder.parent / "strace.txt"
+    call(["strace", "-f", "-c", "-o", summary, exe, "*.log", "/D"], folder)
+    for row in summary.read_text().splitlines():
+        parts = row.split()
+        if parts and parts[-1] == "total":
+            return int(parts[3]) / count
+    return float("nan")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", type=Path, help="the program (default: build it)")
+    parser.add_argument("--before", type=Path, help="a second build to compare")
+    parser.add_argument("--logs", type=int, default=20_000)
+    parser.add_argument("--reps", type=int, default=5)
+    parser.add_argument("--work", type=Path, help="where the scratch folder goes")
+    args = parser.parse_args()
+    exe = args.exe or build((ROOT / "build/bench").resolve())[0]
+    # A signal ends the script through the cleanup below, like an error does.
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda *_: sys.exit(1))
+    work = Path(tempfile.mkdtemp(prefix="quilbo_many_", dir=args.work))
+    try:
+        folder = work / "logs"
+        for label, flag, loop in (("/D", ["/D"], PYTHON_DELETE), ("no /D", [], PYTHON_WALK)):
+            contenders = [("quilbo", [exe.resolve(), "*.log"] + flag)]
+            if args.before:
+                contenders.append(("before", [args.before.resolve(), "*.log"] + flag))
+            contenders.append(("python", [sys.executable, "-c", loop, str(folder)]))
+            measure(label, contenders, folder, args.logs, args.reps)
+        if shutil.which("strace"):
+            print("system calls per log with /D (strace -c -f):")
+            for name, path in (("quilbo", exe), ("before", args.before)):
+                if path:
+                    print(f"  {name:<7} {syscalls_per_log(path.resolve(), folder, args.logs):6.2f}",
+                          flush=True)
+    finally:
+        # No second signal may cut the cleanup short.
+        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            signal.signal(sig, signal.SIG_IGN)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

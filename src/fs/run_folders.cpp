@@ -1,0 +1,51 @@
+#include "fs/run_folders.h"
+
+#include "errors/notes.h"
+#include "fs/file_helpers.h"
+
+namespace quilbo {
+
+namespace {
+
+OsHandle OpenFolder(std::string_view path, std::int32_t* error) {
+  const char* name = ScratchName(path);
+  const OsHandle folder = name != nullptr ? Os().openFolder(name) : kInvalidHandle;
+  *error = folder != kInvalidHandle ? 0
+           : name == nullptr        ? kErrFilenameTooLong
+                                    : FailedCallError();
+  return folder;
+}
+
+void CloseFolder(OsHandle* folder) {
+  if (*folder != kInvalidHandle) Os().closeFolder(*folder);
+  *folder = kInvalidHandle;
+}
+
+}  // namespace
+
+void OpenRunFolders(RunFolders& folders, std::string_view logPath,
+                    std::string_view archivePath) {
+  folders.logPath.assign(logPath);
+  folders.archivePath.assign(archivePath);
+  folders.logs = OpenFolder(logPath, &folders.logsError);
+  folders.archives = OpenFolder(archivePath, &folders.archivesError);
+  NameFolderForNotes(folders.logs, folders.logPath);
+  NameFolderForNotes(folders.archives, folders.archivePath + kPathSeparator);
+}
+
+void CloseRunFolders(RunFolders& folders) {
+  CloseFolder(&folders.logs);
+  CloseFolder(&folders.archives);
+}
+
+bool LookUpFileAt(OsHandle folder, std::string_view name, FindData* found) {
+  const char* text = ScratchName(name);
+  return text != nullptr && folder != kInvalidHandle && Os().lookupFileAt(folder, text, found);
+}
+
+bool IsPlainFileAt(OsHandle folder, std::string_view name) {
+  FindData found{};
+  return LookUpFileAt(folder, name, &found) && (found.attributes & kAttrDirectory) == 0;
+}
+
+}  // namespace quilbo

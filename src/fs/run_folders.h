@@ -1,0 +1,38 @@
+// The two folders of a run, opened once: the log folder and the archive
+// folder. Every step of every log works inside them, so each step reaches
+// the folder whose links were checked when it was opened, and costs no
+// resolution of the whole path.
+#ifndef QUILBO_FS_RUN_FOLDERS_H_
+#define QUILBO_FS_RUN_FOLDERS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace quilbo {
+
+struct RunFolders {
+  std::string logPath;      // as the console shows it joined with a name: "" or ending in a separator
+  std::string archivePath;  // no separator at its end
+  OsHandle logs;            // kInvalidHandle when it could not be opened...
+  OsHandle archives;
+  std::int32_t logsError;  // ...and then why
+  std::int32_t archivesError;
+};
+
+// Opens both folders; a folder that cannot be opened keeps its error for
+// the first step that needs it (the run goes on: a folder may show up or
+// never be needed).
+void OpenRunFolders(RunFolders& folders, std::string_view logPath,
+                    std::string_view archivePath);
+void CloseRunFolders(RunFolders& folders);
+
+// The entry called name in folder, as LookUpFile finds a path.
+bool LookUpFileAt(OsHandle folder, std::string_view name, FindData* found);
+bool IsPlainFileAt(OsHandle folder, std::string_view name);
+
+}  // namespace quilbo
+
+#endif  // QUILBO_FS_RUN_FOLDERS_H_

@@ -1,0 +1,132 @@
+// POSIX folders opened once per run, and the steps that work inside them:
+// each reaches its entry with one call relative to the folder's
+// descriptor, so it costs no resolution from the top and always lands in
+// the folder whose links were checked when it was opened.
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errno_map.h"
+#include "platform/posix_internal.h"
+#include "platform/posix_path.h"
+
+namespace quilbo::posix {
+
+namespace {
+
+// One entry's name: a found name is never split, so a '/' in it (or no
+// name at all) can only be a mistake.
+bool IsEntryName(const char* name) {
+  if (name[0] != '\0' && std::strchr(name, '/') == nullptr) return true;
+  tLastError = kErrInvalidName;
+  return false;
+}
+
+// The entry itself (a link not followed): false with the error stored.
+bool StatEntry(int folder, const char* name, struct stat* info) {
+  return fstatat(folder, name, info, AT_SYMLINK_NOFOLLOW) == 0 || Fail(errno);
+}
+
+// What the entry leads to, trusted links followed; files and folders only.
+bool StatFollowed(int folder, const char* name, struct stat* info) {
+  if (!IsEntryName(name) || !StatEntry(folder, name, info)) return false;
+  if (S_ISLNK(info->st_mode)) {
+    std::int32_t code = 0;
+    if (!StatThroughLinks(folder, name, info, &code)) {
+      tLastError = code;
+      return false;
+    }
+  }
+  if (IsEntryKind(*info)) return true;
+  tLastError = kErrFileNotFound;
+  return false;
+}
+
+}  // namespace
+
+OsHandle OpenFolderPosix(const char* name) {
+  const PosixName path = ToPosix(name);
+  if (!path.ok) {
+    tLastError = kErrFilenameTooLong;
+    return kInvalidHandle;
+  }
+  PathFailure why{};
+  const int resolved = ResolvePath(AT_FDCWD, path.text[0] == '\0' ? "." : path.text, &why);
+  if (resolved < 0) {
+    // What an open inside a missing folder reports.
+    tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
+    return kInvalidHandle;
+  }
+  // Readable, so that it can be flushed and locked, not only walked from.
+  const int folder = openat(resolved, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int err = errno;
+  close(resolved);
+  if (folder < 0) {
+    tLastError = err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr);
+    return kInvalidHandle;
+  }
+  return folder;
+}
+
+bool CloseFolderPosix(OsHandle folder) { return CloseHandlePosix(folder); }
+
+OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
+                           FileCreation creation) {
+  if (!IsEntryName(name)) return kInvalidHandle;
+  return OpenInFolder(static_cast<int>(folder), name, access, creation);
+}
+
+bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry) {
+  struct stat info {};
+  if (!StatFollowed(static_cast<int>(folder), name, &info)) return false;
+  FillEntry(info, "", entry);
+  return true;
+}
+
+bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity) {
+  struct stat info {};
+  if (!StatFollowed(static_cast<int>(folder), name, &info)) return false;
+  identity->volume = static_cast<std::uint64_t>(info.st_dev);
+  identity->index = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
+OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
+                             const void* data, std::uint32_t count) {
+  if (!IsEntryName(name)) return kInvalidHandle;
+  return CreateAsIn(static_cast<int>(folder), name, model, data, count, nullptr);
+}
+
+// The name itself is removed, a link never followed: deleting a link to a
+// log removes the link.
+bool DeleteEntry(int folder, const char* name, const char* path) {
+  struct stat info {};
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno, path);
+  if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && NoWritePermission(info))) {
+    tLastError = kErrAccessDenied;
+    return false;
+  }
+  return unlinkat(folder, name, 0) == 0 || Fail(errno, path);
+}
+
+bool DeleteFileAtPosix(OsHandle folder, const char* name) {
+  return IsEntryName(name) && DeleteEntry(static_cast<int>(folder), name, nullptr);
+}
+
+std::uint64_t TickCountPosix() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec / 1000000);
+}
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32

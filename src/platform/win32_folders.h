@@ -1,0 +1,32 @@
+// The Windows services of folders opened once (win32_folders.cpp), for the
+// table in win32.cpp. Only the Windows build has them.
+#ifndef QUILBO_PLATFORM_WIN32_FOLDERS_H_
+#define QUILBO_PLATFORM_WIN32_FOLDERS_H_
+
+#ifdef _WIN32
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace quilbo::win32 {
+
+OsHandle OpenFolderWin(const char* name);
+bool CloseFolderWin(OsHandle folder);
+OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
+                         FileCreation creation);
+OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
+                           const void* data, std::uint32_t count);
+bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
+bool FileIdentityAtWin(OsHandle folder, const char* name, FileIdentity* identity);
+bool DeleteFileAtWin(OsHandle folder, const char* name);
+bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count);
+bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count);
+std::uint64_t TickCountWin();
+
+}  // namespace quilbo::win32
+
+#endif  // _WIN32
+
+#endif  // QUILBO_PLATFORM_WIN32_FOLDERS_H_
