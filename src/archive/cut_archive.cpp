@@ -292,22 +292,21 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
   const std::string target = NotedPath(folders.archives, archiveName);
   const std::string entry(archiveName);
   OldArchive archive{kInvalidHandle, target};
-  OsHandle& handle = archive.handle;
   std::int64_t text = 0;
   if (exists) {
     // Write access too, as an append would need: a read-only archive is
     // refused before anything is written.
-    handle = os.createFileAt(folders.archives, entry.c_str(), FileAccess::kReadWrite,
-                             FileCreation::kOpenExisting);
-    if (handle == kInvalidHandle) StoreFailedCall("open", target);
+    archive.handle = os.createFileAt(folders.archives, entry.c_str(), FileAccess::kReadWrite,
+                                     FileCreation::kOpenExisting);
+    if (archive.handle == kInvalidHandle) StoreFailedCall("open", target);
     RefuseLinkedArchive(target);
     CheckIo();
     text = TextSizeOf(archive);
   }
   const auto closeArchive = [&] {
     if (!exists) return;
-    const bool closed = os.closeHandle(handle);
-    handle = kInvalidHandle;
+    const bool closed = os.closeHandle(archive.handle);
+    archive.handle = kInvalidHandle;
     if (!closed) StoreFailedCall("close", target);
     CheckIo();
   };
