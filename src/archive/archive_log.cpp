@@ -181,7 +181,7 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
   // A log taken up again from the middle (an earlier run's, see
   // FinishDeletions) is appended in place; the next cut keeps the limit.
   bool cut = truncateKb > 0 && from == 0 &&
-             AppendAndCut(log, target, exists, static_cast<std::int64_t>(truncateKb) * 1024,
+             AppendAndCut(log, folders, archiveName, exists, static_cast<std::int64_t>(truncateKb) * 1024,
                           buffers.get(), &copiedSize);
   if (!cut) {
     TextStream archive{};

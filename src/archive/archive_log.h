@@ -78,8 +78,9 @@ CopyMark MarkBefore(const CopyCount& count, std::int64_t at);
 // copy fits under the limit: the caller appends in place. buffers: two of
 // kCopyBufferSize. copiedSize: the log's size when the copy ended, or -1
 // when it ended at an end marker.
-bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
-                  std::int64_t limit, char* buffers, std::int64_t* copiedSize);
+// Every step works inside folders.archives.
+bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
+                  bool exists, std::int64_t limit, char* buffers, std::int64_t* copiedSize);
 
 }  // namespace quilbo
 

@@ -8,9 +8,9 @@
 #include "archive/archive_log.h"
 #include "errors/io_status.h"
 #include "errors/notes.h"
-#include "fs/block_file.h"
 #include "fs/file_helpers.h"
 #include "fs/folder_lock.h"
+#include "fs/run_folders.h"
 #include "platform/platform.h"
 
 namespace quilbo {
@@ -37,7 +37,11 @@ struct Leftover {
   bool matches;
 };
 
+// Every step works inside the open archive folder; names are kept as
+// paths for the notes, and their entry starts at entry.
 struct CutFile {
+  OsHandle folder;
+  std::size_t entry;
   std::string target;
   OsHandle model;  // whose access the new file takes
   std::string name;
@@ -54,11 +58,16 @@ void StoreFailedCall(const char* step, std::string_view subject,
   StoreIoFailureOn(FailedCallError(), step, subject, other);
 }
 
+const char* EntryOf(const CutFile& cut, const std::string& path) {
+  return path.c_str() + cut.entry;
+}
+
 void NoteLeftover(CutFile& cut, const std::string& name) {
   if (cut.found == kMaxLeftovers) return;
   const PlatformApi& os = Os();
   // Read only: a file the run did not make is never written.
-  const OsHandle file = os.createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  const OsHandle file =
+      os.createFileAt(cut.folder, EntryOf(cut, name), FileAccess::kRead, FileCreation::kOpenExisting);
   if (file == kInvalidHandle) return;  // a folder, another user's link...
   std::int64_t size = 0;
   if (!os.setFilePointer(file, 0, SeekFrom::kEnd, &size) ||
@@ -75,9 +84,8 @@ void CreateCutFile(CutFile& cut) {
   const PlatformApi& os = Os();
   for (int n = 0; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
-    const char* text = ScratchName(name);
-    if (text == nullptr) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
-    cut.handle = os.createFileAs(text, cut.model, cut.buffer, cut.fill);
+    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    cut.handle = os.createFileAsAt(cut.folder, EntryOf(cut, name), cut.model, cut.buffer, cut.fill);
     if (cut.handle != kInvalidHandle) {
       cut.name = name;
       return;
@@ -87,7 +95,7 @@ void CreateCutFile(CutFile& cut) {
     // A folder ("access denied") or another user's link under the name:
     // taken too.
     const bool taken = code == kErrFileExists || code == kErrUntrustedLink ||
-                       (code == kErrAccessDenied && LookUpFile(name, &found));
+                       (code == kErrAccessDenied && LookUpFileAt(cut.folder, EntryOf(cut, name), &found));
     if (!taken) return StoreIoFailureOn(code, "create", name);
     NoteLeftover(cut, name);
   }
@@ -141,29 +149,43 @@ void Put(CutFile& cut, const char* bytes, std::uint32_t count) {
   }
 }
 
-// The archive's text: its bytes up to the first 0x1A within its last 128.
-std::int64_t TextSizeOf(BlockFile& archive) {
-  const std::int64_t size = SizeOf(archive);
+// The archive being cut, open inside its folder.
+struct OldArchive {
+  OsHandle handle;
+  const std::string& path;
+};
+
+void SeekArchive(const OldArchive& archive, std::int64_t to, SeekFrom from, std::int64_t* at) {
+  if (!Os().setFilePointer(archive.handle, to, from, at)) StoreFailedCall("seek in", archive.path);
   CheckIo();
+}
+
+std::uint32_t ReadArchive(const OldArchive& archive, char* into, std::uint32_t count) {
+  std::uint32_t got = 0;
+  if (!Os().readFile(archive.handle, into, count, &got)) StoreFailedCall("read", archive.path);
+  CheckIo();
+  return got;
+}
+
+// The archive's text: its bytes up to the first 0x1A within its last 128.
+std::int64_t TextSizeOf(const OldArchive& archive) {
+  std::int64_t size = 0;
+  SeekArchive(archive, 0, SeekFrom::kEnd, &size);
   const std::int64_t start = std::max<std::int64_t>(size - kMarkerWindow, 0);
   char tail[kMarkerWindow];
-  std::uint32_t got = 0;
-  SeekTo(archive, start);
-  ReadBlock(archive, tail, static_cast<std::uint32_t>(size - start), &got);
-  CheckIo();
+  SeekArchive(archive, start, SeekFrom::kBegin, nullptr);
+  const std::uint32_t got = ReadArchive(archive, tail, static_cast<std::uint32_t>(size - start));
   const void* marker = std::memchr(tail, kEndMarker, got);
   return marker == nullptr ? size : start + (static_cast<const char*>(marker) - tail);
 }
 
-void CopyArchiveTail(CutFile& cut, BlockFile& archive, std::int64_t from, std::int64_t count) {
-  SeekTo(archive, from);
-  CheckIo();
+void CopyArchiveTail(CutFile& cut, const OldArchive& archive, std::int64_t from,
+                     std::int64_t count) {
+  SeekArchive(archive, from, SeekFrom::kBegin, nullptr);
   while (count > 0) {
     const auto want = static_cast<std::uint32_t>(
         std::min<std::int64_t>(count, kCopyBufferSize - cut.fill));
-    std::uint32_t got = 0;
-    ReadBlock(archive, cut.buffer + cut.fill, want, &got);
-    CheckIo();
+    const std::uint32_t got = ReadArchive(archive, cut.buffer + cut.fill, want);
     if (got == 0) break;  // shrank under us: nothing more to keep
     cut.fill += got;
     count -= got;
@@ -219,7 +241,7 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   CheckIo();
   // Where the archive was missing, a file that has appeared under its name
   // since is not replaced.
-  if (!os.moveFileOver(cut.name.c_str(), cut.target.c_str(), exists))
+  if (!os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists))
     StoreFailedCall("rename", cut.name, cut.target);
   CheckIo();
   FlushArchiveFolder();
@@ -227,7 +249,8 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   for (int i = 0; i < cut.found; ++i) {
     Leftover& left = cut.leftovers[i];
     os.closeHandle(left.handle);
-    if (left.matches && left.size <= cut.written) RemoveFile(left.name);
+    if (left.matches && left.size <= cut.written)
+      os.deleteFileAt(cut.folder, EntryOf(cut, left.name));
   }
 }
 
@@ -263,21 +286,28 @@ std::string CutFileName(std::string_view target, int n) {
   return std::string(target.substr(0, start)) + std::string(name) + suffix;
 }
 
-bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
-                  std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
+bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
+                  bool exists, std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
   const PlatformApi& os = Os();
-  BlockFile archive{};
+  const std::string target = NotedPath(folders.archives, archiveName);
+  const std::string entry(archiveName);
+  OldArchive archive{kInvalidHandle, target};
   std::int64_t text = 0;
   if (exists) {
-    AttachName(archive, target);
-    OpenRead(archive, 1);
+    // Write access too, as an append would need: a read-only archive is
+    // refused before anything is written.
+    archive.handle = os.createFileAt(folders.archives, entry.c_str(), FileAccess::kReadWrite,
+                                     FileCreation::kOpenExisting);
+    if (archive.handle == kInvalidHandle) StoreFailedCall("open", target);
     RefuseLinkedArchive(target);
     CheckIo();
     text = TextSizeOf(archive);
   }
   const auto closeArchive = [&] {
     if (!exists) return;
-    CloseStream(archive);
+    const bool closed = os.closeHandle(archive.handle);
+    archive.handle = kInvalidHandle;
+    if (!closed) StoreFailedCall("close", target);
     CheckIo();
   };
   // A log whose copy cannot pass the limit is appended without counting.
@@ -309,7 +339,9 @@ bool AppendAndCut(TextStream& log, std::string_view target, bool exists,
   }
 
   CutFile cut{};
-  cut.target = std::string(target);
+  cut.folder = folders.archives;
+  cut.target = target;
+  cut.entry = target.size() - archiveName.size();
   cut.model = exists ? archive.handle : log.handle;
   cut.buffer = buffers;
   const std::int64_t fromLog = std::min(count.copy, limit);

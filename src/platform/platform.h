@@ -161,10 +161,11 @@ struct PlatformApi {
   // their folder passes on.
   OsHandle (*createFileAs)(const char* name, OsHandle model, const void* data,
                            std::uint32_t count);
-  // Gives from the name to in one step, replacing an existing to when
-  // replace (else failing with kErrAlreadyExists). Windows writes the move
-  // through to the disk; POSIX leaves that to flushFolder.
-  bool (*moveFileOver)(const char* from, const char* to, bool replace);
+  // Gives the entry from of folder (an openFolder handle) the name to in
+  // the same folder, in one step, replacing an existing to when replace
+  // (else failing with kErrAlreadyExists). Windows writes the move through
+  // to the disk; POSIX leaves that to flushFolder.
+  bool (*moveFileOverAt)(OsHandle folder, const char* from, const char* to, bool replace);
 
   // Directory search; "." and ".." are reported like any folder.
   OsHandle (*findFirstFile)(const char* pattern, FindData* entry);

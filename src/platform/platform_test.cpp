@@ -188,6 +188,13 @@ TEST(PlatformFolders, StepsInsideAnOpenFolder) {
   // One entry's name only: a separator is no way out of the folder.
   EXPECT_FALSE(os.lookupFileAt(folder, "../sub/a.log", &entry));
   EXPECT_EQ(os.lastError(), kErrInvalidName);
+  // A move inside the folder replaces only when asked to.
+  os.closeHandle(os.createFileAt(folder, "b.tmp", FileAccess::kReadWrite, FileCreation::kCreateNew));
+  EXPECT_FALSE(os.moveFileOverAt(folder, "b.tmp", "a.log", false));
+  EXPECT_EQ(os.lastError(), kErrAlreadyExists);
+  ASSERT_TRUE(os.moveFileOverAt(folder, "b.tmp", "a.log", true));
+  EXPECT_FALSE(fs::exists(dir.path / "sub/b.tmp"));
+  EXPECT_EQ(fs::file_size(dir.path / "sub/a.log"), 0u);
   EXPECT_TRUE(os.deleteFileAt(folder, "a.log"));
   EXPECT_FALSE(fs::exists(dir.path / "sub/a.log"));
   EXPECT_TRUE(os.closeFolder(folder));

@@ -80,7 +80,7 @@ const PlatformApi kPosix = {
     CreateFilePosix,      ReadFilePosix,        WriteFilePosix,
     SetFilePointerPosix,  SetEndOfFilePosix,    CloseHandlePosix,
     FileTypePosix,        StdHandlePosix,       CreateFileAsPosix,
-    MoveFileOverPosix,    FindFirstFilePosix,
+    MoveFileOverAtPosix, FindFirstFilePosix,
     FindNextFilePosix,    FindClosePosix,       FileTimeToLocalPosix,
     FileTimeToDosPosix,   CopyNamePosix,        CopyNamePosix,
     DeleteFilePosix,      CreateDirectoryPosix, MoveFilePosix,

@@ -104,6 +104,13 @@ OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
   return CreateAsIn(static_cast<int>(folder), name, model, data, count, nullptr);
 }
 
+bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace) {
+  if (!IsEntryName(from) || !IsEntryName(to)) return false;
+  const int fd = static_cast<int>(folder);
+  if (!replace) return MoveBetween(PathSpot{fd, from}, PathSpot{fd, to}, nullptr, nullptr);
+  return renameat(fd, from, fd, to) == 0 || Fail(errno);
+}
+
 // The name itself is removed, a link never followed: deleting a link to a
 // log removes the link.
 bool DeleteEntry(int folder, const char* name, const char* path) {

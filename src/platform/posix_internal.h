@@ -61,7 +61,7 @@ FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
                            std::uint32_t count);
-bool MoveFileOverPosix(const char* from, const char* to, bool replace);
+bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
 
 // Search, lookups, times and code pages (posix_search.cpp).
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
@@ -105,6 +105,9 @@ OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* da
                     std::uint32_t count, const char* path);
 // Deletes name (a link itself, never its target); info is its entry.
 bool DeleteEntry(int folder, const char* name, const char* path);
+// Moves from to to, never replacing an existing to.
+bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
+                 const char* toPath);
 
 // A group of logs deleted with one pause (posix_removal.cpp).
 bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);

@@ -37,8 +37,6 @@ bool CreateDirectoryPosix(const char* name) {
   return ok;
 }
 
-namespace {
-
 bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
                  const char* toPath) {
   const char* source = from.name.c_str();
@@ -60,8 +58,6 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
   }
   return true;
 }
-
-}  // namespace
 
 bool MoveFilePosix(const char* from, const char* to) {
   PathSpot source{-1, {}};
@@ -182,21 +178,6 @@ OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
   const OsHandle file = CreateAsIn(spot.folder, spot.name.c_str(), model, data, count, path.text);
   ReleaseSpot(&spot);
   return file;
-}
-
-bool MoveFileOverPosix(const char* from, const char* to, bool replace) {
-  if (!replace) return MoveFilePosix(from, to);
-  PathSpot source{-1, {}};
-  PathSpot target{-1, {}};
-  PosixName sourcePath;
-  PosixName targetPath;
-  bool ok = SpotOf(from, &source, &sourcePath) && SpotOf(to, &target, &targetPath);
-  if (ok && renameat(source.folder, source.name.c_str(), target.folder,
-                     target.name.c_str()) != 0)
-    ok = Fail(errno, targetPath.text);
-  ReleaseSpot(&source);
-  ReleaseSpot(&target);
-  return ok;
 }
 
 }  // namespace quilbo::posix

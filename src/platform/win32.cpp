@@ -45,7 +45,7 @@ const PlatformApi kWin32 = {
     CreateFileWin,      ReadFileWin,        WriteFileWin,
     SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
     FileTypeWin,        StdHandleWin,       CreateFileAsWin,
-    MoveFileOverWin,    FindFirstFileWin,
+    MoveFileOverAtWin, FindFirstFileWin,
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,
     FileTimeToDosWin,   NameToOemWin,       NameToAnsiWin,
     DeleteFileWin,      CreateDirectoryWin, MoveFileWin,

@@ -140,14 +140,6 @@ OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,
   return kInvalidHandle;
 }
 
-bool MoveFileOverWin(const char* from, const char* to, bool replace) {
-  WidePath source;
-  WidePath target;
-  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return ToWide(from, source) && ToWide(to, target) &&
-         MoveFileExW(source, target, flags) != FALSE;
-}
-
 bool LookupFileWin(const char* name, FindData* entry) {
   WidePath path;
   if (!ToWide(name, path)) return false;

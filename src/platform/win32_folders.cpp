@@ -124,6 +124,17 @@ bool FileIdentityAtWin(OsHandle folder, const char* name, FileIdentity* identity
   return Join(folder, name, path) && NativePlatform().fileIdentity(path, identity);
 }
 
+// Write-through: the new name is on the disk when the call returns.
+bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace) {
+  char source[kPathBytes];
+  char target[kPathBytes];
+  WidePath wideSource;
+  WidePath wideTarget;
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return Join(folder, from, source) && Join(folder, to, target) && ToWide(source, wideSource) &&
+         ToWide(target, wideTarget) && MoveFileExW(wideSource, wideTarget, flags) != FALSE;
+}
+
 bool DeleteFileAtWin(OsHandle folder, const char* name) {
   char path[kPathBytes];
   return Join(folder, name, path) && NativePlatform().deleteFile(path);

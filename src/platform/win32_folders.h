@@ -16,6 +16,7 @@ OsHandle OpenFolderWin(const char* name);
 bool CloseFolderWin(OsHandle folder);
 OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
                          FileCreation creation);
+bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace);
 OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);

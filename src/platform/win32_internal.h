@@ -55,7 +55,6 @@ bool MoveFileWin(const char* from, const char* to);
 bool FileIdentityWin(const char* name, FileIdentity* identity);
 OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
                          std::uint32_t count);
-bool MoveFileOverWin(const char* from, const char* to, bool replace);
 bool LookupFileWin(const char* name, FindData* entry);
 bool FlushFileWin(OsHandle file);
 

@@ -281,7 +281,7 @@ class Truncate(E2ECase):
 
     def test_archive_within_the_limit_is_never_renamed(self):
         # Every new file fails: a run that tried a cut would end in a report.
-        code, out, _ = self.run_cut(b"z" * 1024, 1, faults=harness.Faults(service="createFileAs", error=5))
+        code, out, _ = self.run_cut(b"z" * 1024, 1, faults=harness.Faults(service="createFileAsAt", error=5))
         self.assertEqual(code, 0, out)
         self.assertEqual(read(self.path("Archive/a.log")), b"z" * 1024)
 

@@ -32,7 +32,7 @@ bool Changed(R result, A... args) {
     return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
   } else {
     return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
-           S == Service::kMoveFile || S == Service::kMoveFileOver ||
+           S == Service::kMoveFile || S == Service::kMoveFileOverAt ||
            S == Service::kDeleteFile || S == Service::kCreateDirectory ||
            S == Service::kCreateFileAsAt || S == Service::kDeleteFileAt ||
            S == Service::kRemoveLogsAt;
@@ -152,8 +152,12 @@ void Track(R result, A... args) {
       gImages[writer->second] = DiskImage{ReadWhole(writer->second.c_str()), false};
   } else if constexpr (S == Service::kCloseHandle) {
     gWriters.erase(std::get<0>(values));
-  } else if constexpr (S == Service::kMoveFile || S == Service::kMoveFileOver) {
+  } else if constexpr (S == Service::kMoveFile) {
     if (result) Renamed(std::get<0>(values), std::get<1>(values));
+  } else if constexpr (S == Service::kMoveFileOverAt) {
+    if (result)
+      Renamed(Joined(std::get<0>(values), std::get<1>(values)).c_str(),
+              Joined(std::get<0>(values), std::get<2>(values)).c_str());
   } else if constexpr (S == Service::kDeleteFile) {
     if (result) gImages.erase(std::get<0>(values));
   } else if constexpr (S == Service::kOpenFolder) {
@@ -248,7 +252,7 @@ void BuildTable() {
   QUILBO_WRAP(setEndOfFile, kSetEndOfFile, false);
   QUILBO_WRAP(closeHandle, kCloseHandle, false);
   QUILBO_WRAP(createFileAs, kCreateFileAs, kInvalidHandle);
-  QUILBO_WRAP(moveFileOver, kMoveFileOver, false);
+  QUILBO_WRAP(moveFileOverAt, kMoveFileOverAt, false);
   QUILBO_WRAP(findFirstFile, kFindFirstFile, kInvalidHandle);
   QUILBO_WRAP(findNextFile, kFindNextFile, false);
   QUILBO_WRAP(findClose, kFindClose, false);
@@ -283,7 +287,7 @@ const char* ServiceName(Service service) {
   static constexpr const char* kNames[] = {
       "createFile",    "readFile",          "writeFile",
       "setFilePointer", "setEndOfFile",     "closeHandle",
-      "createFileAs",  "moveFileOver",
+      "createFileAs",  "moveFileOverAt",
       "findFirstFile", "findNextFile",      "findClose",
       "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
       "createDirectory", "moveFile",        "fileIdentity",

@@ -18,7 +18,7 @@ enum class Service : std::uint8_t {
   kSetEndOfFile,
   kCloseHandle,
   kCreateFileAs,
-  kMoveFileOver,
+  kMoveFileOverAt,
   kFindFirstFile,
   kFindNextFile,
   kFindClose,
