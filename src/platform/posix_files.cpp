@@ -169,17 +169,9 @@ OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
 
 OsHandle CreateFilePosix(const char* name, FileAccess access,
                          FileCreation creation) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return kInvalidHandle;
-  }
   PathSpot spot{-1, {}};
-  PathFailure why{};
-  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
-    FailPath(why, path.text);
-    return kInvalidHandle;
-  }
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return kInvalidHandle;
   const OsHandle file = OpenInSpot(&spot, access, creation, path.text);
   ReleaseSpot(&spot);
   return file;

@@ -47,18 +47,11 @@ bool TakeLock(int fd, std::uint32_t waitMs, int* err) {
 }  // namespace
 
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return kInvalidHandle;
-  }
   // Reached as every other name is: another user's link is not followed.
   PathSpot spot{-1, {}};
+  PosixName path;
+  if (!SpotOf(name, &spot, &path)) return kInvalidHandle;
   PathFailure why{};
-  if (!ResolveParent(AT_FDCWD, path.text, &spot, &why)) {
-    FailPath(why, path.text);
-    return kInvalidHandle;
-  }
   // Without O_DIRECTORY, which would hide a link from being followed;
   // never blocking on a FIFO of that name.
   int fd;

@@ -209,6 +209,8 @@ void Open(TextStream& stream, StreamMode request) {
 
 void StoreStreamFailure(const TextStream& stream, std::int32_t code,
                         const char* step) {
+  // Runs after every transfer: a success must cost nothing here.
+  if (code == 0) return;
   const bool reading = stream.mode == StreamMode::kReading;
   if (stream.name[0] == '\0') {
     StoreIoFailureOn(code, step, reading ? "standard input" : "standard output");
