@@ -26,8 +26,10 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view log,
 // Logs that a run which died while deleting them left under an aside name
 // (see platform/aside_name.h): what a writer added after the bytes already
 // archived goes to the log's archive, then they join the group's deletion.
-void FinishDeletions(const RunFolders& folders, std::int32_t truncateKb,
-                     struct RemovalGroup& group);
+// Only logs whose names the run's pattern (its last part, logPattern)
+// matches are taken: another pattern's run has another archive folder.
+void FinishDeletions(const RunFolders& folders, std::string_view logPattern,
+                     std::int32_t truncateKb, struct RemovalGroup& group);
 
 // Ends the run with a report naming archive when the pending failure is a
 // link of another user on its way, which is never followed.

@@ -11,12 +11,14 @@
 
 namespace quilbo {
 
-void FinishDeletions(const RunFolders& folders, std::int32_t truncateKb, RemovalGroup& group) {
+void FinishDeletions(const RunFolders& folders, std::string_view logPattern,
+                     std::int32_t truncateKb, RemovalGroup& group) {
   // Listed first, handled after: the handling renames and removes.
   std::vector<std::string> found;
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
-  const std::string pattern = folders.logPath + std::string(kAsidePrefix) + "*";
+  const std::string pattern =
+      folders.logPath + std::string(kAsidePrefix) + "*-" + std::string(logPattern);
   for (std::int32_t code = StartSearch(pattern.c_str(), 0x27, entry); code == 0;
        code = ContinueSearch(entry))
     found.emplace_back(entry.OwnName);

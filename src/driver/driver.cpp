@@ -168,7 +168,8 @@ void RunDriver() {
   RunFolders run{};
   OpenRunFolders(run, folder, archiveFolder);
   RemovalGroup group{};
-  FinishDeletions(run, settings.TruncateKb, group);
+  FinishDeletions(run, TypedPath(settings.pattern).substr(folder.size()), settings.TruncateKb,
+                  group);
 
   std::int32_t counter = 0;
   SearchEntry entry{};

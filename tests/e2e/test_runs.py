@@ -168,3 +168,14 @@ class KilledDeletion(E2ECase):
                 self.assertEqual(read(self.path("Archive/app.log")), copied(archived + added))
                 self.assertEqual(sorted(os.listdir(self.dir)),
                                  ["Archive"] + (["b.log"] if "/D" not in args and other else []))
+
+    @unittest.skipIf(WINDOWS, "Windows deletes without a move aside")
+    def test_an_aside_name_outside_the_pattern_stays(self):
+        # Left by a run of *.txt into its own archive folder: a *.log run
+        # must not take it into its archives.
+        write(self.path(".quilbo-3-app.txt"), b"one\ntwo\n")
+        write(self.path("b.log"), b"b\n")
+        code, out, _ = self.run_quilbo(["*.log", "/D"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(sorted(os.listdir(self.dir)), [".quilbo-3-app.txt", "Archive"])
+        self.assertEqual(os.listdir(self.path("Archive")), ["b.log"])
