@@ -1,0 +1,278 @@
+// The command-line rules: the scanner, the platform's two ways of handing
+// arguments over, the refusal of an argument the driver would cut, the
+// options and their numbers, and the Unix shell habits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "driver/command_line.h"
+#include "driver/program.h"
+#include "driver/settings.h"
+#include "driver/shell_habits.h"
+#include "driver/text_ops.h"
+#include "errors/termination.h"
+#include "support/fault_platform.h"
+
+namespace quilbo {
+namespace {
+
+using testing::FaultTable;
+
+// The platform entries the tests replace.
+const char* gLine = nullptr;
+const char* const* gArgv = nullptr;
+int gArgc = 0;
+bool gSplitOk = true;
+std::string gPath;
+std::uint32_t gPathAsked = 0;
+const char* FakeLine() { return gLine; }
+const char* NoLine() { return nullptr; }
+bool FakeSplit(int* count, const char* const** values) { return *count = gArgc, *values = gArgv, gSplitOk; }
+std::uint32_t FakePath(char* buffer, std::uint32_t size) {
+  gPathAsked = size;
+  if (gPath == "unterminated") return std::fill_n(buffer, size, 'y'), size;
+  return static_cast<std::uint32_t>(std::snprintf(buffer, size, "%s", gPath.c_str()));
+}
+
+// The count, every argument and nothing just past either end, through the
+// pure scanner and through ArgCount/ArgAt over the platform's command line.
+void ExpectScans(const std::string& line, std::int32_t count, const std::vector<std::string>& arguments) {
+  SCOPED_TRACE("command line: [" + line + "]");
+  testing::ScopedFaults faults{testing::FaultPlan{}};
+  FaultTable().commandLine = FakeLine;
+  gLine = line.c_str();
+  EXPECT_EQ(CountArguments(gLine), count);
+  EXPECT_EQ(ArgCount(), count);
+  const std::int32_t past = (count < 0 ? 0 : count) + 1;
+  for (std::int32_t i = 1; i <= past; ++i) {
+    const std::string want = i < past ? arguments[static_cast<std::size_t>(i - 1)] : "";
+    EXPECT_EQ(ArgumentAt(gLine, i), want) << i;
+    EXPECT_EQ(ArgAt(i), want) << i;
+  }
+  EXPECT_EQ(ArgumentLength(gLine, past), 0u);
+  EXPECT_EQ(ArgumentAt(gLine, -1) + ArgAt(INT32_MIN) + ArgumentAt(gLine, INT32_MAX), "");
+}
+
+TEST(CommandLine, ScanningRules) {
+  const std::string x300(300, 'x'), y256(256, 'y'), z255(255, 'z');
+  const std::string ab = std::string(150, 'a') + " " + std::string(149, 'b');
+  const std::vector<std::tuple<std::string, std::int32_t, std::vector<std::string>>> rows = {
+      {"prog a b", 2, {"a", "b"}}, {"prog \t \r\n", 0, {}}, {R"(prog "" b)", 1, {"b"}}, {"", -1, {}},
+      {R"("C:\My Tools\q.exe" *.log "old logs" /d)", 3, {"*.log", "old logs", "/d"}}, {" \t\r\n ", -1, {}},
+      {R"(prog ""x b)", 2, {"x", "b"}}, {R"(prog ab"c d"ef)", 1, {"abc def"}}, {R"(prog a""b)", 1, {"ab"}},
+      {R"(prog "abc)", 1, {"abc"}}, {R"(prog a\"b c)", 1, {R"(a\b c)"}}, {R"(prog """a b" c)", 2, {"a b", "c"}},
+      {R"(prog " " x)", 2, {" ", "x"}}, {R"(prog a ")", 1, {"a"}}, {"prog a \" ", 2, {"a", " "}},
+      {R"(prog "" "")", 0, {}}, {"prog\ta\r\nb", 2, {"a", "b"}}, {R"(prog """" x)", 1, {"x"}},
+      {R"(prog a"" b)", 2, {"a", "b"}}, {R"(prog """ ")", 1, {" "}}, {R"(prog """)", 0, {}},
+      {R"(prog "a"b"c")", 1, {"abc"}}, {R"(""prog)", 0, {}}, {R"("prog a)", 0, {}},
+      {R"(prog \"a b\")", 1, {R"(\a b\)"}}, {"prog \"a\tb\r\nc", 1, {"a\tb\r\nc"}},
+      {std::string("prog a\0b c", 10), 1, {"a"}},
+      // Long tokens are cut to 255 and still end where the rules end them.
+      {"prog " + x300 + " next " + y256 + " " + z255 + " last", 5, 
+       {x300.substr(0, 255), "next", y256.substr(0, 255), z255, "last"}},
+      {"prog \"" + ab + "\" tail", 2, {ab.substr(0, 255), "tail"}}, {x300 + " a b", 2, {"a", "b"}},
+      {"prog " + std::string(200, 'c') + "\"" + std::string(100, ' ') + "\"d e", 2,
+       {std::string(200, 'c') + std::string(55, ' '), "e"}}, {"prog a \"" + x300, 2, {"a", x300.substr(0, 255)}}};
+  for (const auto& [line, count, arguments] : rows) ExpectScans(line, count, arguments);
+  // Bytes 1 to 32 separate (and are kept when quoted); 127 to 255 are text.
+  for (int b = 1; b <= 255; b = b == 32 ? 127 : b + 1) {
+    const std::string s(1, static_cast<char>(b));
+    if (b <= 32) ExpectScans(s + "prog" + s + "a" + s + s + "\"x" + s + "y\"" + s, 2, {"a", "x" + s + "y"});
+    if (b > 32) ExpectScans("prog a" + s + "b " + s + " \"" + s + " " + s + "\"", 3, {"a" + s + "b", s, s + " " + s});
+  }
+  EXPECT_EQ(ArgumentAt(R"(""prog a)", 0) + ArgumentAt("prog\"\t\" a", 0), "progprog\t");
+  EXPECT_EQ(ArgumentAt(x300.c_str(), 0), x300.substr(0, 255));
+  EXPECT_EQ(CountArguments(nullptr), -1);
+#ifdef _WIN32
+  // Windows counts UTF-16 characters and keeps a character whole or not at all.
+  std::string cyrillic;
+  for (int i = 0; i < 256; ++i) cyrillic += "\xD0\xB6";
+  ExpectScans("prog " + cyrillic + " b", 2, {cyrillic.substr(0, 510), "b"});
+  ExpectScans("prog " + std::string(254, 'f') + "\xF0\x9F\x98\x80", 1, {std::string(254, 'f')});
+#endif
+}
+
+class Arguments : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FaultTable().commandLine = NoLine;
+    FaultTable().splitArguments = FakeSplit;
+    gSplitOk = true;
+  }
+  void Split(const std::vector<const char*>& argv) {
+    argv_ = argv;
+    gArgv = argv_.data();
+    gArgc = static_cast<int>(argv_.size());
+  }
+  testing::ScopedFaults faults_{testing::FaultPlan{}};
+  std::vector<const char*> argv_;
+};
+
+// Both roads tell the driver which arguments were cut: the command line
+// (Windows) and the vector already split (POSIX), whose arguments are taken
+// as they came, empty ones skipped as a "" pair is, entries past argc not.
+TEST_F(Arguments, CutArgumentsAndTheSplitVector) {
+  FaultTable().commandLine = FakeLine;
+  const std::string line = "prog " + std::string(300, 'x') + " b " + std::string(255, 'y') + " \"" +
+                           std::string(250, 'z') + "\"" + std::string(6, 'z');
+  gLine = line.c_str();
+  for (std::int32_t i = 0; i <= 5; ++i) EXPECT_EQ(ArgIsCut(i), i == 1 || i == 4) << i;
+  FaultTable().commandLine = nullptr;
+  const std::string x300(300, 'x'), y255(255, 'y');
+  Split({"prog", "a b", "", "*.log", x300.c_str(), "\"q\"", y255.c_str(), "\xE9\x7F\x01", "", "beyond"});
+  gArgc = 9;
+  const std::vector<std::string> want = {"a b", "*.log", x300.substr(0, 255), "\"q\"", y255, "\xE9\x7F\x01", ""};
+  EXPECT_EQ(ArgCount(), 6);
+  for (std::int32_t i = 1; i <= 7; ++i) {
+    EXPECT_EQ(ArgAt(i), want[static_cast<std::size_t>(i - 1)]) << i;
+    EXPECT_EQ(ArgIsCut(i), i == 3) << i;
+  }
+  EXPECT_EQ(ArgAt(-1), "");
+  Split({"", "", "a", ""});  // the program's own name counts whatever it is
+  EXPECT_EQ(ArgCount(), 1);
+  EXPECT_EQ(ArgAt(1), "a");
+  // No vector, or a failed hand-over whatever it left behind: no token.
+  Split({});
+  EXPECT_EQ(ArgCount(), -1);
+  Split({"prog", "a", "b"});
+  gSplitOk = false;
+  EXPECT_EQ(ArgCount(), -1);
+  EXPECT_EQ(ArgAt(1), "");
+  EXPECT_FALSE(ArgIsCut(1));
+}
+
+// ArgAt(0): the executable's path, asked for with 260 characters, cut to
+// 255; empty when the platform cannot tell; never the name as typed.
+TEST_F(Arguments, ZeroIsTheExecutablePath) {
+  FileIdentity identity{};
+  EXPECT_TRUE(Os().fileIdentity(ArgAt(0).c_str(), &identity)) << ArgAt(0);
+  FaultTable().executablePath = FakePath;
+  FaultTable().commandLine = FakeLine;
+  gLine = R"("C:\other\name.exe" a)";
+  for (const auto& [path, want] : std::vector<std::pair<std::string, std::string>>{
+           {"/opt/q", "/opt/q"}, {std::string(256, 'r'), std::string(255, 'r')},
+           {"unterminated", std::string(255, 'y')}, {"", ""}}) {
+    gPath = path;
+    EXPECT_EQ(ArgAt(0), want);
+  }
+  EXPECT_EQ(gPathAsked, 260u * kBytesPerCharacter);
+  FaultTable().executablePath = nullptr;
+  EXPECT_EQ(ArgAt(0), "");
+}
+
+// A cut pattern or folder names other files: the run is refused before
+// anything is printed or created, whichever argument it is.
+TEST_F(Arguments, DriverRefusesAnArgumentItWouldCut) {
+  InstallFailureReporting();
+  const std::string a256(256, 'a');
+  for (const auto& [argv, refused] : std::vector<std::pair<std::vector<const char*>, int>>{
+           {{"prog", a256.c_str(), "backup"}, 1}, {{"prog", "*.log", a256.c_str()}, 2},
+           {{"prog", "*.log", "/d", "", a256.c_str()}, 3}}) {
+    Split(argv);
+    try {
+      RunDriver();
+    } catch (const Exception& refusal) {
+      EXPECT_EQ(std::string(refusal.Message()),
+                "Argument " + std::to_string(refused) + " is longer than 255 characters; use a shorter path");
+    }
+  }
+}
+
+TEST(Options, NumbersAndTexts) {
+  const std::tuple<std::string, std::int32_t, std::int32_t> parses[] = {  // text, value, error position
+      {"1000", 1000, 0}, {"1000kb", 0, 5}, {"", 0, 1}, {"-5", -5, 0}, {"+7", 7, 0}, {" 12", 12, 0}, {"12 ", 0, 3},
+      {"\t12", 0, 1}, {"   ", 0, 4}, {"-", 0, 2}, {" -$", 0, 4}, {"--5", 0, 2}, {"1$", 0, 2}, {"1e3", 0, 2},
+      {"9:", 0, 2}, {"/1", 0, 1}, {"1\xB9", 0, 2}, {std::string("12\0" "3", 4), 0, 3}, {"$10", 16, 0},
+      {"$aBcDeF", 0xABCDEF, 0}, {"$FFG", 0, 4}, {"-$10", -16, 0}, {"$FFFFFFFF", -1, 0},
+      {"-$80000001", INT32_MAX, 0}, {"$80000000", INT32_MIN, 0}, {"$123456789", 0, 10},
+      {"$000000000000FFFFFFFF", -1, 0}, {"2147483647", INT32_MAX, 0}, {"2147483648", 0, 10},
+      {"-2147483647", -INT32_MAX, 0}, {"-2147483648", 0, 11}, {"10000000000", 0, 11},
+      {"0002147483648", 0, 13}, {"2147483648kb", 0, 10}, {std::string(1000, ' ') + "4!", 0, 1002}};
+  for (const auto& [text, value, error] : parses) {
+    EXPECT_EQ(ParseInteger(text).value, value) << "'" << text << "'";
+    EXPECT_EQ(ParseInteger(text).errorPosition, error) << "'" << text << "'";
+  }
+  const std::pair<const char*, std::int32_t> leading[] = {
+      {"1000kb", 1000}, {"k", 0}, {"-5", -5}, {"$10", 16}, {"12 34", 12}, {"1e3", 1}, {"0x10", 0},
+      {"2147483648", 214748364}, {"99999999999", 999999999}, {"$123456789", 0x12345678}};
+  for (const auto& [text, kb] : leading) EXPECT_EQ(ParseLeadingNumber(text), kb) << text;
+  const std::tuple<const char*, std::int32_t, std::int32_t, const char*> subs[] = {
+      {"abcdef", 0, 3, "abc"}, {"abcdef", 5, 10, "ef"}, {"abcdef", 7, 1, ""}, {"abcdef", 2, -1, ""},
+      {"abcdef", INT32_MIN, 2, "ab"}, {"abcdef", 6, INT32_MAX, "f"}, {"abcdef", INT32_MAX, INT32_MAX, ""},
+      {"\x80\xFF" "a", 2, 1, "\xFF"}};
+  for (const auto& [text, index, count, want] : subs) {
+    EXPECT_EQ(SubText(std::string_view(text), index, count), want) << text << index;
+    EXPECT_EQ(View(SubText(ToCounted(text), index, count)), want) << text << index;
+  }
+  EXPECT_EQ((std::vector<std::int32_t>{FindText("/T", "X/T"), FindText("aab", "aaab"), FindText("/T", "/t"),
+                                        FindText("", "/T"), FindText("/T", "/")}),
+            (std::vector<std::int32_t>{2, 2, 0, 0, 0}));
+  EXPECT_EQ(UpperText(std::string("`az{@AZ[\xE9\0b", 11)), std::string("`AZ{@AZ[\xE9\0B", 11));
+  EXPECT_TRUE(TextEquals(ToCounted("/D"), ToCounted("/D")));
+  EXPECT_FALSE(TextEquals(ToCounted("/D"), ToCounted("/D ")) || TextEquals("/D", "/d"));
+  EXPECT_EQ(View(JoinText(ToCounted(std::string(250, 'a')), ToCounted("0123456789"))),
+            std::string(250, 'a') + "01234");
+}
+
+TEST(Options, DeleteTruncateOrFolder) {
+  const auto kD = ArgumentRole::kDelete, kT = ArgumentRole::kTruncate, kF = ArgumentRole::kFolder;
+  std::vector<std::tuple<const char*, bool, std::int32_t, const char*, ArgumentRole>> rows = {
+      {"/D", true, 0, "Archive", kD}, {"/d", true, 0, "Archive", kD}, {"/Dx", false, 0, "/Dx", kF},
+      {"-d", false, 0, "-d", kF}, {"/D ", false, 0, "/D ", kF}, {"/t1000kb", false, 1000, "Archive", kT},
+      {"/T$400", false, 1024, "Archive", kT}, {"/t", false, 0, "Archive", kT}, {"/T-5", false, -5, "Archive", kT},
+      {"/?", false, 0, "/?", kF}, {"x/T5", false, 0, "x/T5", kF}, {"Archive", false, 0, "Archive", kF},
+      {"/tmp", false, 0, "Archive", kT}, {"/d/", false, 0, "/d/", kF}};
+#ifdef _WIN32
+  rows.emplace_back("/T5/", false, 5, "Archive", kT);  // Windows reads options
+#else
+  // Linux: a second '/' makes a folder name of what would read as an option.
+  for (const char* folder : {"/tmp/arch", "/T5/", "/D/x", "//"}) rows.emplace_back(folder, false, 0, folder, kF);
+#endif
+  for (const auto& [argument, deletes, kb, folder, role] : rows) {
+    RunSettings settings;
+    EXPECT_EQ(ApplyOption(settings, argument), role) << argument;
+    EXPECT_EQ(settings.DeleteOriginals, deletes) << argument;
+    EXPECT_EQ(settings.TruncateKb, kb) << argument;
+    EXPECT_EQ(settings.ArchiveDir, folder) << argument;
+  }
+  RunSettings settings;  // later arguments replace earlier ones
+  for (const std::string& argument : {std::string("one"), std::string("/T5"), std::string("two"),
+                                      "/T" + std::string(252, '0') + "7"})
+    ApplyOption(settings, argument);
+  EXPECT_EQ(settings.ArchiveDir, "two");
+  EXPECT_EQ(settings.TruncateKb, 0);  // only 250 characters after /T are read
+}
+
+std::set<std::string> gFiles;
+bool FakeIsFile(std::string_view name) {
+  EXPECT_EQ(name.find_first_of("*?"), std::string::npos) << "a name with wildcards was looked up";
+  return gFiles.count(std::string(name)) != 0;
+}
+
+// A pattern the shell expanded shows as several folder arguments, or as a
+// pattern that is itself a file, with a file among the folder arguments.
+TEST(ShellHabits, ExpandedPatternIsTold) {
+  const std::tuple<std::set<std::string>, const char*, std::vector<std::string>, std::vector<std::string>> rows[] = {
+      {{"a.log", "b.log", "c.log"}, "a.log", {"b.log", "c.log", "bak"}, {"a.log", "b.log", "c.log"}},
+      {{"a.log", "b.log"}, "a.log", {"b.log"}, {"a.log", "b.log"}}, {{"x.txt"}, "*.log", {"x.txt", "bak"}, {"x.txt"}},
+      {{"a.log"}, "a.log", {"bak"}, {}}, {{"a.log"}, "a.log", {"old", "new"}, {}}, {{"b.log"}, "*.log", {"b.log"}, {}},
+      {{"b.log"}, "gone.log", {"b.log"}, {}}, {{"a.log", "b*", "c?"}, "a.log", {"b*", "c?"}, {}}};
+  for (const auto& [files, pattern, folders, expected] : rows) {
+    gFiles = files;
+    EXPECT_EQ(ExpandedNames(pattern, folders, FakeIsFile), expected) << pattern;
+  }
+  // The refusals name what was typed and fit the report's 255 characters.
+  EXPECT_NE(ExpandedPatternMessage({"a.log", "b.log"}).find("(a.log b.log)"), std::string::npos);
+  for (const auto& names : {std::vector<std::string>(200, "service-2026-12-07.log"),
+                            std::vector<std::string>{std::string(250, 'x'), "b.log"}}) {
+    EXPECT_LE(ExpandedPatternMessage(names).size(), 255u);
+    EXPECT_NE(ExpandedPatternMessage(names).find("...): quote the pattern"), std::string::npos);
+  }
+  EXPECT_NE(MistypedOptionMessage("-d").find("written ./-d"), std::string::npos);
+  EXPECT_NE(MistypedOptionMessage("/x").find("written /x/"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quilbo
