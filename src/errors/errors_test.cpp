@@ -141,18 +141,6 @@ TEST(ProcessEndDeathTest, ExitStepsNotesAndReport) {
   // A later failure that named no file: the report's message and the reason.
   EXPECT_EXIT({ StoreIoFailureOn(3, "create", "a.log"); StoreIoFailure(3); ReportPending(); },
               ::testing::ExitedWithCode(1), "^quilbo: Invalid filename: [^\r\n]+" + report);
-  // A pattern folder that could not be read is named as typed, its last
-  // separator dropped; no match and no folder say nothing.
-  EXPECT_EXIT(
-      {
-        for (const char* folder : {"logs/", "/", ""}) NoteUnreadFolder(folder, kErrAccessDenied);
-        NoteUnreadFolder("x/", kErrFileNotFound);
-        NoteUnreadFolder("x/", kErrNoMoreFiles);
-        ExitProgram(0);
-      },
-      ::testing::ExitedWithCode(0),
-      "^quilbo: cannot read the folder logs: [^\n]+\nquilbo: cannot read the folder /: [^\n]+\n"
-      "quilbo: cannot read the folder \\.: [^\n]+\n$");
 }
 
 // Before start-up completes there is no report: the failure's own number
