@@ -30,7 +30,8 @@ TEST(Utf16, EveryUnitSequenceComesBackUnchangedOrIsRefusedWhole) {
     EXPECT_EQ(Utf16FromUtf8(text, units, 4), -1) << text;
   char text[4];
   EXPECT_EQ(Utf16FromUtf8("abc", units, 4) + Utf8FromUtf16(u"\u00FC", text, 3), 5);  // just fits
-  EXPECT_EQ(Utf8FromUtf16(u"a\u00FC", text, 3), -1);
+  for (const int refused : {Utf8FromUtf16(u"a\u00FC", text, 3), Utf16FromUtf8("", units, 0), Utf8FromUtf16(u"", text, 0)})
+    EXPECT_EQ(refused, -1);  // no room, not even for the NUL
 }
 
 }  // namespace
