@@ -9,43 +9,33 @@
 
 namespace quilbo::testing {
 
-// The services that can fail, in table order.
-enum class Service : std::uint8_t {
-  kCreateFile,
-  kReadFile,
-  kWriteFile,
-  kSetFilePointer,
-  kSetEndOfFile,
-  kCloseHandle,
-  kCreateFileAs,
-  kMoveFileOverAt,
-  kFindFirstFile,
-  kFindNextFile,
-  kFindClose,
-  kFileTimeToLocalFileTime,
-  kFileTimeToDosDateTime,
-  kDeleteFile,
-  kCreateDirectory,
-  kMoveFile,
-  kFileIdentity,
-  kLockFolder,
-  kUnlockFolder,
-  kFlushFile,
-  kFlushFolder,
-  kLookupFile,
-  kOpenFolder,
-  kCloseFolder,
-  kCreateFileAt,
-  kCreateFileAsAt,
-  kLookupFileAt,
-  kFileIdentityAt,
-  kDeleteFileAt,
-  kFlushFilesAt,
-  kRemoveLogsAt,
-  kAllocate,
-  kCount,
-};
+// The services that can fail, in table order: the table's field, the
+// service's name here, and what the call returns when it fails.
+#define QUILBO_FAILABLE_SERVICES(X)                                                      \
+  X(createFile, kCreateFile, kInvalidHandle) X(readFile, kReadFile, false)               \
+  X(writeFile, kWriteFile, false) X(setFilePointer, kSetFilePointer, false)              \
+  X(setEndOfFile, kSetEndOfFile, false) X(closeHandle, kCloseHandle, false)              \
+  X(createFileAs, kCreateFileAs, kInvalidHandle) X(moveFileOverAt, kMoveFileOverAt, false) \
+  X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
+  X(findClose, kFindClose, false)                                                        \
+  X(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false)                            \
+  X(fileTimeToDosDateTime, kFileTimeToDosDateTime, false) X(deleteFile, kDeleteFile, false) \
+  X(createDirectory, kCreateDirectory, false) X(moveFile, kMoveFile, false)              \
+  X(fileIdentity, kFileIdentity, false) X(lockFolder, kLockFolder, kInvalidHandle)       \
+  X(unlockFolder, kUnlockFolder, false) X(flushFile, kFlushFile, false)                  \
+  X(flushFolder, kFlushFolder, false) X(lookupFile, kLookupFile, false)                  \
+  X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
+  X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
+  X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
+  X(fileIdentityAt, kFileIdentityAt, false) X(deleteFileAt, kDeleteFileAt, false)       \
+  X(flushFilesAt, kFlushFilesAt, false) X(removeLogsAt, kRemoveLogsAt, false)            \
+  X(allocate, kAllocate, nullptr)
 
+#define QUILBO_SERVICE_ENUM(field, service, failValue) service,
+enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
+#undef QUILBO_SERVICE_ENUM
+
+// The field's name; "none" for kCount.
 const char* ServiceName(Service service);
 
 struct FaultPlan {
