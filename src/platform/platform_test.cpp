@@ -1,52 +1,65 @@
-// The platform layer through real operations, on both platforms: the
-// Windows numbers failures leave, the time conversions, folder steps and
-// locks, and the fault-injecting wrapper the other tests rely on.
+// The platform layer through real operations: the Windows numbers failures
+// leave, the time conversions, and on POSIX the Windows semantics built
+// there (wildcards, which links are followed, logs held open, new files).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
-#include "support/fault_platform.h"
 #include "support/fs_fixtures.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/errno_map.h"
+#include "platform/error_text.h"
+#include "platform/posix_path.h"
+#endif
 
 namespace quilbo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Service;
 using testing::TempDir;
+using testing::WriteFile;
 
 const PlatformApi& Native() { return NativePlatform(); }
 
 bool Open(const std::string& name, FileCreation creation = FileCreation::kOpenExisting) {
-  const OsHandle file = Native().createFile(
-      name.c_str(), creation == FileCreation::kOpenExisting ? FileAccess::kRead : FileAccess::kReadWrite,
-      creation);
+  const bool write = creation != FileCreation::kOpenExisting;
+  const OsHandle file =
+      Native().createFile(name.c_str(), write ? FileAccess::kReadWrite : FileAccess::kRead, creation);
   return file != kInvalidHandle && Native().closeHandle(file);
 }
 
 TEST(Platform, FailuresLeaveTheWindowsNumbers) {
   TempDir dir;
-  testing::WriteFile(dir.At("a.txt"), "a");
-  testing::WriteFile(dir.At("b.txt"), "b");
+  WriteFile(dir.At("a.txt"), "a");
+  WriteFile(dir.At("b.txt"), "b");
   const std::string gone = dir.At("nofolder") + testing::kSep + "x.txt";
   FindData entry{};
   const std::pair<std::function<bool()>, std::int32_t> cases[] = {
       {[&] { return Open(dir.At("missing.txt")); }, kErrFileNotFound},
       {[&] { return Open(gone); }, kErrPathNotFound},
       {[&] { return Open(gone, FileCreation::kCreateAlways); }, kErrPathNotFound},
-      {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); },
-       kErrAlreadyExists},
+      {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
       {[&] { return Native().deleteFile(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
-      {[&] { return Native().lookupFile(dir.At("missing.txt").c_str(), &entry); }, kErrFileNotFound},
+      {[&] { return Native().lookupFile(dir.At("a?txt").c_str(), &entry); }, testing::kSep == '\\' ? kErrInvalidName : kErrFileNotFound},
       {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
-      {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; },
-       kErrPathNotFound},
-      {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
-  };
+      {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
+      {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound}};
   for (const auto& [attempt, error] : cases) {
     Native().setLastError(0);
     EXPECT_FALSE(attempt());
@@ -55,105 +68,226 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
   EXPECT_EQ(testing::ReadWholeFile(dir.At("b.txt")), "b");  // the refused move changed nothing
 }
 
-// The steps inside an open folder reach what the same names reach as paths.
-TEST(Platform, StepsInsideAnOpenFolder) {
-  TempDir dir;
-  const auto& os = Native();
-  const OsHandle folder = os.openFolder(dir.path.c_str());
-  ASSERT_NE(folder, kInvalidHandle);
-  const OsHandle file = os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew);
-  std::uint32_t done = 0;
-  ASSERT_TRUE(os.writeFile(file, "abc", 3, &done));
-  os.closeHandle(file);
-  FindData entry{};
-  ASSERT_TRUE(os.lookupFileAt(folder, "a.log", &entry));
-  EXPECT_EQ(entry.size, 3u);
-  FileIdentity inside{};
-  FileIdentity byPath{};
-  ASSERT_TRUE(os.fileIdentityAt(folder, "a.log", &inside) &&
-              os.fileIdentity(dir.At("a.log").c_str(), &byPath));
-  EXPECT_EQ(inside.index, byPath.index);
-  const char* names[] = {"a.log"};
-  EXPECT_TRUE(os.flushFilesAt(folder, names, 1));
-  EXPECT_EQ(os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew), kInvalidHandle);
-  EXPECT_EQ(os.lastError(), kErrFileExists);
-  EXPECT_FALSE(os.lookupFileAt(folder, "../x/a.log", &entry));  // one entry's name only
-  EXPECT_EQ(os.lastError(), kErrInvalidName);
-  os.closeHandle(os.createFileAt(folder, "b.tmp", FileAccess::kReadWrite, FileCreation::kCreateNew));
-  EXPECT_FALSE(os.moveFileOverAt(folder, "b.tmp", "a.log", false));  // replaces only when asked
-  EXPECT_EQ(os.lastError(), kErrAlreadyExists);
-  ASSERT_TRUE(os.moveFileOverAt(folder, "b.tmp", "a.log", true));
-  EXPECT_FALSE(fs::exists(dir.At("b.tmp")));
-  EXPECT_EQ(fs::file_size(dir.At("a.log")), 0u);
-  EXPECT_TRUE(os.deleteFileAt(folder, "a.log") && os.closeFolder(folder));
-  EXPECT_FALSE(fs::exists(dir.At("a.log")));
-}
-
-// 100 ns units since 1601 of a UTC date and time.
+// 100 ns units since 1601 of a UTC time.
 std::uint64_t Ticks(std::int64_t days1970, std::int64_t seconds) {
   return static_cast<std::uint64_t>(11644473600LL + days1970 * 86400 + seconds) * 10000000ULL;
 }
 
 TEST(Platform, FileTimesPackWithinTheirRangeOnly) {
-  struct Row {
-    std::uint64_t time;
-    bool ok;
-    std::uint16_t date, clock;
-  };
-  const Row rows[] = {
-      {Ticks(19787, 14 * 3600 + 30 * 60 + 17), true, 0x5865, 0x73C8},  // 2024-03-05 14:30:17
-      {Ticks(3652, 0), true, 0x0021, 0},                                 // 1980-01-01
-      {Ticks(50402, 86399), true, 0xFF9F, 0xBF7D},                       // 2107-12-31 23:59:59
-      {Ticks(3652, -1), false, 0, 0}, {Ticks(50403, 0), false, 0, 0}, {0, false, 0, 0},
-  };
-  for (const Row& row : rows) {
+  const struct { std::uint64_t time; bool ok; std::uint32_t packed; } rows[] = {
+      {Ticks(19787, 52217), true, 0x586573C8},  // 2024-03-05 14:30:17
+      {Ticks(3652, 0), true, 0x00210000},       // 1980-01-01
+      {Ticks(50402, 86399), true, 0xFF9FBF7D},  // 2107-12-31 23:59:59
+      {Ticks(3652, -1), false, 0}, {Ticks(50403, 0), false, 0}, {0, false, 0}};
+  for (const auto& row : rows) {
     std::uint16_t date = 0;
     std::uint16_t clock = 0;
     EXPECT_EQ(Native().fileTimeToDosDateTime(row.time, &date, &clock), row.ok) << row.time;
-    if (row.ok) { EXPECT_EQ((date << 16) | clock, (row.date << 16) | row.clock) << row.time; }
+    EXPECT_EQ(row.ok ? (static_cast<std::uint32_t>(date) << 16 | clock) : 0, row.packed) << row.time;
   }
 }
 
-TEST(Platform, FolderLocksExcludeAndRelease) {
-  TempDir dir;
-  testing::WriteFile(dir.At("file.txt"), "x");
-  for (int round = 0; round < 2; ++round) {  // a release that kept the lock would block round 2
-    const OsHandle lock = Native().lockFolder(dir.path.c_str(), kWaitForever);
-    ASSERT_NE(lock, kInvalidHandle);
-    EXPECT_TRUE(Native().flushFolder(lock));
-    EXPECT_EQ(Native().lockFolder(dir.path.c_str(), 20), kInvalidHandle);
-    EXPECT_EQ(Native().lastError(), kErrTimeout);
-    EXPECT_TRUE(Native().unlockFolder(lock));
+#ifndef _WIN32
+
+TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
+  const std::pair<int, std::int32_t> rows[] = {
+      {ENOENT, 2}, {ENOTDIR, 3}, {EACCES, 5}, {EPERM, 5}, {EROFS, 5}, {EISDIR, 5}, {EMFILE, 4},
+      {ENOSPC, 112}, {EDQUOT, 112}, {EEXIST, 183}, {ENOTEMPTY, 145}, {EPIPE, 109},
+      {ENAMETOOLONG, 206}, {EBUSY, 32}, {ETXTBSY, 32}, {EBADF, 6}, {EINVAL, 87}, {ELOOP, 1921}};
+  for (const auto& [err, code] : rows) EXPECT_EQ(WindowsErrorFromErrno(err, nullptr), code) << err;
+  // Only those may become 2 to 5, and none the program's own 100 to 106.
+  const std::set<int> fileErrors = {ENOENT, ENOTDIR, EACCES, EPERM, EROFS, EISDIR, EMFILE, ENFILE};
+  for (int err = 1; err < 4096; ++err) {
+    const std::int32_t code = WindowsErrorFromErrno(err, nullptr);
+    EXPECT_FALSE((!fileErrors.contains(err) && code >= 2 && code <= 5) || code == 0 ||
+                 (code >= 100 && code <= 106)) << err;
   }
-  EXPECT_EQ(Native().lockFolder(dir.At("file.txt").c_str(), kWaitForever), kInvalidHandle);
-  EXPECT_EQ(fs::directory_iterator(dir.path)->path().filename(), "file.txt");  // no lock file
+  // Both leave 3; the reason names the errno behind it.
+  TempDir dir;
+  WriteFile(dir.At("file"), "x");
+  char reason[256];
+  for (const auto& [name, err] : {std::pair{dir.At("file/x"), ENOTDIR}, {dir.At("gone/x"), ENOENT}}) {
+    EXPECT_FALSE(Open(name));
+    EXPECT_EQ(Native().lastError(), kErrPathNotFound);
+    SystemErrorText(Native().lastError(), reason, sizeof reason);
+    EXPECT_STREQ(reason, std::strerror(err));
+  }
+  WriteFile(dir.At("ro"), "keep");  // read-only refuses writes and deletes, also to root
+  chmod(dir.At("ro").c_str(), 0444);
+  EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || Native().deleteFile(dir.At("ro").c_str()));
+  EXPECT_EQ(Native().lastError(), kErrAccessDenied);
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("ro")), "keep");
 }
 
-TEST(FaultPlatform, ChosenCallsFailWithTheChosenError) {
+// '*' any run, '?' one byte, every other byte literal and case-sensitive;
+// a name without wildcards is that one entry; '\' is a byte of a name.
+TEST(Posix, SearchMatchesTheLastComponent) {
   TempDir dir;
-  testing::WriteFile(dir.At("x.log"), "x");
-  const std::pair<testing::FaultPlan, const char*> cases[] = {
-      {{0, Service::kFileIdentity, 3, true, 77}, "yynyy"},
-      {{0, Service::kFileIdentity, 3, false, 77}, "yynnn"},
-      {{2, Service::kCount, 1, false, 112}, "ynyyy"},
-      {{0, Service::kDeleteFile, 1, false, 5}, "yyyyy"},
-  };
-  for (const auto& [plan, expected] : cases) {
-    testing::ScopedFaults faults(plan);
-    std::string outcome;
-    for (int call = 0; call < 5; ++call) {
-      FileIdentity identity{};
-      outcome += Os().fileIdentity(dir.At("x.log").c_str(), &identity) ? 'y' : 'n';
-      if (outcome.back() == 'n') { EXPECT_EQ(Os().lastError(), plan.error); }
-      Os().lastError();  // not failable, not counted
-    }
-    EXPECT_EQ(outcome, expected);
-    EXPECT_EQ(testing::CallsOf(Service::kFileIdentity), testing::Counts().total);
-    EXPECT_EQ(testing::Counts().injected, static_cast<std::uint64_t>(std::ranges::count(outcome, 'n')));
+  for (const char* name : {"a.log", "ab.log", "A.log", "b.txt", "x\\y.log", "log"}) WriteFile(dir.At(name), "");
+  const std::pair<const char*, const char*> rows[] = {
+      {"*.log", "A.log,a.log,ab.log,x\\y.log"}, {"?.log", "A.log,a.log"}, {"a*", "a.log,ab.log"},
+      {"*b*", "ab.log,b.txt"}, {"*.*", ".,..,A.log,a.log,ab.log,b.txt,log,x\\y.log"},
+      {"*g", "A.log,a.log,ab.log,log,x\\y.log"}, {"a?log", "a.log"}, {"l*o*g", "log"},
+      {"x\\y.log", "x\\y.log"}, {"ab.log", "ab.log"}, {"c*", ""}};
+  for (const auto& [pattern, expected] : rows) {
+    std::vector<std::string> names;
+    FindData entry{};
+    const OsHandle search = Native().findFirstFile(dir.At(pattern).c_str(), &entry);
+    for (bool more = search != kInvalidHandle; more; more = Native().findNextFile(search, &entry))
+      names.push_back(entry.name);
+    EXPECT_EQ(Native().lastError(), search != kInvalidHandle ? kErrNoMoreFiles : kErrFileNotFound);
+    if (search != kInvalidHandle) Native().findClose(search);
+    std::ranges::sort(names);
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
+    EXPECT_EQ(joined, expected) << pattern;
   }
-  EXPECT_EQ(&Os(), &NativePlatform());
-  EXPECT_STREQ(testing::ServiceName(Service::kAllocate), "allocate");
 }
+
+TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
+  TempDir dir;
+  WriteFile(dir.At("t"), "");
+  const struct timespec when[2] = {{1000000000, 999999900}, {1000000000, 999999900}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.At("t").c_str(), when, 0), 0);
+  FindData entry{};
+  ASSERT_TRUE(Native().lookupFile(dir.At("t").c_str(), &entry));
+  EXPECT_EQ(entry.lastWriteTime, Ticks(0, 1000000000) + 9999999);
+  // An hour west of UTC, the first local instant is 01:00 UTC on 1601-01-01.
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("TZ", "QLB1", 1);
+  tzset();
+  std::uint64_t local = 1;
+  const bool first = Native().fileTimeToLocalFileTime(3600ULL * 10000000ULL, &local);
+  const bool earlier = Native().fileTimeToLocalFileTime(3599ULL * 10000000ULL, &entry.size);
+  saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  EXPECT_TRUE(first && !earlier);
+  EXPECT_EQ(local, 0u);
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// The running user's links are followed; dangling, looping and (as root)
+// another user's are not, and every resolution closes what it opened.
+TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
+  TempDir dir;
+  fs::create_directory(dir.At("real"));
+  WriteFile(dir.At("real/f.txt"), "data");
+  const bool root = geteuid() == 0;
+  for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
+           {"real/f.txt", "own"}, {"real", "ownFolder"}, {dir.At("real/f.txt"), "absolute"}, {"own", "chain"},
+           {"nowhere", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"real/f.txt", "other"},
+           {"real", "otherFolder"}}) {
+    ASSERT_EQ(symlink(target.c_str(), dir.At(link).c_str()), 0);
+    if (link.starts_with("other") && root) lchown(dir.At(link).c_str(), 65534, 65534);
+  }
+  const std::size_t descriptors = OpenDescriptors();
+  const struct { const char* path; int err; bool inFolder; std::int32_t code; } cases[] = {
+      {"own", 0, false, 0}, {"ownFolder/../real/./f.txt", 0, false, 0}, {"absolute", 0, false, 0},
+      {"chain", 0, false, 0}, {"real//f.txt", 0, false, 0},
+      {"dangling", ENOENT, false, kErrFileNotFound}, {"dangling/f.txt", ENOENT, true, kErrPathNotFound},
+      {"real/f.txt/x", ENOTDIR, true, kErrPathNotFound}, {"loop1", ELOOP, false, kErrCantResolve},
+      {"loop1/f.txt", ELOOP, true, kErrCantResolve}, {"other", kErrnoUntrustedLink, false, kErrUntrustedLink},
+      {"otherFolder/f.txt", kErrnoUntrustedLink, true, kErrUntrustedLink}};
+  for (const auto& c : cases) {
+    if (std::string(c.path).starts_with("other") && !root) continue;
+    PathFailure why{};
+    const int fd = ResolvePath(AT_FDCWD, dir.At(c.path), &why);
+    EXPECT_EQ(fd >= 0 ? 0 : fd, c.err == 0 ? 0 : -1) << c.path;
+    EXPECT_EQ(fd >= 0 ? 0 : why.err, c.err) << c.path;
+    if (fd >= 0) close(fd);
+    if (c.err == 0) continue;
+    EXPECT_EQ(why.inFolder, c.inFolder) << c.path;
+    EXPECT_FALSE(Open(dir.At(c.path)));
+    EXPECT_EQ(Native().lastError(), c.code) << c.path;
+  }
+  for (const auto& [path, name] : {std::pair{dir.At("real/"), "real"}, {"/", "."}, {"", ""}}) {
+    PathSpot spot{-1, {}};
+    PathFailure why{};
+    EXPECT_EQ(ResolveParent(AT_FDCWD, path, &spot, &why), !path.empty()) << path;
+    EXPECT_EQ(spot.name, name);
+    ReleaseSpot(&spot);
+    EXPECT_EQ(spot.folder, -1);
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(Native().deleteFile(dir.At("own").c_str()));  // the link, never its target
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("real/f.txt")), "data");
+}
+
+// One group: each log as its copy left it, deleted together; a log held
+// open or grown since its copy stays. An earlier run's log on its way out
+// (an aside name) is removed, or renamed to record what is archived now.
+TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
+  TempDir dir;
+  const OsHandle folder = Native().openFolder(dir.path.c_str());
+  const int probe = open(dir.At("probe").c_str(), O_RDONLY | O_CREAT, 0644);
+  const bool leases = fcntl(probe, F_SETLEASE, F_WRLCK) == 0;
+  close(probe);
+  const struct { const char* name; std::int64_t copied; bool held, deleted; } cases[] = {
+      {"unchanged.log", 6, false, true}, {"unchecked.log", -1, false, true}, {"grew.log", 3, false, false},
+      {"held.log", 6, true, false}, {"held-unchecked.log", -1, true, false},
+      {".quilbo-2-old.log", 6, false, true}, {".quilbo-2-kept.log", 6, true, false}};
+  std::vector<LogRemoval> logs;
+  std::vector<int> others;
+  for (const auto& c : cases) {
+    WriteFile(dir.At(c.name), "lines\n");
+    if (c.held) others.push_back(open(dir.At(c.name).c_str(), O_WRONLY | O_APPEND));
+    logs.push_back({Native().createFileAt(folder, c.name, FileAccess::kRead, FileCreation::kOpenExisting),
+                    c.name, c.copied, -1});
+  }
+  // A link goes, never the file it leads to, even while that is held; a
+  // read-only log stays, as with deleteFile.
+  WriteFile(dir.At("target"), "kept");
+  others.push_back(open(dir.At("target").c_str(), O_RDONLY));
+  symlink("target", dir.At("link.log").c_str());
+  WriteFile(dir.At("ro.log"), "ro\n\n");
+  for (const char* name : {"link.log", "ro.log"})
+    logs.push_back({Native().createFileAt(folder, name, FileAccess::kRead, FileCreation::kOpenExisting), name, 4, -1});
+  chmod(dir.At("ro.log").c_str(), 0444);
+  EXPECT_FALSE(Native().removeLogsAt(folder, logs.data(), logs.size()));
+  EXPECT_EQ(logs[7].error, 0);
+  EXPECT_EQ(logs[8].error, kErrAccessDenied);
+  EXPECT_TRUE(!fs::exists(fs::symlink_status(dir.At("link.log"))) && fs::exists(dir.At("ro.log")));
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("target")), "kept");
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    if (cases[i].held && !leases) continue;  // without leases only a grown log is seen
+    EXPECT_EQ(logs[i].error, cases[i].deleted ? 0 : kErrSharingViolation) << cases[i].name;
+    EXPECT_EQ(fs::exists(dir.At(cases[i].name)), !cases[i].deleted && cases[i].name[0] != '.');
+  }
+  for (const int other : others) close(other);
+  EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
+  Native().closeFolder(folder);
+}
+
+// A new file appears with its model's access, owner and group and its
+// first bytes; a name that exists is never touched.
+TEST(Posix, NewFileTakesTheAccessOfAnother) {
+  TempDir dir;
+  const bool root = geteuid() == 0;
+  const struct { mode_t mode; uid_t uid; gid_t gid; } rows[] = {{0640, 65534, 65534}, {0604, 0, 65534}, {0444, 0, 0}};
+  for (const auto& row : rows) {
+    WriteFile(dir.At("model"), "m");
+    chmod(dir.At("model").c_str(), row.mode);
+    EXPECT_TRUE(!root || chown(dir.At("model").c_str(), row.uid, row.gid) == 0);
+    const OsHandle from = Native().createFile(dir.At("model").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+    const OsHandle to = Native().createFileAs(dir.At("copy").c_str(), from, "first", 5);
+    EXPECT_EQ(Native().createFileAs(dir.At("copy").c_str(), from, "x", 1), kInvalidHandle);
+    EXPECT_EQ(Native().lastError(), kErrFileExists);
+    EXPECT_EQ(testing::ReadWholeFile(dir.At("copy")), "first");
+    struct stat info {};
+    stat(dir.At("copy").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, row.mode | S_IWUSR);
+    EXPECT_TRUE(!root || (info.st_uid == row.uid && info.st_gid == row.gid)) << row.mode;
+    Native().closeHandle(from);
+    Native().closeHandle(to);
+    fs::remove(dir.At("copy"));
+  }
+}
+
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace quilbo

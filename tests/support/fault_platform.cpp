@@ -96,23 +96,15 @@ std::string ReadWhole(const std::string& name) {
 
 void Renamed(const std::string& from, const std::string& to) {
   const auto found = gImages.find(from);
-  if (found == gImages.end()) {
-    gImages.erase(to);
-    return;
-  }
-  const DiskImage image = found->second;
-  gImages.erase(found);
-  gImages[to] = image;
+  if (found != gImages.end()) gImages[to] = found->second;
+  gImages.erase(found != gImages.end() ? from : to);
 }
 
 void Opened(OsHandle file, const std::string& name, bool emptied) {
   gWriters[file] = name;
   const auto found = gImages.find(name);
-  if (found == gImages.end()) {
-    gImages[name] = DiskImage{ReadWhole(name), false};
-  } else if (emptied) {
-    found->second.bytes.clear();  // a size change is kept, as names are
-  }
+  if (found == gImages.end()) gImages[name] = DiskImage{ReadWhole(name), false};
+  else if (emptied) found->second.bytes.clear();  // a size change is kept, as names are
 }
 
 void Created(OsHandle file, const std::string& name, std::uint32_t count) {

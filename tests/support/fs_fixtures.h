@@ -1,14 +1,9 @@
-// Fixtures for the file tests: temporary folders, files with chosen
-// attributes and times, and a directory search served from a list.
+// Fixtures for the file tests: temporary folders and files.
 #ifndef QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
 #define QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "platform/platform.h"
 
 namespace quilbo::testing {
 
@@ -33,20 +28,6 @@ struct TempDir {
 std::string DeepPath(const TempDir& dir, std::size_t length);
 void WriteFile(const std::string& path, std::string_view content);
 std::string ReadWholeFile(const std::string& path);
-bool SetReadOnly(const std::string& path);
-// Sets the last-write time so that the local time is the one given.
-void SetLocalWriteTime(const std::string& path, int year, int month, int day, int hour,
-                       int minute, int second);
-
-// Entries the real file system cannot make; installs the counting wrapper.
-struct ScriptedSearch {
-  explicit ScriptedSearch(std::vector<FindData> entries);
-  ~ScriptedSearch();
-  ScriptedSearch(const ScriptedSearch&) = delete;
-  ScriptedSearch& operator=(const ScriptedSearch&) = delete;
-};
-FindData Entry(std::string_view name, std::uint32_t attributes, std::uint64_t size = 0,
-               std::uint64_t lastWriteTime = 0);
 
 }  // namespace quilbo::testing
 
