@@ -37,7 +37,9 @@ CopyCount CountInBlocks(const std::string& log, std::size_t block, std::int64_t 
   return count;
 }
 
-TEST(CopyCount, CountsWhatTheCopyWrites) {
+// However long the log, the marks stay few and one lies shortly before any
+// point of the last keep bytes: the copy is taken up again there.
+TEST(CopyCount, CountsTheCopyAndMarksStayCloseToTheKeptTail) {
   for (const std::string log : {"", "a\r\nb\r\n", "a\nb", "a\rb\r\n", "\r", "a\x1a" "b\r\n", "\x1a" "a", "a\n\r"}) {
     for (const std::size_t block : {1u, 3u, 4096u}) {
       const CopyCount count = CountInBlocks(log, block, 100);
@@ -45,11 +47,6 @@ TEST(CopyCount, CountsWhatTheCopyWrites) {
       EXPECT_EQ(count.textEnd, std::ssize(log.substr(0, log.find('\x1a'))));
     }
   }
-}
-
-// However long the log, the marks stay few and one lies shortly before any
-// point of the last keep bytes: the copy is taken up again there.
-TEST(CopyCount, MarksStayCloseToTheKeptTail) {
   std::string log;
   for (int i = 0; i < 20000; ++i) log += "line " + std::to_string(i) + "\r\n";
   for (const std::int64_t keep : {10, 5000, 150000}) {
