@@ -1,484 +1,286 @@
-// The platform layer through real operations: the Windows error numbers
-// failures leave, and the fault-injecting wrapper the other tests rely on.
+// The platform layer through real operations: the Windows numbers failures
+// leave, the time conversions, and on POSIX the Windows semantics built
+// there (wildcards, which links are followed, logs held open, new files).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "platform/aside_name.h"
 #include "platform/platform.h"
-#include "support/fault_platform.h"
+#include "support/fs_fixtures.h"
 
 #ifndef _WIN32
-#include <cerrno>
-#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
 
 #include "platform/errno_map.h"
-#include "platform/error_text.h"
+#include "platform/posix_path.h"
 #endif
 
 namespace quilbo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Service;
-
-// A fresh folder per test, removed afterwards (read-only files included).
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    static int counter = 0;
-    path = fs::temp_directory_path() /
-           ("quilbo-platform-" + std::to_string(++counter) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(path, ignored))
-      fs::permissions(entry.path(), fs::perms::owner_all, ignored);
-    fs::remove_all(path, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const {
-    return (path / name).string();
-  }
-};
-
-void MakeFile(const std::string& name, const std::string& content) {
-  std::ofstream(name, std::ios::binary) << content;
-}
+using testing::TempDir;
+using testing::WriteFile;
 
 const PlatformApi& Native() { return NativePlatform(); }
 
-// ---- Error numbers of real failures, on both platforms --------------------
-
-TEST(PlatformErrors, FailuresLeaveTheWindowsNumbers) {
-  TempDir dir;
-  MakeFile(dir / "a.txt", "a");
-  MakeFile(dir / "b.txt", "b");
-  struct Case {
-    const char* what;
-    bool (*attempt)(const TempDir& dir);
-    std::int32_t error;
-  };
-  const Case cases[] = {
-      {"open of a missing file",
-       [](const TempDir& d) {
-         return Native().createFile((d / "missing.txt").c_str(),
-                                    FileAccess::kRead,
-                                    FileCreation::kOpenExisting) !=
-                kInvalidHandle;
-       },
-       kErrFileNotFound},
-      {"open below a missing folder",
-       [](const TempDir& d) {
-         return Native().createFile((d / "nofolder/x.txt").c_str(),
-                                    FileAccess::kRead,
-                                    FileCreation::kOpenExisting) !=
-                kInvalidHandle;
-       },
-       kErrPathNotFound},
-      {"create below a missing folder",
-       [](const TempDir& d) {
-         return Native().createFile((d / "nofolder/x.txt").c_str(),
-                                    FileAccess::kReadWrite,
-                                    FileCreation::kCreateAlways) !=
-                kInvalidHandle;
-       },
-       kErrPathNotFound},
-      {"move onto an existing name",
-       [](const TempDir& d) {
-         return Native().moveFile((d / "a.txt").c_str(), (d / "b.txt").c_str());
-       },
-       kErrAlreadyExists},
-      {"delete of a missing file",
-       [](const TempDir& d) {
-         return Native().deleteFile((d / "missing.txt").c_str());
-       },
-       kErrFileNotFound},
-      {"lookup of a missing file",
-       [](const TempDir& d) {
-         FindData entry{};
-         return Native().lookupFile((d / "missing.txt").c_str(), &entry);
-       },
-       kErrFileNotFound},
-      {"lookup below a missing folder",
-       [](const TempDir& d) {
-         FindData entry{};
-         return Native().lookupFile((d / "nofolder/x.txt").c_str(), &entry);
-       },
-       kErrPathNotFound},
-      {"search in a missing folder",
-       [](const TempDir& d) {
-         FindData entry{};
-         return Native().findFirstFile((d / "nofolder/*.log").c_str(),
-                                       &entry) != kInvalidHandle;
-       },
-       kErrPathNotFound},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Native().setLastError(0);
-    EXPECT_FALSE(c.attempt(dir));
-    EXPECT_EQ(Native().lastError(), c.error);
-  }
-  // The refused move changed nothing.
-  std::ifstream a(dir / "a.txt"), b(dir / "b.txt");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "a");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}), "b");
-}
-
-// A lookup takes the one entry of that name, never a pattern.
-TEST(PlatformLookup, OneEntryByItsName) {
-  TempDir dir;
-  MakeFile(dir / "a1.txt", "abc");
-  fs::create_directories(dir.path / "sub");
-  FindData entry{};
-  ASSERT_TRUE(Native().lookupFile((dir / "a1.txt").c_str(), &entry));
-  EXPECT_EQ(entry.size, 3u);
-  EXPECT_EQ(entry.attributes & kAttrDirectory, 0u);
-  EXPECT_NE(entry.lastWriteTime, 0u);
-  ASSERT_TRUE(Native().lookupFile((dir / "sub").c_str(), &entry));
-  EXPECT_NE(entry.attributes & kAttrDirectory, 0u);
-  for (const char* pattern : {"a?.txt", "a*", "*.*"}) {
-    Native().setLastError(0);
-    EXPECT_FALSE(Native().lookupFile((dir / pattern).c_str(), &entry)) << pattern;
-    // Windows calls such a name invalid; elsewhere no file has it.
-    EXPECT_TRUE(Native().lastError() == kErrInvalidName ||
-                Native().lastError() == kErrFileNotFound)
-        << pattern << ": " << Native().lastError();
-  }
-}
-
-// The steps inside an open folder reach what the same names reach as paths.
-TEST(PlatformFolders, StepsInsideAnOpenFolder) {
-  TempDir dir;
-  const auto& os = Native();
-  fs::create_directories(dir.path / "sub");
-  const OsHandle folder = os.openFolder((dir / "sub").c_str());
-  ASSERT_NE(folder, kInvalidHandle);
+bool Open(const std::string& name, FileCreation creation = FileCreation::kOpenExisting) {
+  const bool write = creation != FileCreation::kOpenExisting;
   const OsHandle file =
-      os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew);
-  ASSERT_NE(file, kInvalidHandle);
-  std::uint32_t done = 0;
-  ASSERT_TRUE(os.writeFile(file, "abc", 3, &done));
-  os.closeHandle(file);
-  FindData entry{};
-  ASSERT_TRUE(os.lookupFileAt(folder, "a.log", &entry));
-  EXPECT_EQ(entry.size, 3u);
-  FileIdentity inside{};
-  FileIdentity byPath{};
-  ASSERT_TRUE(os.fileIdentityAt(folder, "a.log", &inside));
-  ASSERT_TRUE(os.fileIdentity((dir / "sub/a.log").c_str(), &byPath));
-  EXPECT_EQ(inside.index, byPath.index);
-  EXPECT_TRUE(os.flushFilesAt(folder, std::vector<const char*>{"a.log"}.data(), 1));
-  EXPECT_EQ(os.createFileAt(folder, "a.log", FileAccess::kReadWrite, FileCreation::kCreateNew),
-            kInvalidHandle);
-  EXPECT_EQ(os.lastError(), kErrFileExists);
-  // One entry's name only: a separator is no way out of the folder.
-  EXPECT_FALSE(os.lookupFileAt(folder, "../sub/a.log", &entry));
-  EXPECT_EQ(os.lastError(), kErrInvalidName);
-  // A move inside the folder replaces only when asked to.
-  os.closeHandle(os.createFileAt(folder, "b.tmp", FileAccess::kReadWrite, FileCreation::kCreateNew));
-  EXPECT_FALSE(os.moveFileOverAt(folder, "b.tmp", "a.log", false));
-  EXPECT_EQ(os.lastError(), kErrAlreadyExists);
-  ASSERT_TRUE(os.moveFileOverAt(folder, "b.tmp", "a.log", true));
-  EXPECT_FALSE(fs::exists(dir.path / "sub/b.tmp"));
-  EXPECT_EQ(fs::file_size(dir.path / "sub/a.log"), 0u);
-  EXPECT_TRUE(os.deleteFileAt(folder, "a.log"));
-  EXPECT_FALSE(fs::exists(dir.path / "sub/a.log"));
-  EXPECT_TRUE(os.closeFolder(folder));
-  EXPECT_EQ(os.openFolder((dir / "none").c_str()), kInvalidHandle);
-  EXPECT_EQ(os.lastError(), kErrPathNotFound);
+      Native().createFile(name.c_str(), write ? FileAccess::kReadWrite : FileAccess::kRead, creation);
+  return file != kInvalidHandle && Native().closeHandle(file);
 }
 
-TEST(PlatformFolders, AsideNamesRoundTripAndNothingElseIsOne) {
-  std::string_view log;
-  std::int64_t archived = 0;
-  const std::string app = AsideName("app.log", 1234);
-  ASSERT_TRUE(ParseAsideName(app, &log, &archived));
-  EXPECT_EQ(log, "app.log");
-  EXPECT_EQ(archived, 1234);
-  const std::string odd = AsideName("-1-x", 0);
-  ASSERT_TRUE(ParseAsideName(odd, &log, &archived));
-  EXPECT_EQ(log, "-1-x");
-  for (const char* name : {"app.log", ".quilbo-", ".quilbo-12", ".quilbo-12-", ".quilbo--1-a",
-                           ".quilbo-x-a", ".quilbo-012-a", ".quilbo-1234567890123456789-a"})
-    EXPECT_FALSE(IsAsideName(name)) << name;
+TEST(Platform, FailuresLeaveTheWindowsNumbers) {
+  TempDir dir;
+  WriteFile(dir.At("a.txt"), "a");
+  WriteFile(dir.At("b.txt"), "b");
+  const std::string gone = dir.At("nofolder") + testing::kSep + "x.txt";
+  FindData entry{};
+  const std::pair<std::function<bool()>, std::int32_t> cases[] = {
+      {[&] { return Open(dir.At("missing.txt")); }, kErrFileNotFound},
+      {[&] { return Open(gone); }, kErrPathNotFound},
+      {[&] { return Open(gone, FileCreation::kCreateAlways); }, kErrPathNotFound},
+      {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
+      {[&] { return Native().deleteFile(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
+      {[&] {  // a name, never a pattern: Windows may call it invalid
+         const bool found = Native().lookupFile(dir.At("a?txt").c_str(), &entry);
+         if (Native().lastError() == kErrInvalidName) Native().setLastError(kErrFileNotFound);
+         return found;
+       }, kErrFileNotFound},
+      {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
+      {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
+      {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound}};
+  for (const auto& [attempt, error] : cases) {
+    Native().setLastError(0);
+    EXPECT_FALSE(attempt());
+    EXPECT_EQ(Native().lastError(), error);
+  }
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("b.txt")), "b");  // the refused move changed nothing
+}
+
+// 100 ns units since 1601 of a UTC time.
+std::uint64_t Ticks(std::int64_t days1970, std::int64_t seconds) {
+  return static_cast<std::uint64_t>(11644473600LL + days1970 * 86400 + seconds) * 10000000ULL;
+}
+
+TEST(Platform, FileTimesPackWithinTheirRangeOnly) {
+  const struct { std::uint64_t time; bool ok; std::uint32_t packed; } rows[] = {
+      {Ticks(19787, 52217), true, 0x586573C8},  // 2024-03-05 14:30:17
+      {Ticks(3652, 0), true, 0x00210000},       // 1980-01-01
+      {Ticks(50402, 86399), true, 0xFF9FBF7D},  // 2107-12-31 23:59:59
+      {Ticks(3652, -1), false, 0}, {Ticks(50403, 0), false, 0}, {0, false, 0}};
+  for (const auto& row : rows) {
+    std::uint16_t date = 0;
+    std::uint16_t clock = 0;
+    EXPECT_EQ(Native().fileTimeToDosDateTime(row.time, &date, &clock), row.ok) << row.time;
+    EXPECT_EQ(row.ok ? (static_cast<std::uint32_t>(date) << 16 | clock) : 0, row.packed) << row.time;
+  }
 }
 
 #ifndef _WIN32
 
-// ---- POSIX: Windows semantics on top of POSIX ------------------------------
-
-TEST(PosixPlatform, ReadOnlyFileRefusesWritesAndDeletesEvenToRoot) {
-  TempDir dir;
-  const std::string name = dir / "ro.log";
-  MakeFile(name, "keep");
-  fs::permissions(name, fs::perms::owner_read | fs::perms::group_read |
-                            fs::perms::others_read);
-  for (FileCreation creation :
-       {FileCreation::kOpenExisting, FileCreation::kCreateAlways}) {
-    Native().setLastError(0);
-    EXPECT_EQ(Native().createFile(name.c_str(), FileAccess::kReadWrite, creation),
-              kInvalidHandle);
-    EXPECT_EQ(Native().lastError(), kErrAccessDenied);
-  }
-  EXPECT_FALSE(Native().deleteFile(name.c_str()));
-  EXPECT_EQ(Native().lastError(), kErrAccessDenied);
-  EXPECT_EQ(fs::file_size(name), 4u);  // not truncated, still there
-
-  // Reading it is allowed, and the search calls it read-only.
-  const OsHandle file =
-      Native().createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
-  ASSERT_NE(file, kInvalidHandle);
-  EXPECT_TRUE(Native().closeHandle(file));
-  FindData entry{};
-  const OsHandle search = Native().findFirstFile(name.c_str(), &entry);
-  ASSERT_NE(search, kInvalidHandle);
-  EXPECT_EQ(entry.attributes, kAttrReadOnly | kAttrArchive);
-  Native().findClose(search);
-}
-
-TEST(PosixPlatform, WriteToPipeWithoutReaderFailsWith109) {
-  InitPlatform(0, nullptr);  // ignores SIGPIPE: otherwise this test dies
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  close(ends[0]);
-  EXPECT_EQ(Native().fileType(ends[1]), FileKind::kCharacter);
-  std::uint32_t done = 99;
-  Native().setLastError(0);
-  EXPECT_FALSE(Native().writeFile(ends[1], "x", 1, &done));
-  EXPECT_EQ(done, 0u);
-  EXPECT_EQ(Native().lastError(), kErrBrokenPipe);
-  close(ends[1]);
-}
-
-TEST(PosixPlatform, ErrnoTable) {
-  struct Row {
-    int err;
-    std::int32_t code;
-  };
-  const Row rows[] = {
-      {ENOENT, 2},      {ENOTDIR, 3},  {EACCES, 5},       {EPERM, 5},
-      {EROFS, 5},       {EISDIR, 5},   {EMFILE, 4},       {ENFILE, 4},
-      {ENOSPC, 112},    {EDQUOT, 112}, {EEXIST, 183},     {EPIPE, 109},
-      {ENAMETOOLONG, 206}, {EBUSY, 32}, {ETXTBSY, 32},    {EBADF, 6},
-      {EINVAL, 87},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.err);
-    EXPECT_EQ(WindowsErrorFromErrno(row.err, nullptr), row.code);
-  }
-}
-
-TEST(PosixPlatform, ReasonIsTheErrnoBehindTheNumber) {
-  // Both failures leave 3; only the errno tells "not a directory" from a
-  // missing folder. A number no call left gets its usual errno's words.
-  TempDir dir;
-  MakeFile(dir / "file", "x");
-  char reason[256];
-  for (const auto& [name, err] : {std::pair{dir / "file/x.log", ENOTDIR},
-                                  std::pair{dir / "gone/x.log", ENOENT}}) {
-    EXPECT_EQ(Native().createFile(name.c_str(), FileAccess::kRead,
-                                  FileCreation::kOpenExisting), kInvalidHandle);
-    ASSERT_EQ(Native().lastError(), kErrPathNotFound);
-    SystemErrorText(kErrPathNotFound, reason, sizeof reason);
-    EXPECT_STREQ(reason, std::strerror(err));
-  }
-  SystemErrorText(kErrDiskFull, reason, sizeof reason);
-  EXPECT_STREQ(reason, std::strerror(ENOSPC));
-  SystemErrorText(1000, reason, sizeof reason);
-  EXPECT_STREQ(reason, "error 1000");
-}
-
-TEST(PosixPlatform, MissingEntryIsPathNotFoundWhenItsFolderIsMissing) {
-  TempDir dir;
-  EXPECT_EQ(WindowsErrorFromErrno(ENOENT, (dir / "x.log").c_str()), 2);
-  EXPECT_EQ(WindowsErrorFromErrno(ENOENT, (dir / "gone/x.log").c_str()), 3);
-  EXPECT_EQ(WindowsErrorFromErrno(ENOENT, "x.log"), 2);
-}
-
-TEST(PosixPlatform, UnmappedErrnoNeverLooksLikeTheProgramsOwnCodes) {
-  // Only the errno values of the table may become 2 to 5; none becomes
-  // one of the program's own codes 100 to 106.
-  const std::set<int> fileErrors = {ENOENT, ENOTDIR, EACCES, EPERM,
-                                    EROFS,  EISDIR,  EMFILE, ENFILE};
+TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
+  const std::pair<int, std::int32_t> rows[] = {
+      {ENOENT, 2}, {ENOTDIR, 3}, {EACCES, 5}, {EPERM, 5}, {EROFS, 5}, {EISDIR, 5}, {EMFILE, 4},
+      {ENOSPC, 112}, {EDQUOT, 112}, {EEXIST, 183}, {ENOTEMPTY, 145}, {EPIPE, 109},
+      {ENAMETOOLONG, 206}, {EBUSY, 32}, {ETXTBSY, 32}, {EBADF, 6}, {EINVAL, 87}, {ELOOP, 1921}};
+  for (const auto& [err, code] : rows) EXPECT_EQ(WindowsErrorFromErrno(err, nullptr), code) << err;
+  // Only those may become 2 to 5, and none the program's own 100 to 106.
+  const std::set<int> fileErrors = {ENOENT, ENOTDIR, EACCES, EPERM, EROFS, EISDIR, EMFILE, ENFILE};
   for (int err = 1; err < 4096; ++err) {
     const std::int32_t code = WindowsErrorFromErrno(err, nullptr);
-    SCOPED_TRACE(err);
-    if (!fileErrors.contains(err)) {
-      EXPECT_FALSE(code >= 2 && code <= 5) << code;
-    }
-    EXPECT_FALSE(code >= 100 && code <= 106) << code;
-    EXPECT_NE(code, 0);
+    EXPECT_FALSE((!fileErrors.contains(err) && code >= 2 && code <= 5) || code == 0 ||
+                 (code >= 100 && code <= 106)) << err;
+  }
+  TempDir dir;
+  WriteFile(dir.At("ro"), "keep");  // read-only refuses writes and deletes, also to root
+  chmod(dir.At("ro").c_str(), 0444);
+  EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || Native().deleteFile(dir.At("ro").c_str()));
+  EXPECT_EQ(Native().lastError(), kErrAccessDenied);
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("ro")), "keep");
+}
+
+// '*' any run, '?' one byte, every other byte literal and case-sensitive;
+// a name without wildcards is that one entry; '\' is a byte of a name.
+TEST(Posix, SearchMatchesTheLastComponent) {
+  TempDir dir;
+  for (const char* name : {"a.log", "ab.log", "A.log", "b.txt", "x\\y.log", "log"}) WriteFile(dir.At(name), "");
+  const std::pair<const char*, const char*> rows[] = {
+      {"*.log", "A.log,a.log,ab.log,x\\y.log"}, {"?.log", "A.log,a.log"}, {"a*", "a.log,ab.log"},
+      {"*b*", "ab.log,b.txt"}, {"*.*", ".,..,A.log,a.log,ab.log,b.txt,log,x\\y.log"},
+      {"*g", "A.log,a.log,ab.log,log,x\\y.log"}, {"a?log", "a.log"}, {"l*o*g", "log"},
+      {"x\\y.log", "x\\y.log"}, {"ab.log", "ab.log"}, {"c*", ""}};
+  for (const auto& [pattern, expected] : rows) {
+    std::vector<std::string> names;
+    FindData entry{};
+    const OsHandle search = Native().findFirstFile(dir.At(pattern).c_str(), &entry);
+    for (bool more = search != kInvalidHandle; more; more = Native().findNextFile(search, &entry))
+      names.push_back(entry.name);
+    EXPECT_EQ(Native().lastError(), search != kInvalidHandle ? kErrNoMoreFiles : kErrFileNotFound);
+    if (search != kInvalidHandle) Native().findClose(search);
+    std::ranges::sort(names);
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
+    EXPECT_EQ(joined, expected) << pattern;
   }
 }
 
-// Only '/' separates in a name the system gets: a found name such as
-// x\y.log is one name, never x/y.log.
-TEST(PosixPlatform, BackslashIsAByteOfTheName) {
+TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
   TempDir dir;
-  fs::create_directories(dir.path / "x");
-  MakeFile(dir / "x/y.log", "in folder x");
-  MakeFile(dir / "x\\y.log", "one name");
-  const std::string name = dir / "x\\y.log";
-  const OsHandle file = Native().createFile(name.c_str(), FileAccess::kRead,
-                                            FileCreation::kOpenExisting);
-  ASSERT_NE(file, kInvalidHandle);
-  char buffer[16] = {};
-  std::uint32_t done = 0;
-  EXPECT_TRUE(Native().readFile(file, buffer, sizeof buffer, &done));
-  EXPECT_EQ(std::string(buffer, done), "one name");
-  Native().closeHandle(file);
+  WriteFile(dir.At("t"), "");
+  const struct timespec when[2] = {{1000000000, 999999900}, {1000000000, 999999900}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.At("t").c_str(), when, 0), 0);
   FindData entry{};
-  ASSERT_TRUE(Native().lookupFile(name.c_str(), &entry));
-  EXPECT_EQ(entry.size, 8u);
-  EXPECT_TRUE(Native().deleteFile(name.c_str()));
-  EXPECT_TRUE(fs::exists(dir.path / "x" / "y.log"));
-  EXPECT_FALSE(Native().lookupFile(name.c_str(), &entry));
+  ASSERT_TRUE(Native().lookupFile(dir.At("t").c_str(), &entry));
+  EXPECT_EQ(entry.lastWriteTime, Ticks(0, 1000000000) + 9999999);
+  // An hour west of UTC, the first local instant is 01:00 UTC on 1601-01-01.
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("TZ", "QLB1", 1);
+  tzset();
+  std::uint64_t local = 1;
+  const bool first = Native().fileTimeToLocalFileTime(3600ULL * 10000000ULL, &local);
+  const bool earlier = Native().fileTimeToLocalFileTime(3599ULL * 10000000ULL, &entry.size);
+  saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  EXPECT_TRUE(first && !earlier);
+  EXPECT_EQ(local, 0u);
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// The running user's links are followed; dangling, looping and (as root)
+// another user's are not, and every resolution closes what it opened.
+TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
+  TempDir dir;
+  fs::create_directory(dir.At("real"));
+  WriteFile(dir.At("real/f.txt"), "data");
+  const bool root = geteuid() == 0;
+  for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
+           {"real/f.txt", "own"}, {"real", "ownFolder"}, {dir.At("real/f.txt"), "absolute"}, {"own", "chain"},
+           {"nowhere", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"real/f.txt", "other"},
+           {"real", "otherFolder"}}) {
+    ASSERT_EQ(symlink(target.c_str(), dir.At(link).c_str()), 0);
+    if (link.starts_with("other") && root) lchown(dir.At(link).c_str(), 65534, 65534);
+  }
+  const std::size_t descriptors = OpenDescriptors();
+  const struct { const char* path; int err; bool inFolder; std::int32_t code; } cases[] = {
+      {"own", 0, false, 0}, {"ownFolder/../real/./f.txt", 0, false, 0}, {"absolute", 0, false, 0},
+      {"chain", 0, false, 0}, {"real//f.txt", 0, false, 0},
+      {"dangling", ENOENT, false, kErrFileNotFound}, {"dangling/f.txt", ENOENT, true, kErrPathNotFound},
+      {"real/f.txt/x", ENOTDIR, true, kErrPathNotFound}, {"loop1", ELOOP, false, kErrCantResolve},
+      {"loop1/f.txt", ELOOP, true, kErrCantResolve}, {"other", kErrnoUntrustedLink, false, kErrUntrustedLink},
+      {"otherFolder/f.txt", kErrnoUntrustedLink, true, kErrUntrustedLink}};
+  for (const auto& c : cases) {
+    if (std::string(c.path).starts_with("other") && !root) continue;
+    PathFailure why{};
+    const int fd = ResolvePath(AT_FDCWD, dir.At(c.path), &why);
+    EXPECT_EQ(fd >= 0 ? 0 : fd, c.err == 0 ? 0 : -1) << c.path;
+    EXPECT_EQ(fd >= 0 ? 0 : why.err, c.err) << c.path;
+    if (fd >= 0) close(fd);
+    if (c.err == 0) continue;
+    EXPECT_EQ(why.inFolder, c.inFolder) << c.path;
+    EXPECT_FALSE(Open(dir.At(c.path)));
+    EXPECT_EQ(Native().lastError(), c.code) << c.path;
+  }
+  for (const auto& [path, name] : {std::pair{dir.At("real/"), "real"}, {"/", "."}, {"", ""}}) {
+    PathSpot spot{-1, {}};
+    PathFailure why{};
+    EXPECT_EQ(ResolveParent(AT_FDCWD, path, &spot, &why), !path.empty()) << path;
+    EXPECT_EQ(spot.name, name);
+    ReleaseSpot(&spot);
+    EXPECT_EQ(spot.folder, -1);
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(Native().deleteFile(dir.At("own").c_str()));  // the link, never its target
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("real/f.txt")), "data");
+}
+
+// One group: each log as its copy left it, deleted together; a log held
+// open or grown since its copy stays. An earlier run's log on its way out
+// (an aside name) is removed, or renamed to record what is archived now.
+TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
+  TempDir dir;
+  const OsHandle folder = Native().openFolder(dir.path.c_str());
+  const int probe = open(dir.At("probe").c_str(), O_RDONLY | O_CREAT, 0644);
+  const bool leases = fcntl(probe, F_SETLEASE, F_WRLCK) == 0;
+  close(probe);
+  const struct { const char* name; std::int64_t copied; bool held, deleted; } cases[] = {
+      {"unchanged.log", 6, false, true}, {"unchecked.log", -1, false, true}, {"grew.log", 3, false, false},
+      {"held.log", 6, true, false}, {"held-unchecked.log", -1, true, false},
+      {".quilbo-2-old.log", 6, false, true}, {".quilbo-2-kept.log", 6, true, false}};
+  std::vector<LogRemoval> logs;
+  std::vector<int> others;
+  for (const auto& c : cases) {
+    WriteFile(dir.At(c.name), "lines\n");
+    if (c.held) others.push_back(open(dir.At(c.name).c_str(), O_WRONLY | O_APPEND));
+    logs.push_back({Native().createFileAt(folder, c.name, FileAccess::kRead, FileCreation::kOpenExisting),
+                    c.name, c.copied, -1});
+  }
+  // A link goes, never the file it leads to, even while that is held; a
+  // read-only log stays, as with deleteFile.
+  WriteFile(dir.At("target"), "kept");
+  others.push_back(open(dir.At("target").c_str(), O_RDONLY));
+  symlink("target", dir.At("link.log").c_str());
+  WriteFile(dir.At("ro.log"), "ro\n\n");
+  for (const char* name : {"link.log", "ro.log"})
+    logs.push_back({Native().createFileAt(folder, name, FileAccess::kRead, FileCreation::kOpenExisting), name, 4, -1});
+  chmod(dir.At("ro.log").c_str(), 0444);
+  EXPECT_FALSE(Native().removeLogsAt(folder, logs.data(), logs.size()));
+  EXPECT_EQ(logs[7].error, 0);
+  EXPECT_EQ(logs[8].error, kErrAccessDenied);
+  EXPECT_TRUE(!fs::exists(fs::symlink_status(dir.At("link.log"))) && fs::exists(dir.At("ro.log")));
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("target")), "kept");
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    if (cases[i].held && !leases) continue;  // without leases only a grown log is seen
+    EXPECT_EQ(logs[i].error, cases[i].deleted ? 0 : kErrSharingViolation) << cases[i].name;
+    EXPECT_EQ(fs::exists(dir.At(cases[i].name)), !cases[i].deleted && cases[i].name[0] != '.');
+  }
+  for (const int other : others) close(other);
+  EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
+  Native().closeFolder(folder);
+}
+
+// A new file appears with its model's access, owner and group and its
+// first bytes; a name that exists is never touched.
+TEST(Posix, NewFileTakesTheAccessOfAnother) {
+  TempDir dir;
+  const bool root = geteuid() == 0;
+  const struct { mode_t mode; uid_t uid; gid_t gid; } rows[] = {{0640, 65534, 65534}, {0604, 0, 65534}, {0444, 0, 0}};
+  for (const auto& row : rows) {
+    WriteFile(dir.At("model"), "m");
+    chmod(dir.At("model").c_str(), row.mode);
+    EXPECT_TRUE(!root || chown(dir.At("model").c_str(), row.uid, row.gid) == 0);
+    const OsHandle from = Native().createFile(dir.At("model").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+    const OsHandle to = Native().createFileAs(dir.At("copy").c_str(), from, "first", 5);
+    EXPECT_EQ(Native().createFileAs(dir.At("copy").c_str(), from, "x", 1), kInvalidHandle);
+    EXPECT_EQ(Native().lastError(), kErrFileExists);
+    EXPECT_EQ(testing::ReadWholeFile(dir.At("copy")), "first");
+    struct stat info {};
+    stat(dir.At("copy").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, row.mode | S_IWUSR);
+    EXPECT_TRUE(!root || (info.st_uid == row.uid && info.st_gid == row.gid)) << row.mode;
+    Native().closeHandle(from);
+    Native().closeHandle(to);
+    fs::remove(dir.At("copy"));
+  }
 }
 
 #endif  // !_WIN32
-
-// ---- The fault-injecting wrapper ------------------------------------------
-
-// One call of fileIdentity on an existing file: succeeds unless injected.
-bool Identify(const std::string& name) {
-  FileIdentity identity{};
-  return Os().fileIdentity(name.c_str(), &identity);
-}
-
-TEST(FaultPlatform, ChosenCallsFailWithTheChosenError) {
-  TempDir dir;
-  const std::string name = dir / "x.log";
-  MakeFile(name, "x");
-  struct Case {
-    const char* what;
-    testing::FaultPlan plan;
-    const char* outcome;  // per call, 'y' success, 'n' failure
-  };
-  const Case cases[] = {
-      {"only the 3rd", {0, Service::kFileIdentity, 3, true, 77}, "yynyy"},
-      {"from the 3rd on", {0, Service::kFileIdentity, 3, false, 77}, "yynnn"},
-      {"every call", {0, Service::kFileIdentity, 1, false, 112}, "nnnnn"},
-      {"call number 2 overall", {2, Service::kCount, 1, false, 5}, "ynyyy"},
-      {"other service only", {0, Service::kDeleteFile, 1, false, 5}, "yyyyy"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    testing::ScopedFaults faults(c.plan);
-    std::string outcome;
-    for (int call = 0; call < 5; ++call) {
-      Os().setLastError(0);
-      const bool ok = Identify(name);
-      outcome += ok ? 'y' : 'n';
-      if (!ok) {
-        EXPECT_EQ(Os().lastError(), c.plan.error);
-      }
-    }
-    EXPECT_EQ(outcome, c.outcome);
-    EXPECT_EQ(testing::CallsOf(Service::kFileIdentity), 5u);
-    EXPECT_EQ(testing::Counts().total, 5u);
-    EXPECT_EQ(testing::Counts().injected,
-              static_cast<std::uint64_t>(std::count(outcome.begin(), outcome.end(), 'n')));
-  }
-  EXPECT_EQ(&Os(), &NativePlatform());
-}
-
-TEST(FaultPlatform, CountsEveryFailableServiceTogether) {
-  TempDir dir;
-  const std::string name = dir / "x.log";
-  MakeFile(name, "x");
-  // The third failable call fails, whichever service it is.
-  testing::ScopedFaults faults({3, Service::kCount, 1, false, 112});
-  EXPECT_TRUE(Identify(name));
-  const OsHandle file =
-      Os().createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
-  ASSERT_NE(file, kInvalidHandle);
-  char byte = 0;
-  std::uint32_t done = 0;
-  EXPECT_FALSE(Os().readFile(file, &byte, 1, &done));
-  EXPECT_EQ(Os().lastError(), 112);
-  EXPECT_TRUE(Os().readFile(file, &byte, 1, &done));
-  EXPECT_EQ(byte, 'x');
-  EXPECT_TRUE(Os().closeHandle(file));
-  // Handles and error numbers are not failable and not counted.
-  Os().stdHandle(StdStream::kOutput);
-  Os().lastError();
-  EXPECT_EQ(testing::Counts().total, 5u);
-  EXPECT_EQ(testing::CallsOf(Service::kReadFile), 2u);
-  EXPECT_EQ(testing::CallsOf(Service::kCreateFile), 1u);
-  EXPECT_EQ(testing::Counts().injected, 1u);
-}
-
-TEST(FaultPlatform, EveryServiceHasItsOwnName) {
-  std::set<std::string> names;
-  for (int i = 0; i < static_cast<int>(Service::kCount); ++i)
-    names.insert(testing::ServiceName(static_cast<Service>(i)));
-  EXPECT_EQ(names.size(), static_cast<std::size_t>(Service::kCount));
-  EXPECT_FALSE(names.contains("none"));
-  EXPECT_STREQ(testing::ServiceName(Service::kCount), "none");
-}
-
-// ---- Folder locks and flushes, on both platforms ----------------------------
-
-TEST(PlatformLocks, AFolderLocksAndUnlocksAgainAndAgain) {
-  TempDir dir;
-  fs::create_directories(dir.path / "keep");
-  MakeFile(dir / "file.txt", "x");
-  // Taken and released in turn: a release that kept the lock would make
-  // the next take wait for ever.
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE(round);
-    const OsHandle lock = Native().lockFolder((dir / "keep").c_str(), kWaitForever);
-    ASSERT_NE(lock, kInvalidHandle);
-    EXPECT_TRUE(Native().flushFolder(lock));
-    EXPECT_TRUE(Native().unlockFolder(lock));
-  }
-  // What cannot be opened as a folder is not locked.
-  for (const std::string& name : {dir / "missing", dir / "file.txt", dir / "gone/keep"}) {
-    SCOPED_TRACE(name);
-    Native().setLastError(0);
-    EXPECT_EQ(Native().lockFolder(name.c_str(), kWaitForever), kInvalidHandle);
-    EXPECT_NE(Native().lastError(), 0);
-  }
-  EXPECT_TRUE(fs::is_empty(dir.path / "keep"));  // no lock file left behind
-}
-
-TEST(PlatformLocks, FlushKeepsTheBytesAndThePosition) {
-  TempDir dir;
-  const std::string name = dir / "a.log";
-  const OsHandle file =
-      Native().createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
-  ASSERT_NE(file, kInvalidHandle);
-  std::uint32_t done = 0;
-  ASSERT_TRUE(Native().writeFile(file, "abc", 3, &done));
-  EXPECT_TRUE(Native().flushFile(file));
-  ASSERT_TRUE(Native().writeFile(file, "de", 2, &done));
-  EXPECT_TRUE(Native().closeHandle(file));
-  std::ifstream in(name, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcde");
-}
-
-TEST(PlatformLocks, FailedCallErrorIsNeverZero) {
-  testing::ScopedFaults faults({0, Service::kFlushFile, 1, false, 0});
-  Os().setLastError(0);
-  EXPECT_FALSE(Os().flushFile(Os().stdHandle(StdStream::kOutput)));
-  EXPECT_EQ(FailedCallError(), kErrGeneralFailure);
-  Os().setLastError(112);
-  EXPECT_EQ(FailedCallError(), 112);
-}
 
 }  // namespace
 }  // namespace quilbo

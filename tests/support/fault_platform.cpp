@@ -24,18 +24,16 @@ void Note(std::string& list, std::uint64_t call) {
 template <Service S, typename R, typename... A>
 bool Changed(R result, A... args) {
   const auto values = std::make_tuple(args...);
-  if constexpr (S == Service::kCreateFile) {
-    return result != kInvalidHandle && std::get<2>(values) != FileCreation::kOpenExisting;
-  } else if constexpr (S == Service::kCreateFileAt) {
-    return result != kInvalidHandle && std::get<3>(values) != FileCreation::kOpenExisting;
+  if constexpr (S == Service::kCreateFile || S == Service::kCreateFileAt) {
+    return result != kInvalidHandle &&
+           std::get<S == Service::kCreateFile ? 2 : 3>(values) != FileCreation::kOpenExisting;
   } else if constexpr (S == Service::kWriteFile) {
     return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
   } else {
-    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile ||
-           S == Service::kMoveFile || S == Service::kMoveFileOverAt ||
-           S == Service::kDeleteFile || S == Service::kCreateDirectory ||
-           S == Service::kCreateFileAsAt || S == Service::kDeleteFileAt ||
-           S == Service::kRemoveLogsAt;
+    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile || S == Service::kMoveFile ||
+           S == Service::kMoveFileOverAt || S == Service::kDeleteFile ||
+           S == Service::kCreateDirectory || S == Service::kCreateFileAsAt ||
+           S == Service::kDeleteFileAt || S == Service::kRemoveLogsAt;
   }
 }
 
@@ -64,10 +62,10 @@ std::string Joined(OsHandle folder, const char* name) {
 #endif
 }
 
-std::string ReadWhole(const char* name) {
+std::string ReadWhole(const std::string& name) {
   const PlatformApi& os = NativePlatform();
   std::string bytes;
-  const OsHandle file = os.createFile(name, FileAccess::kRead, FileCreation::kOpenExisting);
+  const OsHandle file = os.createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
   if (file == kInvalidHandle) return bytes;
   char block[4096];
   std::uint32_t got = 0;
@@ -96,25 +94,26 @@ std::string ReadWhole(const char* name) {
   EndProcess();
 }
 
-void Renamed(const char* from, const char* to) {
+void Renamed(const std::string& from, const std::string& to) {
   const auto found = gImages.find(from);
-  if (found == gImages.end()) {
-    gImages.erase(to);
-    return;
-  }
-  DiskImage image = found->second;
-  gImages.erase(found);
-  gImages[to] = image;
+  if (found != gImages.end()) gImages[to] = found->second;
+  gImages.erase(found != gImages.end() ? from : to);
 }
 
-void Opened(OsHandle file, const char* name, bool emptied) {
+void Opened(OsHandle file, const std::string& name, bool emptied) {
   gWriters[file] = name;
-  auto found = gImages.find(name);
-  if (found == gImages.end()) {
-    gImages[name] = DiskImage{ReadWhole(name), false};
-  } else if (emptied) {
-    found->second.bytes.clear();  // a size change is kept, as names are
-  }
+  const auto found = gImages.find(name);
+  if (found == gImages.end()) gImages[name] = DiskImage{ReadWhole(name), false};
+  else if (emptied) found->second.bytes.clear();  // a size change is kept, as names are
+}
+
+void Created(OsHandle file, const std::string& name, std::uint32_t count) {
+  gWriters[file] = name;
+  gImages[name] = DiskImage{std::string(), count != 0};
+}
+
+void Flushed(const std::string& name) {
+  if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWhole(name), false};
 }
 
 DiskImage* ImageOf(OsHandle file) {
@@ -127,61 +126,54 @@ DiskImage* ImageOf(OsHandle file) {
 // Keeps the disk images up to date after a call that succeeded.
 template <Service S, typename R, typename... A>
 void Track(R result, A... args) {
-  const auto values = std::make_tuple(args...);
+  const auto v = std::make_tuple(args...);
+  if constexpr (S == Service::kCloseHandle) gWriters.erase(std::get<0>(v));
+  constexpr bool kOpens = S == Service::kCreateFile || S == Service::kCreateFileAt ||
+                          S == Service::kCreateFileAs || S == Service::kCreateFileAsAt ||
+                          S == Service::kOpenFolder;
+  if constexpr (kOpens) {
+    if (result == kInvalidHandle) return;
+  } else {
+    if (!result) return;
+  }
   if constexpr (S == Service::kCreateFile) {
-    if (result != kInvalidHandle && std::get<1>(values) == FileAccess::kReadWrite)
-      Opened(result, std::get<0>(values), std::get<2>(values) == FileCreation::kCreateAlways);
+    if (std::get<1>(v) == FileAccess::kReadWrite)
+      Opened(result, std::get<0>(v), std::get<2>(v) == FileCreation::kCreateAlways);
+  } else if constexpr (S == Service::kCreateFileAt) {
+    if (std::get<2>(v) == FileAccess::kReadWrite)
+      Opened(result, Joined(std::get<0>(v), std::get<1>(v)),
+             std::get<3>(v) == FileCreation::kCreateAlways);
   } else if constexpr (S == Service::kCreateFileAs) {
-    if (result != kInvalidHandle) {
-      gWriters[result] = std::get<0>(values);
-      gImages[std::get<0>(values)] = DiskImage{std::string(), std::get<3>(values) != 0};
-    }
+    Created(result, std::get<0>(v), std::get<3>(v));
+  } else if constexpr (S == Service::kCreateFileAsAt) {
+    Created(result, Joined(std::get<0>(v), std::get<1>(v)), std::get<4>(v));
+  } else if constexpr (S == Service::kOpenFolder) {
+    gFolders[result] = std::get<0>(v);
   } else if constexpr (S == Service::kWriteFile) {
-    if (DiskImage* image = ImageOf(std::get<0>(values)); result && image != nullptr)
-      image->dirty = true;
+    if (DiskImage* image = ImageOf(std::get<0>(v))) image->dirty = true;
   } else if constexpr (S == Service::kSetEndOfFile) {
     std::int64_t at = 0;
-    DiskImage* image = ImageOf(std::get<0>(values));
-    if (result && image != nullptr &&
-        NativePlatform().setFilePointer(std::get<0>(values), 0, SeekFrom::kCurrent, &at) &&
+    DiskImage* image = ImageOf(std::get<0>(v));
+    if (image != nullptr &&
+        NativePlatform().setFilePointer(std::get<0>(v), 0, SeekFrom::kCurrent, &at) &&
         static_cast<std::uint64_t>(at) < image->bytes.size())
       image->bytes.resize(static_cast<std::size_t>(at));
   } else if constexpr (S == Service::kFlushFile) {
-    const auto writer = gWriters.find(std::get<0>(values));
-    if (result && writer != gWriters.end())
-      gImages[writer->second] = DiskImage{ReadWhole(writer->second.c_str()), false};
-  } else if constexpr (S == Service::kCloseHandle) {
-    gWriters.erase(std::get<0>(values));
-  } else if constexpr (S == Service::kMoveFile) {
-    if (result) Renamed(std::get<0>(values), std::get<1>(values));
-  } else if constexpr (S == Service::kMoveFileOverAt) {
-    if (result)
-      Renamed(Joined(std::get<0>(values), std::get<1>(values)).c_str(),
-              Joined(std::get<0>(values), std::get<2>(values)).c_str());
-  } else if constexpr (S == Service::kDeleteFile) {
-    if (result) gImages.erase(std::get<0>(values));
-  } else if constexpr (S == Service::kOpenFolder) {
-    if (result != kInvalidHandle) gFolders[result] = std::get<0>(values);
-  } else if constexpr (S == Service::kCreateFileAt) {
-    if (result != kInvalidHandle && std::get<2>(values) == FileAccess::kReadWrite) {
-      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
-      Opened(result, path.c_str(), std::get<3>(values) == FileCreation::kCreateAlways);
-    }
-  } else if constexpr (S == Service::kCreateFileAsAt) {
-    if (result != kInvalidHandle) {
-      const std::string path = Joined(std::get<0>(values), std::get<1>(values));
-      gWriters[result] = path;
-      gImages[path] = DiskImage{std::string(), std::get<4>(values) != 0};
-    }
+    if (const auto writer = gWriters.find(std::get<0>(v)); writer != gWriters.end())
+      gImages[writer->second] = DiskImage{ReadWhole(writer->second), false};
   } else if constexpr (S == Service::kFlushFilesAt) {
     // Only the files named count as flushed, though one flush of the file
     // system may write more.
-    for (std::size_t i = 0; result && i < std::get<2>(values); ++i) {
-      const std::string path = Joined(std::get<0>(values), std::get<1>(values)[i]);
-      if (gImages.count(path) != 0) gImages[path] = DiskImage{ReadWhole(path.c_str()), false};
-    }
+    for (std::size_t i = 0; i < std::get<2>(v); ++i)
+      Flushed(Joined(std::get<0>(v), std::get<1>(v)[i]));
+  } else if constexpr (S == Service::kMoveFile) {
+    Renamed(std::get<0>(v), std::get<1>(v));
+  } else if constexpr (S == Service::kMoveFileOverAt) {
+    Renamed(Joined(std::get<0>(v), std::get<1>(v)), Joined(std::get<0>(v), std::get<2>(v)));
+  } else if constexpr (S == Service::kDeleteFile) {
+    gImages.erase(std::get<0>(v));
   } else if constexpr (S == Service::kDeleteFileAt) {
-    if (result) gImages.erase(Joined(std::get<0>(values), std::get<1>(values)));
+    gImages.erase(Joined(std::get<0>(v), std::get<1>(v)));
   }
 }
 
@@ -189,9 +181,8 @@ void Track(R result, A... args) {
 // leaves the plan's error as the last error.
 bool ShouldFail(Service service) {
   if (gPlan.crashBefore != 0 && gCounts.total + 1 == gPlan.crashBefore) EndProcess();
-  const auto index = static_cast<int>(service);
   ++gCounts.total;
-  const std::uint64_t nth = ++gCounts.byService[index];
+  const std::uint64_t nth = ++gCounts.byService[static_cast<int>(service)];
   if (service == Service::kFlushFile || service == Service::kFlushFolder ||
       service == Service::kFlushFilesAt)
     Note(gFlushes, gCounts.total);
@@ -209,8 +200,7 @@ bool ShouldFail(Service service) {
 template <Service S, auto Member, auto FailValue>
 struct Wrap;
 
-template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...),
-          auto FailValue>
+template <Service S, typename R, typename... A, R (*PlatformApi::*Member)(A...), auto FailValue>
 struct Wrap<S, Member, FailValue> {
   static R Call(A... args) {
     if (ShouldFail(S)) return static_cast<R>(FailValue);
@@ -240,64 +230,12 @@ bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
   return false;
 }
 
-#define QUILBO_WRAP(field, service, failValue) \
-  gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call
-
-void BuildTable() {
-  gTable = NativePlatform();
-  QUILBO_WRAP(createFile, kCreateFile, kInvalidHandle);
-  QUILBO_WRAP(readFile, kReadFile, false);
-  QUILBO_WRAP(writeFile, kWriteFile, false);
-  QUILBO_WRAP(setFilePointer, kSetFilePointer, false);
-  QUILBO_WRAP(setEndOfFile, kSetEndOfFile, false);
-  QUILBO_WRAP(closeHandle, kCloseHandle, false);
-  QUILBO_WRAP(createFileAs, kCreateFileAs, kInvalidHandle);
-  QUILBO_WRAP(moveFileOverAt, kMoveFileOverAt, false);
-  QUILBO_WRAP(findFirstFile, kFindFirstFile, kInvalidHandle);
-  QUILBO_WRAP(findNextFile, kFindNextFile, false);
-  QUILBO_WRAP(findClose, kFindClose, false);
-  QUILBO_WRAP(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false);
-  QUILBO_WRAP(fileTimeToDosDateTime, kFileTimeToDosDateTime, false);
-  QUILBO_WRAP(deleteFile, kDeleteFile, false);
-  QUILBO_WRAP(createDirectory, kCreateDirectory, false);
-  QUILBO_WRAP(moveFile, kMoveFile, false);
-  QUILBO_WRAP(fileIdentity, kFileIdentity, false);
-  QUILBO_WRAP(lockFolder, kLockFolder, kInvalidHandle);
-  QUILBO_WRAP(unlockFolder, kUnlockFolder, false);
-  QUILBO_WRAP(flushFile, kFlushFile, false);
-  QUILBO_WRAP(flushFolder, kFlushFolder, false);
-  QUILBO_WRAP(lookupFile, kLookupFile, false);
-  QUILBO_WRAP(openFolder, kOpenFolder, kInvalidHandle);
-  QUILBO_WRAP(closeFolder, kCloseFolder, false);
-  QUILBO_WRAP(createFileAt, kCreateFileAt, kInvalidHandle);
-  QUILBO_WRAP(createFileAsAt, kCreateFileAsAt, kInvalidHandle);
-  QUILBO_WRAP(lookupFileAt, kLookupFileAt, false);
-  QUILBO_WRAP(fileIdentityAt, kFileIdentityAt, false);
-  QUILBO_WRAP(deleteFileAt, kDeleteFileAt, false);
-  QUILBO_WRAP(flushFilesAt, kFlushFilesAt, false);
-  gTable.removeLogsAt = RemoveLogsAt;
-  QUILBO_WRAP(allocate, kAllocate, nullptr);
-}
-
-#undef QUILBO_WRAP
-
 }  // namespace
 
 const char* ServiceName(Service service) {
-  static constexpr const char* kNames[] = {
-      "createFile",    "readFile",          "writeFile",
-      "setFilePointer", "setEndOfFile",     "closeHandle",
-      "createFileAs",  "moveFileOverAt",
-      "findFirstFile", "findNextFile",      "findClose",
-      "fileTimeToLocalFileTime", "fileTimeToDosDateTime", "deleteFile",
-      "createDirectory", "moveFile",        "fileIdentity",
-      "lockFolder",        "unlockFolder",
-      "flushFile",     "flushFolder",       "lookupFile",
-      "openFolder",    "closeFolder",       "createFileAt",
-      "createFileAsAt",
-      "lookupFileAt",  "fileIdentityAt",    "deleteFileAt",
-      "flushFilesAt",  "removeLogsAt",      "allocate",
-  };
+#define QUILBO_SERVICE_NAME(field, service, failValue) #field,
+  static constexpr const char* kNames[] = {QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_NAME)};
+#undef QUILBO_SERVICE_NAME
   const auto index = static_cast<int>(service);
   return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";
 }
@@ -310,21 +248,20 @@ void InstallFaults(const FaultPlan& plan) {
   gImages.clear();
   gWriters.clear();
   gFolders.clear();
-  BuildTable();
+  gTable = NativePlatform();
+#define QUILBO_WRAP(field, service, failValue) \
+  gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call;
+  QUILBO_FAILABLE_SERVICES(QUILBO_WRAP)
+#undef QUILBO_WRAP
+  gTable.removeLogsAt = RemoveLogsAt;
   SetPlatform(&gTable);
 }
 
 void RemoveFaults() { SetPlatform(nullptr); }
-
 const FaultCounts& Counts() { return gCounts; }
-
 const char* FlushCallList() { return gFlushes.c_str(); }
 const char* ChangeCallList() { return gChanges.c_str(); }
-
-std::uint64_t CallsOf(Service service) {
-  return gCounts.byService[static_cast<int>(service)];
-}
-
+std::uint64_t CallsOf(Service service) { return gCounts.byService[static_cast<int>(service)]; }
 PlatformApi& FaultTable() { return gTable; }
 
 }  // namespace quilbo::testing

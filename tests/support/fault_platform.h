@@ -9,65 +9,48 @@
 
 namespace quilbo::testing {
 
-// The services that can fail, in table order.
-enum class Service : std::uint8_t {
-  kCreateFile,
-  kReadFile,
-  kWriteFile,
-  kSetFilePointer,
-  kSetEndOfFile,
-  kCloseHandle,
-  kCreateFileAs,
-  kMoveFileOverAt,
-  kFindFirstFile,
-  kFindNextFile,
-  kFindClose,
-  kFileTimeToLocalFileTime,
-  kFileTimeToDosDateTime,
-  kDeleteFile,
-  kCreateDirectory,
-  kMoveFile,
-  kFileIdentity,
-  kLockFolder,
-  kUnlockFolder,
-  kFlushFile,
-  kFlushFolder,
-  kLookupFile,
-  kOpenFolder,
-  kCloseFolder,
-  kCreateFileAt,
-  kCreateFileAsAt,
-  kLookupFileAt,
-  kFileIdentityAt,
-  kDeleteFileAt,
-  kFlushFilesAt,
-  kRemoveLogsAt,
-  kAllocate,
-  kCount,
-};
+// The services that can fail, in table order: the table's field, the
+// service's name here, and what the call returns when it fails.
+#define QUILBO_FAILABLE_SERVICES(X)                                                      \
+  X(createFile, kCreateFile, kInvalidHandle) X(readFile, kReadFile, false)               \
+  X(writeFile, kWriteFile, false) X(setFilePointer, kSetFilePointer, false)              \
+  X(setEndOfFile, kSetEndOfFile, false) X(closeHandle, kCloseHandle, false)              \
+  X(createFileAs, kCreateFileAs, kInvalidHandle) X(moveFileOverAt, kMoveFileOverAt, false) \
+  X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
+  X(findClose, kFindClose, false)                                                        \
+  X(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false)                            \
+  X(fileTimeToDosDateTime, kFileTimeToDosDateTime, false) X(deleteFile, kDeleteFile, false) \
+  X(createDirectory, kCreateDirectory, false) X(moveFile, kMoveFile, false)              \
+  X(fileIdentity, kFileIdentity, false) X(lockFolder, kLockFolder, kInvalidHandle)       \
+  X(unlockFolder, kUnlockFolder, false) X(flushFile, kFlushFile, false)                  \
+  X(flushFolder, kFlushFolder, false) X(lookupFile, kLookupFile, false)                  \
+  X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
+  X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
+  X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
+  X(fileIdentityAt, kFileIdentityAt, false) X(deleteFileAt, kDeleteFileAt, false)       \
+  X(flushFilesAt, kFlushFilesAt, false) X(removeLogsAt, kRemoveLogsAt, false)            \
+  X(allocate, kAllocate, nullptr)
 
+#define QUILBO_SERVICE_ENUM(field, service, failValue) service,
+enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
+#undef QUILBO_SERVICE_ENUM
+
+// The field's name; "none" for kCount.
 const char* ServiceName(Service service);
 
 struct FaultPlan {
-  // Fail the call with this 1-based number, counting calls of every
-  // failable service (0: none).
-  std::uint64_t failCall = 0;
-  // Fail every call of this service (kCount: none)...
-  Service failService = Service::kCount;
-  // ...from its Nth call on (1-based), or only that one with failOnce.
-  std::uint64_t fromNth = 1;
-  bool failOnce = false;
+  std::uint64_t failCall = 0;  // fail the call of this 1-based number, of any service (0: none)
+  Service failService = Service::kCount;  // fail calls of this service (kCount: none)...
+  std::uint64_t fromNth = 1;              // ...from its Nth call on,
+  bool failOnce = false;                  // ...or only that one
   std::int32_t error = 5;
-  // End the process, as a kill would, just before the call with this
-  // number (0: never)...
+  // End the process, as a kill would, just before the call of this number
+  // (0: never), or just after it, as a power loss would: every file loses
+  // what was written to it since it was last flushed; names stay as made.
   std::uint64_t crashBefore = 0;
-  // ...or just after it, as a power loss would: every file loses what was
-  // written to it since it was last flushed; names stay as they were made.
   std::uint64_t powerLossAfter = 0;
 };
-
-// The exit code of a process that a crash point ended.
-inline constexpr std::uint32_t kCrashExitCode = 75;
+inline constexpr std::uint32_t kCrashExitCode = 75;  // of a process a crash point ended
 
 struct FaultCounts {
   std::uint64_t total;
@@ -75,9 +58,9 @@ struct FaultCounts {
   std::uint64_t injected;
 };
 
-// Replaces the platform table with the counting wrapper (counts reset).
+// Replaces the platform table with the counting wrapper (counts reset);
+// RemoveFaults goes back to the native table.
 void InstallFaults(const FaultPlan& plan);
-// Back to the native table.
 void RemoveFaults();
 const FaultCounts& Counts();
 // Numbers of the calls that flushed a file or a folder, in order.

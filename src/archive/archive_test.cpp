@@ -1,0 +1,141 @@
+// The parts of archiving hard to reach from outside: the one-pass count of
+// a log's copy, the cut's file names, and what a cut does with a file it
+// finds under its name.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "archive/archive_log.h"
+#include "errors/io_status.h"
+#include "errors/termination.h"
+#include "fs/file_helpers.h"
+#include "fs/run_folders.h"
+#include "support/fault_platform.h"
+#include "support/fs_fixtures.h"
+
+namespace quilbo {
+namespace {
+
+// What one copy of log appends, by the line rule.
+std::string Copied(const std::string& log) {
+  std::string out;
+  const std::string text = log.substr(0, log.find('\x1a'));
+  for (const char byte : text) out += byte == '\n' ? "\r\n" : byte == '\r' ? "" : std::string(1, byte);
+  return out + (!text.empty() && text.back() != '\n' ? "\r\n" : "");
+}
+
+CopyCount CountInBlocks(const std::string& log, std::size_t block, std::int64_t keep) {
+  CopyCount count;
+  StartCount(count);
+  for (std::size_t at = 0; at < log.size(); at += block) {
+    const std::string part = log.substr(at, block);
+    if (!CountBlock(count, part.data(), static_cast<std::uint32_t>(part.size()), keep)) break;
+  }
+  FinishCount(count);
+  return count;
+}
+
+// However long the log, the marks stay few and one lies shortly before any
+// point of the last keep bytes: the copy is taken up again there.
+TEST(CopyCount, CountsTheCopyAndMarksStayCloseToTheKeptTail) {
+  for (const std::string log : {"", "a\r\nb\r\n", "a\nb", "a\rb\r\n", "\r", "a\x1a" "b\r\n", "\x1a" "a", "a\n\r"}) {
+    for (const std::size_t block : {1u, 3u, 4096u}) {
+      const CopyCount count = CountInBlocks(log, block, 100);
+      EXPECT_EQ(count.copy, std::ssize(Copied(log))) << log << " in blocks of " << block;
+      EXPECT_EQ(count.textEnd, std::ssize(log.substr(0, log.find('\x1a'))));
+    }
+  }
+  std::string log;
+  for (int i = 0; i < 20000; ++i) log += "line " + std::to_string(i) + "\r\n";
+  for (const std::int64_t keep : {10, 5000, 150000}) {
+    const CopyCount count = CountInBlocks(log, 256, keep);
+    EXPECT_LE(count.marks, kCopyMarks);
+    for (const std::int64_t at : {count.copy - keep, count.copy - 1}) {
+      const CopyMark mark = MarkBefore(count, at);
+      EXPECT_LE(mark.copy, at);
+      EXPECT_LE(at - mark.copy, 2 * 256 * count.spacing + 256);
+      const std::string before = log.substr(0, static_cast<std::size_t>(mark.log));
+      EXPECT_EQ(mark.copy, std::ssize(before) - std::ranges::count(before, '\r') + std::ranges::count(before, '\n'));
+    }
+  }
+  EXPECT_EQ(MarkBefore(CountInBlocks(log, 256, 10), 0).copy, 0);
+}
+
+TEST(CutFileName, TmpThenNumberedThenShorter) {
+  const std::string folder = std::string("Archive") + kPathSeparator;
+  EXPECT_EQ(CutFileName(folder + "a.log", 0), folder + "a.log.tmp");
+  EXPECT_EQ(CutFileName(folder + "a.log", 3), folder + "a.log.3.tmp");
+  for (const std::string suffix : {".tmp", ".12.tmp"}) {  // a name of at most 255 bytes
+    const std::size_t room = std::min(255 - suffix.size(), kMaxPath - 1 - folder.size() - suffix.size());
+    EXPECT_EQ(CutFileName(folder + std::string(253, 'n'), suffix == ".tmp" ? 0 : 12),
+              folder + std::string(room, 'n') + suffix);
+  }
+  EXPECT_EQ(CutFileName(std::string(kMaxPath - 5, 'f') + kPathSeparator + "a", 0), "");
+}
+
+struct ArchiveRun {
+  testing::TempDir dir;
+  std::string archives = dir.At("arc");
+  void Run(const std::string& log, std::int32_t truncateKb) {
+    std::filesystem::create_directories(archives);
+    RunFolders run{};
+    OpenRunFolders(run, dir.path + testing::kSep, archives);
+    ArchiveLogFile(run, log, log, 0, truncateKb, nullptr);
+    CloseRunFolders(run);
+  }
+};
+
+// A file under the cut's name that holds exactly the start of what the cut
+// keeps is an earlier cut's leftover: removed after the replace, but only
+// when its bytes could be read and compared.
+OsHandle gLeftover = kInvalidHandle;
+
+TEST(Cut, RemovesALeftoverOnlyWhenItsBytesWereCompared) {
+  for (const bool readFails : {false, true}) {
+    ArchiveRun run;
+    std::string log;
+    for (int i = 0; i < 300; ++i) log += "line " + std::to_string(i) + "\n";
+    testing::WriteFile(run.dir.At("a.log"), log);
+    const std::string kept = Copied(log).substr(Copied(log).size() - 1024);
+    std::filesystem::create_directories(run.archives);
+    testing::WriteFile(run.archives + testing::kSep + "a.log.tmp", kept.substr(0, 100));
+    testing::ScopedFaults faults(testing::FaultPlan{});
+    gLeftover = kInvalidHandle;
+    if (readFails) {
+      testing::FaultTable().createFileAt = [](OsHandle folder, const char* name, FileAccess access,
+                                              FileCreation creation) {
+        const OsHandle file = NativePlatform().createFileAt(folder, name, access, creation);
+        if (std::string_view(name).ends_with(".tmp")) gLeftover = file;
+        return file;
+      };
+      // The bytes arrive, but the read reports a failure: they count for nothing.
+      testing::FaultTable().readFile = [](OsHandle file, void* into, std::uint32_t size, std::uint32_t* got) {
+        const bool ok = NativePlatform().readFile(file, into, size, got);
+        if (file == gLeftover) NativePlatform().setLastError(kErrDiskFull);
+        return ok && file != gLeftover;
+      };
+    }
+    run.Run("a.log", 1);
+    EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a.log"), kept);
+    EXPECT_EQ(std::filesystem::exists(run.archives + testing::kSep + "a.log.tmp"), readFails);
+    EXPECT_FALSE(std::filesystem::exists(run.archives + testing::kSep + "a.log.1.tmp"));
+  }
+}
+
+// Only a cut needs the ".tmp" name: without a limit such an archive works.
+TEST(Cut, ArchiveWithoutRoomForItsCutNameIsRefusedOnlyWithALimit) {
+  ArchiveRun run;
+  run.archives = testing::DeepPath(run.dir, static_cast<std::size_t>(kMaxPath - 6));
+  testing::WriteFile(run.dir.At("a"), "x\n");
+  InstallFailureReporting();  // failures raise, rather than end the process
+  EXPECT_NO_THROW(run.Run("a", 0));
+  EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
+  EXPECT_ANY_THROW(run.Run("a", 1));
+  TakeIoStatus();
+  EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
+}
+
+}  // namespace
+}  // namespace quilbo
