@@ -67,6 +67,37 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
   return true;
 }
 
+// What the open of a handle the core holds found, so that asking again
+// costs no call: a handle's kind never changes while it is open, and a
+// log's access and owner, as its open found them, are the model of its
+// new archive. A handle is forgotten when it closes.
+namespace {
+struct OpenedFacts {
+  int fd;
+  struct stat info;
+};
+constexpr int kOpenedKept = 4;
+thread_local OpenedFacts tOpened[kOpenedKept] = {{-1, {}}, {-1, {}}, {-1, {}}, {-1, {}}};
+thread_local int tOpenedNext = 0;
+}  // namespace
+
+void RememberOpened(int fd, const struct stat& info) {
+  ForgetOpened(fd);
+  tOpened[tOpenedNext] = OpenedFacts{fd, info};
+  tOpenedNext = (tOpenedNext + 1) % kOpenedKept;
+}
+
+const struct stat* OpenedInfo(int fd) {
+  for (const OpenedFacts& facts : tOpened)
+    if (facts.fd == fd && fd >= 0) return &facts.info;
+  return nullptr;
+}
+
+void ForgetOpened(int fd) {
+  for (OpenedFacts& facts : tOpened)
+    if (facts.fd == fd) facts.fd = -1;
+}
+
 namespace {
 
 int OpenFlags(FileAccess access, FileCreation creation) {
@@ -141,6 +172,7 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
     tLastError = refused;
     return kInvalidHandle;
   }
+  RememberOpened(fd, info);
   return fd;
 }
 
@@ -235,6 +267,7 @@ bool SetEndOfFilePosix(OsHandle file) {
 }
 
 bool CloseHandlePosix(OsHandle handle) {
+  ForgetOpened(static_cast<int>(handle));
   if (close(static_cast<int>(handle)) != 0 && errno != EINTR)
     return Fail(errno);
   return true;
@@ -242,7 +275,9 @@ bool CloseHandlePosix(OsHandle handle) {
 
 FileKind FileTypePosix(OsHandle handle) {
   struct stat info {};
-  if (fstat(static_cast<int>(handle), &info) != 0) {
+  if (const struct stat* known = OpenedInfo(static_cast<int>(handle))) {
+    info = *known;
+  } else if (fstat(static_cast<int>(handle), &info) != 0) {
     Fail(errno);
     return FileKind::kUnknown;
   }

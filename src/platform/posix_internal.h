@@ -45,6 +45,11 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 // Checks a new descriptor as the open of a Windows file would: folders,
 // devices for reading, read-only files for writing are refused (closed).
 OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
+// What the open of fd found (CheckOpened, a creation), while fd is open:
+// every close of such a handle forgets it. Null when not known.
+void RememberOpened(int fd, const struct stat& info);
+const struct stat* OpenedInfo(int fd);
+void ForgetOpened(int fd);
 // Opens one entry of an open folder; a trusted link at the end is
 // followed, another user's is not.
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
@@ -84,8 +89,11 @@ bool DeleteFilePosix(const char* name);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
 bool FileIdentityPosix(const char* name, FileIdentity* identity);
-// Gives the new file to the access of from (see CreateFileAsPosix).
-bool CopyAccess(int from, int to);
+// Gives the new file to the access of model (see CreateFileAsPosix).
+bool CopyAccess(const struct stat& model, int to);
+mode_t CopiedMode(const struct stat& model);
+// What fd's open found (OpenedInfo), or else what fstat finds.
+bool InfoOf(int fd, struct stat* info);
 // The whole transfer or a failure (fd must be a regular file).
 bool WriteAll(int fd, const void* data, std::uint32_t count);
 

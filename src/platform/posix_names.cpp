@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,22 +90,35 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity) {
   return true;
 }
 
+// The mode a file copied from model gets: model's permission bits, and
+// its owner may always write it: an archive copied from a read-only log
+// would otherwise count as read-only and refuse every later append.
+mode_t CopiedMode(const struct stat& model) {
+  return static_cast<mode_t>((model.st_mode & 0777) | S_IWUSR);
+}
+
+// What fd's open found, or asks the system.
+bool InfoOf(int fd, struct stat* info) {
+  if (const struct stat* known = OpenedInfo(fd)) {
+    *info = *known;
+    return true;
+  }
+  return fstat(fd, info) == 0 || Fail(errno);
+}
+
 // A new file starts open to its owner only; here it gets the access of
-// from: its owner and group where the process may set them (root), then
+// model: its owner and group where the process may set them (root), then
 // its permission bits. Group bits are dropped when the group could not be
-// given, so the file is never open to a group the original is not. Its
-// owner may always write it: an archive copied from a read-only log would
-// otherwise count as read-only and refuse every later append.
-bool CopyAccess(int from, int to) {
-  struct stat model {};
+// given, so the file is never open to a group the original is not.
+bool CopyAccess(const struct stat& model, int to) {
   struct stat info {};
-  if (fstat(from, &model) != 0 || fstat(to, &info) != 0) return Fail(errno);
+  if (fstat(to, &info) != 0) return Fail(errno);
   if (info.st_uid != model.st_uid || info.st_gid != model.st_gid) {
     if (fchown(to, model.st_uid, model.st_gid) != 0)
       (void)!fchown(to, static_cast<uid_t>(-1), model.st_gid);
     if (fstat(to, &info) != 0) return Fail(errno);
   }
-  mode_t mode = (model.st_mode & 0777) | S_IWUSR;
+  mode_t mode = CopiedMode(model);
   if (info.st_gid != model.st_gid) mode &= static_cast<mode_t>(~0070);
   if (fchmod(to, mode) != 0) return Fail(errno);
   return true;
@@ -133,16 +147,61 @@ std::int32_t ExistsError(int folder, const char* name) {
 
 }  // namespace
 
+namespace {
+
+// The umask, read once: the run never changes it.
+mode_t RunUmask() {
+  static const mode_t mask = [] {
+    const mode_t kept = umask(0077);
+    umask(kept);
+    return kept;
+  }();
+  return mask;
+}
+
+// Whether creating a file in folder with mode gives it exactly model's
+// access: the run's user owns model, the folder gives new files model's
+// group, the umask keeps every bit of mode, and no default ACL of the
+// folder sets the bits instead of the umask.
+bool CreationGivesAccess(int folder, const struct stat& model, mode_t mode) {
+  static const uid_t user = geteuid();
+  static const gid_t group = getegid();
+  if (model.st_uid != user || (mode & RunUmask()) != 0) return false;
+  struct stat place {};
+  if (fstat(folder, &place) != 0) return false;
+  const gid_t given = (place.st_mode & S_ISGID) != 0 ? place.st_gid : group;
+  if (given != model.st_gid) return false;
+  return fgetxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 &&
+         (errno == ENODATA || errno == EOPNOTSUPP);
+}
+
+}  // namespace
+
 // The file is made unnamed (O_TMPFILE), given its access and first bytes,
 // and only then linked under its name: no moment, and no crash, shows the
-// name with other access or without those bytes. File systems without
+// name with other access or without those bytes. A file without first
+// bytes whose creation itself gives it that access (the common case: the
+// run's own logs) gets its name at once, in one call. File systems without
 // unnamed files get the name at once, open to the owner only until the
 // access is given.
 OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path) {
+  struct stat access {};
+  if (!InfoOf(static_cast<int>(model), &access)) return kInvalidHandle;
+  const int namedFlags = O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC;
+  if (count == 0 && CreationGivesAccess(folder, access, CopiedMode(access))) {
+    const int fd = openat(folder, name, namedFlags, CopiedMode(access));
+    if (fd >= 0) return fd;
+    if (errno == EEXIST) {
+      tLastError = ExistsError(folder, name);
+    } else {
+      Fail(errno, path);
+    }
+    return kInvalidHandle;
+  }
   int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   const bool named = fd < 0;
-  if (named) fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (named) fd = openat(folder, name, namedFlags, 0600);
   bool ok = fd >= 0;
   if (!ok) {
     if (errno == EEXIST) {
@@ -150,7 +209,7 @@ OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* da
     } else {
       Fail(errno, path);
     }
-  } else if (!CopyAccess(static_cast<int>(model), fd) || !WriteAll(fd, data, count)) {
+  } else if (!CopyAccess(access, fd) || !WriteAll(fd, data, count)) {
     ok = false;
   } else if (!named && !LinkUnnamed(fd, folder, name)) {
     ok = false;
