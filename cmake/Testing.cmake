@@ -20,12 +20,12 @@ add_executable(quilbo_faulty tests/e2e/faulty_main.cpp)
 target_link_libraries(quilbo_faulty PRIVATE quilbo_test_support)
 target_compile_options(quilbo_faulty PRIVATE ${QUILBO_WARNINGS})
 
-# Cross builds run their tests through the emulator (wine). Its prefix is
-# created once, by a fixture that every other test needs, so tests started
-# in parallel never race on creating it.
+# Cross builds run their tests through the emulator (wine, or qemu-i386 for
+# linux32). Wine's prefix is created once, by a fixture that every other
+# test needs, so tests started in parallel never race on creating it.
 set(QUILBO_TEST_ENVIRONMENT "")
 set(QUILBO_TEST_FIXTURES "")
-if(QUILBO_RUN_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
+if(QUILBO_RUN_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR AND WIN32)
   set(QUILBO_TEST_ENVIRONMENT "QUILBO_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
   set(QUILBO_TEST_FIXTURES wine_prefix)
   add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --init)

@@ -188,6 +188,18 @@ TEST(FailureReport, NeverWritesPastTheBuffer) {
   for (std::size_t i = 20; i < sizeof out; ++i) EXPECT_EQ(out[i], '#');
 }
 
+TEST(FailureReport, UnknownModuleNamesTheProgram) {
+  testing::ScopedFaults faults({});
+  testing::FaultTable().moduleOfAddress = [](const void*, char*, std::uint32_t,
+                                             std::uintptr_t*) { return false; };
+  const void* address = CodeAddressHere();
+  std::uint32_t offset = 0;
+  EXPECT_EQ(Masked(Format(EInOutError(2, {}), FailureSite{address, nullptr, 0}), &offset),
+            std::string("Exception EInOutError in module ") + kModule +
+                " at XXXXXXXX.\r\nFile not found.");
+  EXPECT_EQ(offset, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address)));
+}
+
 // ---- Raising ------------------------------------------------------------
 
 TEST(Raising, CheckIoTurnsThePendingCodeIntoEInOutError) {
