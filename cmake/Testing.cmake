@@ -5,6 +5,9 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(${QUILBO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(QUILBO_STATIC)
+  target_sources(gtest PRIVATE ${CMAKE_SOURCE_DIR}/tests/static/no_result_streaming.cpp)
+endif()
 
 # Helpers shared by the tests: the fault-injecting platform wrapper, temp
 # folders and file utilities.
