@@ -3,6 +3,8 @@
 # builds and tests every configuration, and builds and checks the packages:
 #   linux       native, every test
 #   linux-asan  native under AddressSanitizer and UBSan, every test
+#   linux32     32-bit (-m32), statically linked, every test under qemu-i386:
+#               the shipped program's data model, and sizes past 4 GiB
 #   win32       the shipped 32-bit Quilbo.exe: built and linked only
 #   win64       64-bit Windows build, every test under wine
 #   packages    the .deb (preset linux-release) and the Windows .zip (the
@@ -22,17 +24,19 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s)
 
-all_presets=(linux linux-asan win32 win64 packages)
+all_presets=(linux linux-asan linux32 win32 win64 packages)
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
 
 # ---- Packages ---------------------------------------------------------------
 
-# package : a file it installs (to test for it without dpkg)
+# package : a file it installs (to test for it without dpkg; may be a glob)
 needed=(
   "cmake:/usr/bin/cmake"
   "ninja-build:/usr/bin/ninja"
   "g++:/usr/bin/g++"
+  "g++-multilib:/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a"
+  "qemu-user:/usr/bin/qemu-i386"
   "googletest:/usr/src/googletest/CMakeLists.txt"
   "libbenchmark-dev:/usr/include/benchmark/benchmark.h"
   "python3:/usr/bin/python3"
@@ -49,7 +53,7 @@ needed=(
 )
 missing=()
 for entry in "${needed[@]}"; do
-  [ -e "${entry#*:}" ] || missing+=("${entry%%:*}")
+  compgen -G "${entry#*:}" >/dev/null || missing+=("${entry%%:*}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== missing packages: ${missing[*]}"
@@ -77,6 +81,8 @@ can_run() {
     win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] ;;
     win64) [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -e /usr/lib/wine/wine64 ] ;;
     linux) [ -e /usr/include/benchmark/benchmark.h ] && [ -e /usr/src/googletest ] ;;
+    linux32) [ -e /usr/src/googletest ] && [ -e /usr/bin/qemu-i386 ] &&
+             compgen -G "/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a" >/dev/null ;;
     packages) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] && [ -e /usr/src/googletest ] &&
               command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null &&
               command -v groff >/dev/null && command -v man >/dev/null ;;
