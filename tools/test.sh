@@ -13,8 +13,9 @@
 #               run, cmake --install into a scratch root, the scheduling
 #               examples, the manual page and README and the messages they
 #               quote (tools/check_packages.py)
-# Prints a summary (tests passed and failed per configuration, wall time)
-# and exits non-zero when anything failed.
+# Prints a summary (tests passed and failed per configuration, wall and
+# processor seconds: on a machine shared with other work the processor
+# time is what compares) and exits non-zero when anything failed.
 #
 #   tools/test.sh                 all of them
 #   tools/test.sh linux win64     only these
@@ -92,7 +93,17 @@ can_run() {
 
 # ---- Configure, build, test ---------------------------------------------------
 
-declare -A result passed failed seconds
+declare -A result passed failed seconds cpu
+
+# Processor seconds (user and system) of every finished child so far. The
+# builtin runs in this shell: a subshell would count only its own children.
+cpu_seconds() {
+  times >"$logdir/.times"
+  sed -n 2p "$logdir/.times" | awk '{
+    total = 0
+    for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); total += t[1] * 60 + t[2] }
+    printf "%d\n", total }'
+}
 overall=0
 logdir=$root/build/logs
 mkdir -p "$logdir"
@@ -116,6 +127,7 @@ EOF
 
 for preset in "${presets[@]}"; do
   t0=$(date +%s)
+  c0=$(cpu_seconds)
   log=$logdir/$preset.log
   case $preset in
     win32) doing="configure, build" ;;
@@ -125,7 +137,7 @@ for preset in "${presets[@]}"; do
   echo "== $preset: $doing  (log: $log)"
   if ! can_run "$preset"; then
     result[$preset]="SKIPPED (tools missing)"
-    passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0
+    passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0; cpu[$preset]=0
     echo "   SKIPPED: its tools are missing (see the packages above)"
     continue
   fi
@@ -193,7 +205,9 @@ for preset in "${presets[@]}"; do
     fi
   fi
   seconds[$preset]=$(( $(date +%s) - t0 ))
-  echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed (${seconds[$preset]} s)"
+  cpu[$preset]=$(( $(cpu_seconds) - c0 ))
+  echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed" \
+       "(${seconds[$preset]} s, processor ${cpu[$preset]} s)"
 done
 
 # ---- Summary ----------------------------------------------------------------
@@ -202,10 +216,11 @@ total=$(( $(date +%s) - started ))
 all_passed=0; all_failed=0
 echo
 echo "== summary"
-printf '%-12s %-24s %8s %8s %8s\n' configuration result passed failed seconds
+printf '%-12s %-24s %8s %8s %8s %10s\n' configuration result passed failed seconds \
+  "cpu s"
 for preset in "${presets[@]}"; do
-  printf '%-12s %-24s %8s %8s %8s\n' "$preset" "${result[$preset]}" \
-    "${passed[$preset]}" "${failed[$preset]}" "${seconds[$preset]}"
+  printf '%-12s %-24s %8s %8s %8s %10s\n' "$preset" "${result[$preset]}" \
+    "${passed[$preset]}" "${failed[$preset]}" "${seconds[$preset]}" "${cpu[$preset]}"
   all_passed=$(( all_passed + passed[$preset] ))
   all_failed=$(( all_failed + failed[$preset] ))
 done
