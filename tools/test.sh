@@ -95,14 +95,15 @@ can_run() {
 
 declare -A result passed failed seconds cpu
 
-# Processor seconds (user and system) of every finished child so far. The
-# builtin runs in this shell: a subshell would count only its own children.
-cpu_seconds() {
+# Sets cpu_total to the processor seconds (user and system) of every
+# finished child so far. Call it directly, never as $(...): times must run in
+# this shell, a subshell counts only its own children.
+cpu_now() {
   times >"$logdir/.times"
-  sed -n 2p "$logdir/.times" | awk '{
+  cpu_total=$(sed -n 2p "$logdir/.times" | awk '{
     total = 0
     for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); total += t[1] * 60 + t[2] }
-    printf "%d\n", total }'
+    printf "%d\n", total }')
 }
 overall=0
 logdir=$root/build/logs
@@ -127,7 +128,7 @@ EOF
 
 for preset in "${presets[@]}"; do
   t0=$(date +%s)
-  c0=$(cpu_seconds)
+  cpu_now; c0=$cpu_total
   log=$logdir/$preset.log
   case $preset in
     win32) doing="configure, build" ;;
@@ -205,7 +206,7 @@ for preset in "${presets[@]}"; do
     fi
   fi
   seconds[$preset]=$(( $(date +%s) - t0 ))
-  cpu[$preset]=$(( $(cpu_seconds) - c0 ))
+  cpu_now; cpu[$preset]=$(( cpu_total - c0 ))
   echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed" \
        "(${seconds[$preset]} s, processor ${cpu[$preset]} s)"
 done
