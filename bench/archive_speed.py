@@ -19,8 +19,9 @@ times, in one run and in rotating order, each case against its yardsticks:
 
 Every repetition starts from a fresh archive. Printed: the median wall time
 of each command and the median of the pairwise ratios (quilbo's time over
-the yardstick's, per repetition). --strace also counts the system calls of
-the walk per archived log.
+the yardstick's, per repetition), and each run's time on standard error as
+it goes. --strace also counts the system calls of the walk per archived
+log. The scratch folder goes however the script ends.
 
   bench/archive_speed.py                  the whole run (a few minutes)
   bench/archive_speed.py --quick          a smoke run of seconds
@@ -28,14 +29,15 @@ the walk per archived log.
 """
 
 import argparse
-import os
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from scratch import note, run_checked, scratch_folder  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 MIB = 1 << 20
@@ -62,13 +64,12 @@ for name in sorted(os.listdir('.')):
 
 def build(build_dir: Path) -> tuple[Path, Path]:
     """The optimised program and the plain loop."""
-    subprocess.run(
-        ["cmake", "--preset", "linux", "-B", str(build_dir),
-         "-DCMAKE_BUILD_TYPE=Release", "-DQUILBO_TESTS=OFF"],
-        cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "quilbo",
-                    "plain_copy"], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
+    note(f"building {build_dir}")
+    run_checked(["cmake", "--preset", "linux", "-B", build_dir,
+                 "-DCMAKE_BUILD_TYPE=Release", "-DQUILBO_TESTS=OFF"],
+                ROOT, stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", build_dir, "--target", "quilbo",
+                 "plain_copy"], ROOT, stdout=subprocess.DEVNULL)
     return build_dir / "quilbo", build_dir / "plain_copy"
 
 
@@ -82,15 +83,9 @@ def run(command, cwd, shell=False):
     if shell:
         command = ["/bin/bash", "-c", command]
     with tempfile.NamedTemporaryFile("r") as report:
-        start = time.perf_counter()
-        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o",
-                                  report.name] + [str(p) for p in command],
-                                 cwd=cwd, stdout=subprocess.DEVNULL)
-        _, status, usage = os.wait4(child.pid, 0)
-        wall = time.perf_counter() - start
-        child.returncode = os.waitstatus_to_exitcode(status)
-        if child.returncode != 0:
-            raise SystemExit(f"failed ({child.returncode}): {command}")
+        usage, wall = run_checked(
+            ["/usr/bin/time", "-f", "%M", "-o", report.name] + list(command),
+            cwd, stdout=subprocess.DEVNULL)
         peak = int(report.read().split()[-1]) * 1024
         return wall, usage.ru_utime + usage.ru_stime, peak
 
@@ -132,6 +127,8 @@ class Case:
                 label, command, shell = self.contenders[(k + rep) % n]
                 self.reset()
                 wall, cpu, peak = run(command, self.folder, shell)
+                note(f"  {self.name.split(':')[0]} rep {rep + 1}/{self.reps}: "
+                     f"{label} {wall * 1000:.1f} ms")
                 self.times.setdefault(label, []).append(wall)
                 self.cpu.setdefault(label, []).append(cpu)
                 self.memory.setdefault(label, []).append(peak)
@@ -150,7 +147,7 @@ class Case:
                 line += (f"  {first}/{label}: wall "
                          f"{self.ratio(self.times, first, label):.3f}, cpu "
                          f"{self.ratio(self.cpu, first, label):.3f}")
-            print(line)
+            print(line, flush=True)
 
     @staticmethod
     def ratio(table, a, b):
@@ -263,9 +260,8 @@ def walk_case(args, quilbo, work, count):
     if args.strace and shutil.which("strace"):
         reset()
         summary = folder / "strace.txt"
-        subprocess.run(["strace", "-f", "-c", "-o", str(summary), str(quilbo),
-                        "*.log", "Archive"], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL)
+        run_checked(["strace", "-f", "-c", "-o", summary, quilbo, "*.log",
+                     "Archive"], folder, stdout=subprocess.DEVNULL)
         print(f"  system calls per archived log (strace -c, {count} logs):")
         for row in summary.read_text().splitlines():
             parts = row.split()
@@ -313,8 +309,7 @@ def main():
     quilbo, plain = quilbo.resolve(), plain.resolve()
 
     cases = args.cases.split(",")
-    work = Path(tempfile.mkdtemp(prefix="quilbo_bench_", dir=args.work))
-    try:
+    with scratch_folder("quilbo_bench_", args.work) as work:
         print(f"quilbo: {quilbo}\nmedians of {args.reps} repetitions")
         if "crlf80" in cases:
             append_case("crlf80", args, quilbo, plain, work, size, 80,
@@ -334,8 +329,6 @@ def main():
             cut_case(args, quilbo, work, size)
         if "walk" in cases:
             walk_case(args, quilbo, work, logs)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "errors/io_status.h"
+#include "scratch_folder.h"
 #include "platform/platform.h"
 #include "textio/text_stream.h"
 
@@ -25,12 +26,12 @@ struct BenchFiles {
   std::string target;
 };
 
-// A log of 80-byte lines (78 characters and CR LF), made once per run.
+// A log of 80-byte lines (78 characters and CR LF), made once per run in
+// the scratch folder.
 const BenchFiles& Files() {
   static const BenchFiles files = [] {
-    const auto dir = std::filesystem::temp_directory_path();
-    BenchFiles made{(dir / "quilbo_copy_bench.log").string(),
-                    (dir / "quilbo_copy_bench.out").string()};
+    const auto& dir = quilbo_bench::ScratchFolder();
+    BenchFiles made{(dir / "copy_bench.log").string(), (dir / "copy_bench.out").string()};
     std::string line;
     for (int i = 0; i < 78; ++i) line += static_cast<char>(' ' + (i * 7) % 95);
     line += "\r\n";

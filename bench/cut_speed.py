@@ -8,23 +8,21 @@ start: a 512 MiB log of 80-byte lines appended to a 1 MiB archive with
 /T1024, so the archive ends as the last MiB of the log. Printed per
 program: the median wall time, the median bytes the run wrote (the
 kernel's count of bytes it gave to files), and the ratios. Both programs
-must leave the same archive. Every scratch file goes, however the script
-ends.
+must leave the same archive. Progress on standard error as it goes. Every
+scratch file goes, however the script ends.
 
   bench/cut_speed.py                        512 MiB, 3 repetitions
   bench/cut_speed.py --log-mib 64 --reps 5
 """
 
 import argparse
-import os
-import shutil
-import signal
 import statistics
 import subprocess
 import sys
-import tempfile
-import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from scratch import note, run_checked, scratch_folder  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 BEFORE = "8d475fa"
@@ -32,23 +30,18 @@ MIB = 1 << 20
 
 
 def build(source: Path, build_dir: Path) -> Path:
-    subprocess.run(["cmake", "--preset", "linux", "-B", str(build_dir),
-                    "-DCMAKE_BUILD_TYPE=Release", "-DQUILBO_TESTS=OFF"],
-                   cwd=source, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "quilbo"],
-                   check=True, stdout=subprocess.DEVNULL)
+    note(f"building {build_dir}")
+    run_checked(["cmake", "--preset", "linux", "-B", build_dir,
+                 "-DCMAKE_BUILD_TYPE=Release", "-DQUILBO_TESTS=OFF"],
+                source, stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", build_dir, "--target", "quilbo"],
+                stdout=subprocess.DEVNULL)
     return build_dir / "quilbo"
 
 
 def timed(command, cwd):
     """Wall seconds and bytes written to files by one run."""
-    began = time.monotonic()
-    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
-    wall = time.monotonic() - began
-    if process.returncode != 0:
-        raise RuntimeError(f"{command} ended with {process.returncode}")
+    usage, wall = run_checked(command, cwd, stdout=subprocess.DEVNULL)
     return wall, usage.ru_oublock * 512
 
 
@@ -70,11 +63,7 @@ def main():
     parser.add_argument("--work", type=Path, help="where the scratch folder goes")
     args = parser.parse_args()
 
-    # A signal ends the script through the clean-up below.
-    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, lambda *_: sys.exit(1))
-    work = Path(tempfile.mkdtemp(prefix="quilbo_cut_bench_", dir=args.work))
-    try:
+    with scratch_folder("quilbo_cut_bench_", args.work) as work:
         source = work / "before-src"
         source.mkdir()
         archive = subprocess.run(["git", "archive", BEFORE], cwd=ROOT, check=True,
@@ -85,6 +74,7 @@ def main():
         run_dir = work / "run"
         (run_dir / "Archive").mkdir(parents=True)
         log = run_dir / "a.log"
+        note(f"making a {args.log_mib} MiB log")
         make_log(log, args.log_mib * MIB)
         start = b"".join(b"old line %06d\r\n" % i for i in range(MIB // 17 + 1))[:MIB]
         results = {name: [] for name in programs}
@@ -98,11 +88,12 @@ def main():
                 for extra in (run_dir / "Archive").iterdir():
                     if extra.name != "a.log":
                         extra.unlink()
-                subprocess.run(["sync"], check=True)
-                results[name].append(timed([str(programs[name]), "a.log", "/T1024"], run_dir))
+                run_checked(["sync"])
+                results[name].append(timed([programs[name], "a.log", "/T1024"], run_dir))
                 kept[name] = target.read_bytes()
+                note(f"  rep {rep + 1}/{args.reps}: {name} {results[name][-1][0]:.3f} s")
         if kept["before"] != kept["after"]:
-            raise RuntimeError("the two programs left different archives")
+            raise SystemExit("the two programs left different archives")
         for name, runs in results.items():
             wall = statistics.median(r[0] for r in runs)
             written = statistics.median(r[1] for r in runs)
@@ -110,8 +101,6 @@ def main():
         ratio = statistics.median(a[0] / b[0] for a, b in zip(results["after"], results["before"]))
         print(f"  after / before: time {ratio:.3f}, bytes written "
               f"{statistics.median(r[1] for r in results['after']) / max(1, statistics.median(r[1] for r in results['before'])):.4f}")
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

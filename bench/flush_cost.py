@@ -8,7 +8,10 @@ it is and once with the system's flush calls made empty (a preloaded
 library whose fsync and syncfs return at once), alternating, in a folder
 on the local disk. Two cases: every archive new, and every archive
 existing (a group of logs shares one flush either way). Prints the median
-times and their ratio. Linux only.
+times and their ratio, and each run's time on standard error as it goes.
+The scratch folder goes however the script ends. Linux only.
+
+  bench/flush_cost.py --exe build/linux/quilbo --logs 500 --rounds 1   a smoke run
 """
 
 import argparse
@@ -17,9 +20,10 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
-import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from scratch import note, run_checked, scratch_folder  # noqa: E402
 
 NO_FLUSH = r"""
 int fsync(int fd) { (void)fd; return 0; }
@@ -32,8 +36,7 @@ def build_preload(folder):
     source = folder / "noflush.c"
     source.write_text(NO_FLUSH)
     library = folder / "noflush.so"
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(library), str(source)],
-                   check=True)
+    run_checked(["cc", "-shared", "-fPIC", "-O2", "-o", library, source])
     return library
 
 
@@ -50,12 +53,7 @@ def make_logs(folder, count, archives):
 
 
 def timed_run(exe, folder, env):
-    began = time.perf_counter()
-    done = subprocess.run([str(exe), "*.log", "/D"], cwd=str(folder), env=env,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    took = time.perf_counter() - began
-    if done.returncode != 0:
-        sys.exit("run failed (%d): %s" % (done.returncode, done.stderr.decode()))
+    _, took = run_checked([exe, "*.log", "/D"], folder, env=env, stdout=subprocess.DEVNULL)
     if any(name.endswith(".log") for name in os.listdir(folder)):
         sys.exit("a log was not deleted")
     return took
@@ -70,27 +68,27 @@ def main():
                         help="where to make the logs (default: a temporary folder)")
     options = parser.parse_args()
     exe = Path(options.exe).resolve()
-    scratch = Path(tempfile.mkdtemp(prefix="quilbo-flush-", dir=options.dir))
-    try:
+    with scratch_folder("quilbo-flush-", options.dir) as scratch:
         preload = build_preload(scratch)
         modes = {"flushed": dict(os.environ),
                  "not flushed": dict(os.environ, LD_PRELOAD=str(preload))}
         for archives in (False, True):
             times = {mode: [] for mode in modes}
-            for _ in range(options.rounds):
+            kind = "existing" if archives else "new"
+            for round_ in range(options.rounds):
                 for mode, env in modes.items():
                     folder = scratch / "run"
                     make_logs(folder, options.logs, archives)
-                    subprocess.run(["sync"], check=False)
+                    os.sync()
                     times[mode].append(timed_run(exe, folder, env))
+                    note("  %s archives, round %d/%d, %s: %.2f s" % (
+                        kind, round_ + 1, options.rounds, mode, times[mode][-1]))
             flushed = statistics.median(times["flushed"])
             bare = statistics.median(times["not flushed"])
             print("%d logs with /D, %s archives: flushed %.2f s, not flushed %.2f s, "
                   "ratio %.2f (medians of %d)" % (
-                      options.logs, "existing" if archives else "new", flushed, bare,
-                      flushed / bare, options.rounds))
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+                      options.logs, kind, flushed, bare, flushed / bare, options.rounds),
+                  flush=True)
 
 
 if __name__ == "__main__":

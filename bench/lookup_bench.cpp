@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fs/file_helpers.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -19,22 +20,15 @@ std::string Numbered(const char* prefix, long number, const char* suffix) {
   return text;
 }
 
-// A folder of count empty files, removed at exit.
+// A folder of count one-byte files in the scratch folder.
 struct Folder {
   explicit Folder(int count) {
-    path = fs::temp_directory_path() / Numbered("quilbo-lookup-", count, "");
-    fs::remove_all(path);
+    path = quilbo_bench::ScratchFolder() / Numbered("lookup-", count, "");
     fs::create_directory(path);
     for (int i = 0; i < count; ++i)
       std::ofstream(path / Numbered("f", i, ".log")).put('x');
     probe = (path / Numbered("f", count / 2, ".log")).string();
   }
-  ~Folder() {
-    std::error_code error;
-    fs::remove_all(path, error);
-  }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
   fs::path path;
   std::string probe;
 };

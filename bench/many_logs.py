@@ -12,9 +12,9 @@ order, each repetition from the same fresh folder:
 
 Printed: the median wall time of each and the medians of the pairwise
 ratios (quilbo over python, before over python), then, with strace, the
-system calls per log of a /D run (strace -c -f). The scratch folder
-(every repetition's, kept to the end: see make_logs) is removed however
-the script ends.
+system calls per log of a /D run (strace -c -f); each run's wall and CPU
+time on standard error as it goes. The scratch folder (every repetition's,
+kept to the end: see make_logs) is removed however the script ends.
 
   bench/many_logs.py                                   20,000 logs, 5 reps
   bench/many_logs.py --before /tmp/main/build/quilbo   with a build of main
@@ -24,41 +24,25 @@ the script ends.
 import argparse
 import os
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from archive_speed import PYTHON_WALK, ROOT, build  # noqa: E402
+from scratch import note, run_checked, scratch_folder  # noqa: E402
 
 PYTHON_DELETE = PYTHON_WALK + "    os.unlink(name)\n"
 LOG = b"2024-06-11 12:00:00 service started\n2024-06-11 12:00:01 listening on 8080\n"
 
 
-def call(command, cwd, **options):
-    """Runs command in a process group of its own, and ends that whole group
-    (a traced program too) when the script is stopped meanwhile, so that
-    nothing writes into the scratch folder while it is removed. Returns the
-    wall seconds and the CPU seconds (user + system) of the run, which a
-    busy machine disturbs less."""
-    start = time.perf_counter()
-    child = subprocess.Popen([str(c) for c in command], cwd=cwd, start_new_session=True,
-                             stdout=subprocess.DEVNULL, **options)
-    try:
-        _, status, usage = os.wait4(child.pid, 0)
-        code = os.waitstatus_to_exitcode(status)
-        child.returncode = code
-    except BaseException:
-        os.killpg(child.pid, signal.SIGKILL)
-        child.wait()
-        raise
-    if code not in (0, 5):
-        raise SystemExit(f"failed ({code}): {command}")
-    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime
+def call(command, cwd):
+    """The wall seconds of a run (exit code 0, or 5: nothing matched) and
+    its CPU seconds (user + system), which a busy machine disturbs less."""
+    usage, wall = run_checked(command, cwd, allowed=(0, 5), stdout=subprocess.DEVNULL)
+    return wall, usage.ru_utime + usage.ru_stime
 
 
 def make_logs(folder: Path, count: int):
@@ -88,8 +72,7 @@ def measure(label, contenders, folder, count, reps):
             wall, cpu = call(command, folder)
             times[name].append(wall)
             cpus[name].append(cpu)
-            print(f"  {label} rep {rep + 1}/{reps}: {name} {wall:.2f} s, cpu {cpu:.2f} s",
-                  flush=True)
+            note(f"  {label} rep {rep + 1}/{reps}: {name} {wall:.2f} s, cpu {cpu:.2f} s")
     print(f"{label}, {count} logs, medians of {reps}:")
     for name, _ in contenders:
         line = (f"  {name:<7} {statistics.median(times[name]):7.2f} s"
@@ -98,7 +81,7 @@ def measure(label, contenders, folder, count, reps):
             for what, of in (("", times), ("cpu ", cpus)):
                 ratio = statistics.median(a / b for a, b in zip(of[name], of["python"]))
                 line += f"   {what}{name}/python {ratio:.2f}"
-        print(line)
+        print(line, flush=True)
 
 
 def syscalls_per_log(exe, folder, count):
@@ -121,11 +104,7 @@ def main():
     parser.add_argument("--work", type=Path, help="where the scratch folder goes")
     args = parser.parse_args()
     exe = args.exe or build((ROOT / "build/bench").resolve())[0]
-    # A signal ends the script through the cleanup below, like an error does.
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda *_: sys.exit(1))
-    work = Path(tempfile.mkdtemp(prefix="quilbo_many_", dir=args.work))
-    try:
+    with scratch_folder("quilbo_many_", args.work) as work:
         folder = work / "logs"
         for label, flag, loop in (("/D", ["/D"], PYTHON_DELETE), ("no /D", [], PYTHON_WALK)):
             contenders = [("quilbo", [exe.resolve(), "*.log"] + flag)]
@@ -139,11 +118,6 @@ def main():
                 if path:
                     print(f"  {name:<7} {syscalls_per_log(path.resolve(), folder, args.logs):6.2f}",
                           flush=True)
-    finally:
-        # No second signal may cut the cleanup short.
-        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-            signal.signal(sig, signal.SIG_IGN)
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

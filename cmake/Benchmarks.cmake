@@ -18,5 +18,5 @@ if(QUILBO_TESTS AND QUILBO_RUN_TESTS AND Python3_FOUND)
   add_test(NAME archive_speed_smoke
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bench/archive_speed.py
                    --quick --exe $<TARGET_FILE:quilbo> --plain $<TARGET_FILE:plain_copy>)
-  set_tests_properties(archive_speed_smoke PROPERTIES TIMEOUT 300)
+  set_tests_properties(archive_speed_smoke PROPERTIES TIMEOUT ${QUILBO_TEST_HANG_GUARD})
 endif()

@@ -3,6 +3,8 @@
 # builds and tests every configuration, and builds and checks the packages:
 #   linux       native, every test
 #   linux-asan  native under AddressSanitizer and UBSan, every test
+#   linux32     32-bit (-m32), statically linked, every test under qemu-i386:
+#               the shipped program's data model, and sizes past 4 GiB
 #   win32       the shipped 32-bit Quilbo.exe: built and linked only
 #   win64       64-bit Windows build, every test under wine
 #   packages    the .deb (preset linux-release) and the Windows .zip (the
@@ -11,8 +13,9 @@
 #               run, cmake --install into a scratch root, the scheduling
 #               examples, the manual page and README and the messages they
 #               quote (tools/check_packages.py)
-# Prints a summary (tests passed and failed per configuration, wall time)
-# and exits non-zero when anything failed.
+# Prints a summary (tests passed and failed per configuration, wall and
+# processor seconds: on a machine shared with other work the processor
+# time is what compares) and exits non-zero when anything failed.
 #
 #   tools/test.sh                 all of them
 #   tools/test.sh linux win64     only these
@@ -22,17 +25,19 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s)
 
-all_presets=(linux linux-asan win32 win64 packages)
+all_presets=(linux linux-asan linux32 win32 win64 packages)
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
 
 # ---- Packages ---------------------------------------------------------------
 
-# package : a file it installs (to test for it without dpkg)
+# package : a file it installs (to test for it without dpkg; may be a glob)
 needed=(
   "cmake:/usr/bin/cmake"
   "ninja-build:/usr/bin/ninja"
   "g++:/usr/bin/g++"
+  "g++-multilib:/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a"
+  "qemu-user:/usr/bin/qemu-i386"
   "googletest:/usr/src/googletest/CMakeLists.txt"
   "libbenchmark-dev:/usr/include/benchmark/benchmark.h"
   "python3:/usr/bin/python3"
@@ -49,7 +54,7 @@ needed=(
 )
 missing=()
 for entry in "${needed[@]}"; do
-  [ -e "${entry#*:}" ] || missing+=("${entry%%:*}")
+  compgen -G "${entry#*:}" >/dev/null || missing+=("${entry%%:*}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== missing packages: ${missing[*]}"
@@ -77,6 +82,8 @@ can_run() {
     win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] ;;
     win64) [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -e /usr/lib/wine/wine64 ] ;;
     linux) [ -e /usr/include/benchmark/benchmark.h ] && [ -e /usr/src/googletest ] ;;
+    linux32) [ -e /usr/src/googletest ] && [ -e /usr/bin/qemu-i386 ] &&
+             compgen -G "/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a" >/dev/null ;;
     packages) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] && [ -e /usr/src/googletest ] &&
               command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null &&
               command -v groff >/dev/null && command -v man >/dev/null ;;
@@ -86,7 +93,18 @@ can_run() {
 
 # ---- Configure, build, test ---------------------------------------------------
 
-declare -A result passed failed seconds
+declare -A result passed failed seconds cpu
+
+# Sets cpu_total to the processor seconds (user and system) of every
+# finished child so far. Call it directly, never as $(...): times must run in
+# this shell, a subshell counts only its own children.
+cpu_now() {
+  times >"$logdir/.times"
+  cpu_total=$(sed -n 2p "$logdir/.times" | awk '{
+    total = 0
+    for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); total += t[1] * 60 + t[2] }
+    printf "%d\n", total }')
+}
 overall=0
 logdir=$root/build/logs
 mkdir -p "$logdir"
@@ -110,6 +128,7 @@ EOF
 
 for preset in "${presets[@]}"; do
   t0=$(date +%s)
+  cpu_now; c0=$cpu_total
   log=$logdir/$preset.log
   case $preset in
     win32) doing="configure, build" ;;
@@ -119,7 +138,7 @@ for preset in "${presets[@]}"; do
   echo "== $preset: $doing  (log: $log)"
   if ! can_run "$preset"; then
     result[$preset]="SKIPPED (tools missing)"
-    passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0
+    passed[$preset]=0; failed[$preset]=0; seconds[$preset]=0; cpu[$preset]=0
     echo "   SKIPPED: its tools are missing (see the packages above)"
     continue
   fi
@@ -187,7 +206,9 @@ for preset in "${presets[@]}"; do
     fi
   fi
   seconds[$preset]=$(( $(date +%s) - t0 ))
-  echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed (${seconds[$preset]} s)"
+  cpu_now; cpu[$preset]=$(( cpu_total - c0 ))
+  echo "   ${result[$preset]}: ${passed[$preset]} passed, ${failed[$preset]} failed" \
+       "(${seconds[$preset]} s, processor ${cpu[$preset]} s)"
 done
 
 # ---- Summary ----------------------------------------------------------------
@@ -196,10 +217,11 @@ total=$(( $(date +%s) - started ))
 all_passed=0; all_failed=0
 echo
 echo "== summary"
-printf '%-12s %-24s %8s %8s %8s\n' configuration result passed failed seconds
+printf '%-12s %-24s %8s %8s %8s %10s\n' configuration result passed failed seconds \
+  "cpu s"
 for preset in "${presets[@]}"; do
-  printf '%-12s %-24s %8s %8s %8s\n' "$preset" "${result[$preset]}" \
-    "${passed[$preset]}" "${failed[$preset]}" "${seconds[$preset]}"
+  printf '%-12s %-24s %8s %8s %8s %10s\n' "$preset" "${result[$preset]}" \
+    "${passed[$preset]}" "${failed[$preset]}" "${seconds[$preset]}" "${cpu[$preset]}"
   all_passed=$(( all_passed + passed[$preset] ))
   all_failed=$(( all_failed + failed[$preset] ))
 done

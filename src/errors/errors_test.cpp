@@ -73,6 +73,18 @@ TEST(FailureReport, ExactBytesAndTheOffsetInTheModule) {
   EXPECT_EQ(second - first, 16u);
 }
 
+// Without a known module (a static build's image), the report still names
+// the program, not an empty module.
+TEST(FailureReport, UnknownModuleNamesTheProgram) {
+  testing::ScopedFaults faults({});
+  testing::FaultTable().moduleOfAddress = [](const void*, char*, std::uint32_t, std::uintptr_t*) { return false; };
+  const void* address = CodeAddressHere();
+  std::uint32_t offset = 0;
+  EXPECT_EQ(Report(EInOutError(2, {}), {address, nullptr, 0}, &offset),
+            std::string("Exception EInOutError in module ") + kModule + " at XXXXXXXX.\r\nFile not found.");
+  EXPECT_EQ(offset, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address)));  // the raw address
+}
+
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
 
 void SayClosing() { std::uint32_t done; Os().writeFile(Os().stdHandle(StdStream::kError), "closing", 7, &done); }

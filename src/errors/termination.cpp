@@ -68,7 +68,9 @@ std::uint32_t FormatReport(const Exception& exception, const FailureSite& site,
   std::uintptr_t base = 0;
   if (site.address == nullptr ||
       !Os().moduleOfAddress(site.address, path, sizeof path, &base)) {
-    path[0] = '\0';
+    // No known module holds the address: the report still names the
+    // program that failed, with the address as it is.
+    if (Os().executablePath(path, sizeof path) == 0) path[0] = '\0';
     base = 0;
   }
   const auto offset = static_cast<unsigned>(

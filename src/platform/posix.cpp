@@ -18,6 +18,10 @@
 #include "platform/posix_internal.h"
 #include "platform/posix_path.h"
 
+// The bounds of the executable's image, from GNU ld.
+extern "C" const char __executable_start[];
+extern "C" const char _end[];
+
 namespace quilbo {
 
 namespace posix {
@@ -48,17 +52,21 @@ std::uint32_t ExecutablePathPosix(char* buffer, std::uint32_t size) {
 
 bool ModuleOfAddressPosix(const void* address, char* path, std::uint32_t size,
                           std::uintptr_t* base) {
-  Dl_info info{};
-  if (dladdr(address, &info) == 0 || info.dli_fbase == nullptr) return Fail(EINVAL);
-  *base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
-  // The main program has no name of its own in the loader's list: use the
-  // executable's path.
-  char self[PATH_MAX];
-  const char* name = info.dli_fname;
-  if (name == nullptr || name[0] == '\0' || std::strchr(name, '/') == nullptr) {
-    if (ExecutablePathPosix(self, sizeof self) > 0) name = self;
+  // The executable's own image, from the linker's bounds: a static
+  // executable has no loader list for dladdr to search.
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  const auto start = reinterpret_cast<std::uintptr_t>(__executable_start);
+  if (at >= start && at < reinterpret_cast<std::uintptr_t>(_end)) {
+    if (ExecutablePathPosix(path, size) == 0) return false;
+    *base = start;
+    return true;
   }
-  std::snprintf(path, size, "%s", name != nullptr ? name : "");
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fbase == nullptr ||
+      info.dli_fname == nullptr || info.dli_fname[0] == '\0')
+    return Fail(EINVAL);
+  *base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  std::snprintf(path, size, "%s", info.dli_fname);
   return true;
 }
 

@@ -7,11 +7,18 @@
 
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
+#include <ctime>
 
 #include "platform/platform.h"
 #include "platform/posix_path.h"
+
+// Sizes and positions past 4 GiB and times past 2038 on every build: a
+// 32-bit one needs _FILE_OFFSET_BITS=64 and _TIME_BITS=64 (CMakeLists.txt).
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+static_assert(sizeof(std::time_t) == 8, "build with _TIME_BITS=64");
 
 namespace quilbo::posix {
 

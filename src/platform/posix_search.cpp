@@ -247,7 +247,7 @@ bool FindClosePosix(OsHandle handle) {
 
 bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local) {
   const std::time_t seconds =
-      static_cast<std::time_t>(utc / kTicksPerSecond) - kEpochDelta;
+      static_cast<std::int64_t>(utc / kTicksPerSecond) - kEpochDelta;
   struct tm parts {};
   if (localtime_r(&seconds, &parts) == nullptr) return Fail(EINVAL);
   const std::int64_t shifted =

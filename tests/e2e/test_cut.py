@@ -137,7 +137,7 @@ class NewArchiveAccess(E2ECase):
             write(self.path("a.log"), b"line\n")
             os.chmod(self.path("a.log"), 0o640)
             env = dict(os.environ, QUILBO_FAULTY_CRASH_BEFORE=str(k))
-            subprocess.run([str(harness.CONFIG.faulty)] + harness.Faults().arguments() + ["a.log"],
+            subprocess.run(harness.CONFIG.runner + [str(harness.CONFIG.faulty)] + harness.Faults().arguments() + ["a.log"],
                            cwd=self.dir, env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=harness.RUN_TIMEOUT)
             archive = self.path("Archive/a.log")

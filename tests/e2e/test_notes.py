@@ -98,10 +98,12 @@ class OutOfMemory(E2ECase):
         with open(self.path("big.log"), "wb") as f:
             f.truncate(1 << 30)
         limit = 256 << 20
+        # Under qemu-i386 (linux32) the limit is the guest's address space.
+        emulator = harness.CONFIG.runner + ["-R", str(limit)] if harness.CONFIG.runner else []
         done = subprocess.run(
-            [str(harness.CONFIG.exe), "big.log"], cwd=self.dir, stdout=subprocess.PIPE,
+            emulator + [str(harness.CONFIG.exe), "big.log"], cwd=self.dir, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, timeout=harness.RUN_TIMEOUT,
-            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            preexec_fn=None if emulator else lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
         self.assertEqual(done.returncode, 1)
         head, report = harness.split_report(done.stdout)
         self.assertEqual(head, settings() + file_line(1, "big.log", 1 << 30))

@@ -384,7 +384,7 @@ class Limits(E2ECase):
     def run_limited(self, args, kilobytes):
         """The program under `ulimit -f kilobytes`."""
         command = ["bash", "-c", 'ulimit -f %d && exec "$0" "$@"' % kilobytes,
-                   str(harness.CONFIG.exe)] + args
+                   *harness.CONFIG.runner, str(harness.CONFIG.exe)] + args
         done = subprocess.run(command, cwd=self.dir, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=harness.RUN_TIMEOUT)
         return done.returncode, done.stdout

@@ -105,7 +105,7 @@ class ExpandedPattern(E2ECase):
 
     def test_what_the_shell_really_does(self):
         harness.make_files(self.dir, LOGS)
-        command = "'%s' *.log backup /d" % harness.CONFIG.exe
+        command = " ".join("'%s'" % p for p in harness.CONFIG.runner + [str(harness.CONFIG.exe)]) + " *.log backup /d"
         before = harness.snapshot(self.dir)
         done = subprocess.run(["sh", "-c", command], cwd=self.dir,
                               stdout=subprocess.PIPE, timeout=harness.RUN_TIMEOUT)
