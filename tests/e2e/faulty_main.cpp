@@ -1,26 +1,23 @@
-// The program with a fault plan, for the end-to-end failure and crash cases:
-//
-//   quilbo_faulty <failCall> <service|-> <fromNth> <once:0|1> <error> -- args...
-//
-// installs the plan (tests/support/fault_platform.h; "-" names no service),
-// then runs the program as src/driver/main.cpp does, with the arguments
-// after "--". At its end it writes to standard error
-//   faults: calls=<n> injected=<n> flushes=<n,n...> changes=<n,n...>
-// Environment: QUILBO_FAULTY_CRASH_BEFORE=<n> ends the process just before
-// call n, as a kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n> just after it,
-// every file losing its writes since its last flush (exit code 75 for both,
-// no "faults:" line). QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends the process
-// (75) inside the first group deletion, once its first d logs are deleted
-// and the next a moved aside, as a kill between two logs would.
-// QUILBO_FAULTY_BEFORE_REPORTING=memory|<n> fails before the failure report
-// is installed: an allocation (under the plan), or a pending I/O code n.
-// QUILBO_FAULTY_EMPTY_COMMAND_LINE=1 hands the program no token at all.
+// The program with a fault plan (tests/support/fault_platform.h), run as the
+// program itself is, for the end-to-end failure and crash cases. At its end
+// it writes "faults: calls=<n> injected=<n> flushes=<n,...> changes=<n,...>"
+// to standard error. The plan comes from the environment:
+//   QUILBO_FAULTY_PLAN=<service>,<nth>,<once:0|1>,<error>  fails the service's
+//       nth call (with once) or every call from it on, with that error;
+//   QUILBO_FAULTY_CRASH_BEFORE=<n>      ends the run just before call n, as a
+//       kill would (exit code 75);
+//   QUILBO_FAULTY_POWER_LOSS_AFTER=<n>  just after it, unflushed writes lost;
+//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>  inside the first group deletion,
+//       its first d logs deleted and the next a moved aside (a kill between
+//       two logs; 75);
+//   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>  fails before the failure
+//       report is installed: an allocation (under the plan) or I/O code n;
+//   QUILBO_FAULTY_EMPTY_COMMAND_LINE=1  hands the program no token at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "driver/program.h"
 #include "errors/io_status.h"
@@ -32,9 +29,8 @@ namespace {
 
 namespace qt = quilbo::testing;
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr, "quilbo_faulty: %s\nusage: quilbo_faulty <failCall> <service|-> "
-               "<fromNth> <once:0|1> <error> -- <program args...>\n", why);
+[[noreturn]] void Refuse(const char* why) {
+  std::fprintf(stderr, "quilbo_faulty: %s (see faulty_main.cpp)\n", why);
   std::fflush(stderr);
   quilbo::NativePlatform().exitProcess(2);
   __builtin_trap();
@@ -43,45 +39,30 @@ namespace qt = quilbo::testing;
 std::uint64_t Number(const char* text) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (*text == '\0' || *end != '\0') Usage("a plan number is not a number");
+  if (*text == '\0' || (*end != '\0' && *end != ',')) Refuse("a number expected");
   return value;
 }
 
-qt::Service ServiceNamed(const char* name) {
-  for (int i = 0; i < static_cast<int>(qt::Service::kCount); ++i)
-    if (std::strcmp(name, qt::ServiceName(static_cast<qt::Service>(i))) == 0)
-      return static_cast<qt::Service>(i);
-  if (std::strcmp(name, "-") != 0) Usage("unknown service name");
-  return qt::Service::kCount;
-}
-
-std::vector<const char*> gArguments;  // argv[0], then the args after "--"
-std::string gCommandLine;             // the platform's line without the plan
-
-bool SplitArguments(int* count, const char* const** arguments) {
-  *count = static_cast<int>(gArguments.size());
-  *arguments = gArguments.data();
-  return true;
-}
-
-const char* CommandLine() { return gCommandLine.c_str(); }
-
-// The platform's command line with the plan left out: its first token (the
-// program's name), then everything after the token "--", cut the way the
-// program cuts tokens (bytes 1 to 32 separate, quotes group).
-void DropPlan(const char* line) {
-  const auto separator = [](char c) { return c >= 1 && c <= 32; };
-  const char* p = line;
-  for (bool first = true;; first = false) {
-    while (separator(*p)) ++p;
-    const char* start = p;
-    for (bool quoted = false; *p != '\0' && (quoted || !separator(*p)); ++p)
-      if (*p == '"') quoted = !quoted;
-    if (first) gCommandLine.assign(start, p);
-    if (p - start == 2 && std::strncmp(start, "--", 2) == 0) break;
-    if (*p == '\0') Usage("no \"--\" on the command line");
+qt::FaultPlan PlanFromEnvironment() {
+  qt::FaultPlan plan;
+  if (const char* text = std::getenv("QUILBO_FAULTY_PLAN"); text != nullptr && *text != '\0') {
+    const char* comma = std::strchr(text, ',');
+    if (comma == nullptr) Refuse("QUILBO_FAULTY_PLAN is <service>,<nth>,<once>,<error>");
+    const std::string name(text, comma);
+    plan.failService = qt::Service::kCount;
+    for (int i = 0; i < static_cast<int>(qt::Service::kCount); ++i)
+      if (name == qt::ServiceName(static_cast<qt::Service>(i))) plan.failService = static_cast<qt::Service>(i);
+    if (plan.failService == qt::Service::kCount) Refuse("unknown service name");
+    unsigned long long nth = 0, once = 0;
+    int error = 0;
+    if (std::sscanf(comma + 1, "%llu,%llu,%d", &nth, &once, &error) != 3) Refuse("a bad plan");
+    plan.fromNth = nth;
+    plan.failOnce = once == 1;
+    plan.error = error;
   }
-  gCommandLine += p;
+  if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(crash);
+  if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(loss);
+  return plan;
 }
 
 std::uint64_t gStopDeleted = 0, gStopAside = 0;
@@ -93,17 +74,25 @@ bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_
   gRemoveLogsAt(folder, logs, deleted);
   for (std::size_t i = deleted; i < count && i < deleted + gStopAside; ++i)
     if (logs[i].copiedSize >= 0)
-      native.moveFileOverAt(folder, logs[i].name,
-                            quilbo::AsideName(logs[i].name, logs[i].copiedSize).c_str(), false);
+      native.moveFileOverAt(folder, logs[i].name, quilbo::AsideName(logs[i].name, logs[i].copiedSize).c_str(),
+                            false);
   native.exitProcess(qt::kCrashExitCode);
   __builtin_trap();
 }
 
+bool NoArguments(int* count, const char* const** arguments) {
+  static const char* const none[] = {nullptr};
+  *count = 0;
+  *arguments = none;
+  return true;
+}
+
+const char* NoCommandLine() { return ""; }
+
 void ExitProcess(std::uint32_t code) {
   const qt::FaultCounts& counts = qt::Counts();
-  const std::string line = "faults: calls=" + std::to_string(counts.total) +
-                           " injected=" + std::to_string(counts.injected) +
-                           " flushes=" + qt::FlushCallList() +
+  const std::string line = "faults: calls=" + std::to_string(counts.total) + " injected=" +
+                           std::to_string(counts.injected) + " flushes=" + qt::FlushCallList() +
                            " changes=" + qt::ChangeCallList() + "\n";
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   std::uint32_t done = 0;
@@ -116,35 +105,18 @@ void ExitProcess(std::uint32_t code) {
 
 int main(int argc, char** argv) {
   quilbo::InitPlatform(argc, argv);
-  if (argc < 7 || std::strcmp(argv[6], "--") != 0)
-    Usage("expected the five plan arguments, then \"--\"");
-  qt::FaultPlan plan;
-  plan.failCall = Number(argv[1]);
-  plan.failService = ServiceNamed(argv[2]);
-  plan.fromNth = Number(argv[3]);
-  plan.failOnce = Number(argv[4]) == 1;
-  plan.error = static_cast<std::int32_t>(Number(argv[5]));
-  if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(crash);
-  if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER"))
-    plan.powerLossAfter = Number(loss);
-  qt::InstallFaults(plan);
+  qt::InstallFaults(PlanFromEnvironment());
   quilbo::PlatformApi& table = qt::FaultTable();
   if (const char* stop = std::getenv("QUILBO_FAULTY_STOP_IN_REMOVAL")) {
-    if (std::sscanf(stop, "%llu,%llu", reinterpret_cast<unsigned long long*>(&gStopDeleted),
-                    reinterpret_cast<unsigned long long*>(&gStopAside)) != 2)
-      Usage("QUILBO_FAULTY_STOP_IN_REMOVAL is <deleted>,<aside>");
+    gStopDeleted = Number(stop);
+    const char* comma = std::strchr(stop, ',');
+    gStopAside = comma != nullptr ? Number(comma + 1) : 0;
     gRemoveLogsAt = table.removeLogsAt;
     table.removeLogsAt = StopInRemoval;
   }
-  const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE");
-  const bool noTokens = empty != nullptr && std::strcmp(empty, "1") == 0;
-  if (quilbo::NativePlatform().commandLine() != nullptr) {
-    if (!noTokens) DropPlan(quilbo::NativePlatform().commandLine());
-    table.commandLine = CommandLine;
-  } else {
-    if (!noTokens) gArguments.assign(argv + 7, argv + argc);
-    if (!noTokens) gArguments.insert(gArguments.begin(), argv[0]);
-    table.splitArguments = SplitArguments;
+  if (const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE"); empty && *empty == '1') {
+    if (table.commandLine != nullptr) table.commandLine = NoCommandLine;
+    table.splitArguments = NoArguments;
   }
   table.exitProcess = ExitProcess;
   if (const char* early = std::getenv("QUILBO_FAULTY_BEFORE_REPORTING")) {

@@ -1,7 +1,7 @@
-"""What the end-to-end cases share: the real program (natively, or through a
-runner: wine, qemu), run in a fresh folder; files with exact bytes; the
-console lines, the failure report and the notes as the program writes them.
-run_e2e.py calls configure() before the cases are loaded."""
+"""What the end-to-end cases share: runs of the real program (natively or
+through a runner: wine, qemu) in a fresh folder, files with exact bytes, the
+console lines, report and notes as the program writes them. run_e2e.py
+calls configure() before the cases are loaded."""
 
 import os
 import re
@@ -33,41 +33,31 @@ def root():
     return hasattr(os, "geteuid") and os.geteuid() == 0
 
 
-def command(args, faulty=False, fault=("-", 1, False, 5)):
-    """The command line of a run; a fault run names (service, nth, once,
-    error) of the fault plan (tests/e2e/faulty_main.cpp)."""
-    if not faulty:
-        return CONFIG["runner"] + [CONFIG["exe"]] + list(args)
-    service, nth, once, error = fault
-    return (CONFIG["runner"] + [CONFIG["faulty"], "0", service, str(nth), str(int(once)),
-                                str(error), "--"] + list(args))
-
-
-class Result:
-    def __init__(self, done):
-        self.code, self.out, self.err = done.returncode, done.stdout, done.stderr
-        found = FAULT_LINE.search(done.stderr)
-        self.calls = self.flushes = self.changes = None
-        if found:  # a fault run: its own line out of stderr
-            self.err = self.err[:found.start()] + self.err[found.end():]
-            self.calls, self.injected = int(found.group(1)), int(found.group(2))
-            self.flushes, self.changes = ([int(n) for n in found.group(g).split(b",") if n]
-                                          for g in (3, 4))
+def command(args, faulty=False):
+    return CONFIG["runner"] + [CONFIG["faulty" if faulty else "exe"]] + list(args)
 
 
 def run(args, cwd, fault=None, env=None, **options):
-    """A run of the program (of the fault runner when fault or env is given)."""
-    options.setdefault("timeout", RUN_TIMEOUT)
-    done = subprocess.run(command(args, fault is not None or env is not None, fault or ("-", 1, False, 5)),
-                          cwd=str(cwd), env=dict(os.environ, **(env or {})), stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, **options)
-    return Result(done)
+    """A finished run (code, out, err). A fault plan (service, nth, once,
+    error), () or an environment runs the fault runner (faulty_main.cpp):
+    then also the numbers of its calls, of those that flushed (flushes) and
+    of those that may have changed files (changes)."""
+    faulty = fault is not None or env is not None
+    env = dict(os.environ, QUILBO_FAULTY_PLAN=",".join(map(str, fault or ())), **(env or {}))
+    done = subprocess.run(command(args, faulty), cwd=str(cwd), env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, **dict({"timeout": RUN_TIMEOUT}, **options))
+    done.code, done.out, done.err = done.returncode, done.stdout, done.stderr
+    found = FAULT_LINE.search(done.err)
+    if found:
+        done.err = done.err[:found.start()] + done.err[found.end():]
+        done.calls = int(found.group(1))
+        done.flushes, done.changes = ([int(n) for n in found.group(g).split(b",") if n] for g in (3, 4))
+    return done
 
 
 def start(args, cwd):
-    """A run started, its output not yet read; in its own process group."""
-    return subprocess.Popen(command(args), cwd=str(cwd), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, start_new_session=True)
+    """A run started, its output not yet read."""
+    return subprocess.Popen(command(args), cwd=str(cwd), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
 def write(path, data, mode=None):
@@ -88,8 +78,7 @@ def listing(path):
     return sorted(os.listdir(path))
 
 
-def typed(path):
-    """A path as a user of the platform types it."""
+def typed(path):  # a path as a user of the platform types it
     return path.replace("/", "\\") if windows() else path
 
 
@@ -109,7 +98,7 @@ def numbered(tag, count, width=20):
 
 
 def as_bytes(text):
-    return text if isinstance(text, bytes) else text.encode("utf-8")
+    return text if isinstance(text, bytes) else text.encode()
 
 
 def settings(folder="Archive", kb=0, delete=False):
