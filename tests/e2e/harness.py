@@ -15,14 +15,12 @@ CONFIG = {"exe": None, "faulty": None, "runner": [], "platform": "posix"}
 RUN_TIMEOUT = 300  # a run that blocks fails instead of hanging the suite
 CRLF = b"\r\n"
 CRASHED = 75  # the fault runner's exit code at a crash point
-FAULT_LINE = re.compile(rb"faults: calls=(\d+) injected=(\d+) flushes=([\d,]*) "
-                        rb"changes=([\d,]*)\r?\n")
+FAULT_LINE = re.compile(rb"faults: calls=(\d+) injected=\d+ flushes=([\d,]*) changes=([\d,]*)\r?\n")
 
 
 def configure(exe, faulty, runner, platform):
-    CONFIG.update(exe=str(Path(exe).resolve()), platform=platform,
-                  faulty=str(Path(faulty).resolve()) if faulty else None,
-                  runner=[str(Path(runner).resolve())] if runner else [])
+    CONFIG.update(exe=str(Path(exe).resolve()), faulty=faulty and str(Path(faulty).resolve()),
+                  runner=[str(Path(runner).resolve())] if runner else [], platform=platform)
 
 
 def windows():
@@ -51,7 +49,7 @@ def run(args, cwd, fault=None, env=None, **options):
     if found:
         done.err = done.err[:found.start()] + done.err[found.end():]
         done.calls = int(found.group(1))
-        done.flushes, done.changes = ([int(n) for n in found.group(g).split(b",") if n] for g in (3, 4))
+        done.flushes, done.changes = ([int(n) for n in found.group(g).split(b",") if n] for g in (2, 3))
     return done
 
 
@@ -61,11 +59,10 @@ def start(args, cwd):
 
 
 def write(path, data, mode=None):
-    path = Path(path)
-    path.parent.mkdir(parents=True, exist_ok=True)
-    if path.exists():
+    Path(path).parent.mkdir(parents=True, exist_ok=True)
+    if os.path.exists(path):
         os.chmod(path, 0o644)
-    path.write_bytes(data)
+    Path(path).write_bytes(data)
     if mode is not None:
         os.chmod(path, mode)
 
@@ -83,17 +80,14 @@ def typed(path):  # a path as a user of the platform types it
 
 
 def copied(source):
-    """What one copy of source appends: text before the first 0x1A, split at
-    LF, CRs dropped, each piece ended by CR LF; an empty last piece adds
-    nothing."""
+    """What one copy of source appends: the text before the first 0x1A, split
+    at LF, CRs dropped, each piece ended by CR LF (an empty last one adds
+    nothing)."""
     pieces = source.split(b"\x1a", 1)[0].split(b"\n")
-    if pieces[-1] == b"":
-        pieces.pop()
-    return b"".join(piece.replace(b"\r", b"") + CRLF for piece in pieces)
+    return b"".join(piece.replace(b"\r", b"") + CRLF for piece in pieces[:-1] + [pieces[-1]] * bool(pieces[-1]))
 
 
-def numbered(tag, count, width=20):
-    """count distinct LF-ended lines: a lost or garbled line shows."""
+def numbered(tag, count, width=20):  # distinct LF-ended lines: a lost or garbled one shows
     return b"".join(b"%s %05d %s\n" % (tag, i, b"." * width) for i in range(count))
 
 
@@ -102,32 +96,24 @@ def as_bytes(text):
 
 
 def settings(folder="Archive", kb=0, delete=False):
-    out = b"Archive folder : " + as_bytes(folder) + CRLF
-    if kb:
-        out += b"Archives will be truncated at %d Kb." % kb + CRLF
-    return out + (b"Original files will be deleted after archiving" + CRLF if delete else b"")
+    return (b"Archive folder : " + as_bytes(folder) + CRLF + (b"Archives will be truncated at %d Kb.\r\n" % kb) * bool(kb)
+            + b"Original files will be deleted after archiving\r\n" * delete)
 
 
 def file_line(n, shown, size):
-    return b"File %d %s (%d bytes)" % (n, as_bytes(shown), size) + CRLF
+    return b"File %d %s (%d bytes)\r\n" % (n, as_bytes(shown), size)
 
 
 def report_re(class_name, message):
     """The whole failure report; a message of None stands for any."""
-    if message is None:
-        body = rb".*"
-    else:
-        message = as_bytes(message)
-        body = re.escape(message + (b"" if message.endswith(b".") else b"."))
-    return re.compile(rb"Exception " + re.escape(class_name.encode()) +
-                      rb" in module (?:quilbo|Quilbo\.exe|quilbo_faulty(?:\.exe)?) at "
-                      rb"[0-9A-F]{8}\.\r\n(?:File: \S+ Line#: \d+\r\n)?" + body + rb"\Z", re.S)
+    body = rb".*" if message is None else re.escape(as_bytes(message) + b"." * (not as_bytes(message).endswith(b".")))
+    return re.compile(rb"Exception " + class_name.encode() + rb" in module (?:quilbo|Quilbo\.exe|quilbo_faulty"
+                      rb"(?:\.exe)?) at [0-9A-F]{8}\.\r\n(?:File: \S+ Line#: \d+\r\n)?" + body + rb"\Z", re.S)
 
 
 def note_re(text):
     """Exactly one note on standard error whose text matches the regex text."""
-    return re.compile((rb"\AQuilbo: " if windows() else rb"\Aquilbo: ") + text +
-                      (rb"\r\n\Z" if windows() else rb"\n\Z"))
+    return re.compile((rb"\AQuilbo: " if windows() else rb"\Aquilbo: ") + text + (rb"\r\n\Z" if windows() else rb"\n\Z"))
 
 
 class Case(unittest.TestCase):
@@ -138,14 +124,11 @@ class Case(unittest.TestCase):
 
     def tearDown(self):
         for folder, folders, files in os.walk(self.dir):
-            for name in folders + files:
-                path = os.path.join(folder, name)
-                if not os.path.islink(path):
-                    os.chmod(path, 0o755)
+            for path in (os.path.join(folder, name) for name in folders + files):
+                os.chmod(path, 0o755) if not os.path.islink(path) else None
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def fresh(self):
-        """An empty folder again, for the next row of a table."""
+    def fresh(self):  # an empty folder again, for the next row of a table
         self.tearDown()
         self.setUp()
 
@@ -161,7 +144,5 @@ class Case(unittest.TestCase):
 
     def assertReport(self, out, class_name, message, head=None):
         at = out.find(b"Exception ")
-        self.assertGreaterEqual(at, 0, out)
-        self.assertRegex(out[at:], report_re(class_name, message))
-        if head is not None:
-            self.assertEqual(out[:at], head)
+        self.assertRegex(out[at:] if at >= 0 else out, report_re(class_name, message))
+        self.assertEqual(out[:at], head if head is not None else out[:at])

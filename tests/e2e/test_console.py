@@ -82,7 +82,8 @@ class CommandLine(Case):
 
     def test_refused_before_anything_is_created(self):
         rows = [(["d" * 250 + ("\\" if windows() else "/") + "app*.log", "/D"], b"Argument 1 is longer than 255"),
-                (["*.log", "x" * 256, "/D"], b"Argument 2 is longer than 255 characters")]
+                (["*.log", "x" * 256, "/D"], b"Argument 2 is longer than 255 characters"),
+                (["*.log", "ж" * 256], b"Argument 2 is longer than 255 characters")]  # characters, not bytes
         if POSIX:  # a pattern the shell expanded; a mistyped option
             rows += [(["a.log", "b.log", "c.log", "bk", "/d"], b"(a.log b.log c.log)"),
                      (["a.log", "b.log", "c.log", "Archive", "Archive"], b"(a.log b.log c.log)"),

@@ -1,16 +1,18 @@
-"""Crash points: a run ended before every platform call that may change files
-(as a kill lands between two calls), and after every flush as a power loss
-would end it (every file loses its writes since its last flush). The next
-run must leave everything as if nothing had died: no byte lost, no line cut
-in two, nothing left under another name, no refusal, and no new archive
-with other access than its log's."""
+"""Runs that die or meet. Crash points: a run ended before every platform call
+that may change files (as a kill lands between two calls), and after every
+flush as a power loss would end it (unflushed writes lost). The next run must
+leave everything as if nothing had died: no byte lost, no line cut in two,
+nothing left under another name, no refusal, no new archive with other
+access than its log's. And one run at a time per archive folder."""
 
 import concurrent.futures
 import os
+import select
 import shutil
 import tempfile
 
-from harness import CRASHED, Case, copied, listing, numbered, read, run, typed, windows, write
+from harness import (CRASHED, RUN_TIMEOUT, Case, copied, listing, note_re, numbered, read, run, start, typed,
+                     windows, write)
 
 WORKLOADS = [  # (what, logs, archives before, other files in the archive folder, arguments)
     ("new archives", {"a.log": numbered(b"a", 3), "b.log": numbered(b"b", 2)}, {}, {}, []),
@@ -137,3 +139,34 @@ class CrashPoints(Case):
             self.assertEqual(read(self.p("Archive/app.log")), copied(archived + added))
             self.assertEqual(listing(self.dir), [".quilbo-3-app.txt", "Archive"])
             self.assertEqual(listing(self.p("Archive")), ["app.log"] + ["b.log"] * bool(other))
+
+
+class Lock(Case):
+    def test_a_second_run_waits_for_the_first(self):
+        # The first run holds the lock while its console output, which
+        # nobody reads yet, fills the pipe: the second finds it locked.
+        logs = {"%s%03d.log" % ("n" * 150, i): b"line of log %03d\n" % i for i in range(600)}
+        for other, delete in (("Z:" + self.p("keep").replace("/", "\\") if windows() else "alias", False), ("keep", True)):
+            self.fresh()
+            self.files(dict(logs, **{"keep/x": b""}))
+            os.remove(self.p("keep/x"))
+            os.symlink("keep", self.p("alias")) if not windows() else None
+            first, second = start(["*.log", "keep"] + ["/D"] * delete, self.dir), None
+            try:
+                while not listing(self.p("keep")):
+                    self.assertIsNone(first.poll(), "the first run ended before it blocked")
+                    select.select([], [], [], 0.01)
+                second = start(["*.log", other] + ["/D"] * delete, self.dir)
+                self.assertTrue(select.select([second.stderr], [], [], 60)[0], "no note from the waiting run")
+                self.assertRegex(second.stderr.readline(), note_re(b"waiting for another run that archives into " +
+                                                                   other.encode().replace(b"\\", b"\\\\")))
+                self.assertIsNone(first.poll(), "the first run ended: nothing was waited for")
+            finally:
+                out = first.communicate(timeout=RUN_TIMEOUT)[0]
+                rest, err = second.communicate(timeout=RUN_TIMEOUT) if second else (b"", b"")
+            # Whole copies one after the other; with /D the second run,
+            # which waited, finds nothing left.
+            self.assertEqual((first.returncode, out.count(b"\r\n")), (0, 601 + delete))
+            self.assertEqual((second.returncode, err, rest.count(b"\r\n")), (5, b"", 2) if delete else (0, b"", 601))
+            for name, text in logs.items():
+                self.assertEqual(read(self.p("keep/" + name)), copied(text) * (2 - delete))
