@@ -1,15 +1,13 @@
-// The program with a fault plan (tests/support/fault_platform.h), run as the
-// program itself is, for the end-to-end failure and crash cases. At its end
-// it writes "faults: calls=<n> injected=<n> flushes=<n,...> changes=<n,...>"
-// to standard error. The plan comes from the environment:
+// The program with a fault plan (tests/support/fault_platform.h), for the
+// end-to-end cases; it ends with "faults: calls=<n> injected=<n>
+// flushes=<n,...> changes=<n,...>" on standard error. Environment:
 //   QUILBO_FAULTY_PLAN=<service>,<nth>,<once:0|1>,<error>  fails the service's
-//       nth call (with once) or every call from it on, with that error;
-//   QUILBO_FAULTY_CRASH_BEFORE=<n>      ends the run just before call n, as a
-//       kill would (exit code 75);
-//   QUILBO_FAULTY_POWER_LOSS_AFTER=<n>  just after it, unflushed writes lost;
-//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>  inside the first group deletion,
-//       its first d logs deleted and the next a moved aside (a kill between
-//       two logs; 75);
+//       nth call (once) or every call from it on;
+//   QUILBO_FAULTY_CRASH_BEFORE=<n>  ends the run (75) before call n, as a
+//       kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n>  after it, unflushed
+//       writes lost;
+//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>  ends it (75) in the first group
+//       deletion, its first d logs deleted and the next a moved aside;
 //   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>  fails before the failure
 //       report is installed: an allocation (under the plan) or I/O code n;
 //   QUILBO_FAULTY_EMPTY_COMMAND_LINE=1  hands the program no token at all.
@@ -56,9 +54,7 @@ qt::FaultPlan PlanFromEnvironment() {
     unsigned long long nth = 0, once = 0;
     int error = 0;
     if (std::sscanf(comma + 1, "%llu,%llu,%d", &nth, &once, &error) != 3) Refuse("a bad plan");
-    plan.fromNth = nth;
-    plan.failOnce = once == 1;
-    plan.error = error;
+    plan.fromNth = nth, plan.failOnce = once == 1, plan.error = error;
   }
   if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(crash);
   if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(loss);
@@ -82,12 +78,9 @@ bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_
 
 bool NoArguments(int* count, const char* const** arguments) {
   static const char* const none[] = {nullptr};
-  *count = 0;
-  *arguments = none;
+  *count = 0, *arguments = none;
   return true;
 }
-
-const char* NoCommandLine() { return ""; }
 
 void ExitProcess(std::uint32_t code) {
   const qt::FaultCounts& counts = qt::Counts();
@@ -115,7 +108,7 @@ int main(int argc, char** argv) {
     table.removeLogsAt = StopInRemoval;
   }
   if (const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE"); empty && *empty == '1') {
-    if (table.commandLine != nullptr) table.commandLine = NoCommandLine;
+    if (table.commandLine != nullptr) table.commandLine = [] { return ""; };
     table.splitArguments = NoArguments;
   }
   table.exitProcess = ExitProcess;

@@ -105,17 +105,17 @@ class CrashPoints(Case):
         self.files(logs)
         clean = self.q(["*.log", "/D"], env={})
         self.assertEqual((clean.code, listing(self.dir)), (0, ["Archive"]))
-        points = [{"QUILBO_FAULTY_CRASH_BEFORE": str(k)} for k in
-                  [clean.changes[len(clean.changes) * i // 4] + 1 for i in range(4)] +
-                  [f + d for f in clean.flushes for d in (0, 1)]]
-        points += [{"QUILBO_FAULTY_POWER_LOSS_AFTER": str(f)} for f in clean.flushes]
-        points += [{"QUILBO_FAULTY_STOP_IN_REMOVAL": stop}
-                   for stop in (["100,0"] if windows() else ["0,300", "100,100"])]
-        for env in points:
-            with self.subTest(env=env):
+        points = [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in [clean.changes[len(clean.changes) * i // 4] + 1
+                                                              for i in range(4)] + [f + d for f in clean.flushes for d in (0, 1)]]
+        points += [("QUILBO_FAULTY_POWER_LOSS_AFTER", f) for f in clean.flushes]
+        points += [("QUILBO_FAULTY_STOP_IN_REMOVAL", stop) for stop in (["9,0"] if windows() else ["0,300", "9,100"])]
+        for name, value in points:
+            with self.subTest(name=name, value=value):
                 self.fresh()
                 self.files(logs)
-                self.assertEqual(self.q(["*.log", "/D"], env=env).code, CRASHED)
+                self.assertEqual(self.q(["*.log", "/D"], env={name: str(value)}).code, CRASHED)
+                asides = [n for n in os.listdir(self.dir) if n.startswith(".quilbo-")]
+                self.assertTrue(asides or value != "0,300", "no log went aside")
                 self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
                 self.assertEqual(listing(self.dir), ["Archive"])
                 for name, text in logs.items():

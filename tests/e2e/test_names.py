@@ -80,16 +80,3 @@ class Names(Case):
             self.assertEqual(read(self.p("Archive/" + name)), (before + data * 2)[-1024:], name)
         self.assertEqual((listing(self.dir), listing(self.p("Archive/x"))), (["Archive", "x"], []))
         self.assertEqual(read(self.p("x/y.log")), b"not matched\r\n")
-
-    def test_a_found_log_whose_path_passes_259_characters(self):
-        folder, name = "d" * 20, "n" * 240 + ".log"  # 265 together
-        self.files({folder + "/" + name: b"deep\r\n", folder + "/Archive/" + name: b"a" * 3000})
-        result = self.q([folder + "\\*.log", "/T1", "/D"])
-        head = settings(kb=1, delete=True) + file_line(1, folder + "\\" + name, 6)
-        if windows():  # never a silent skip
-            self.assertReport(result.out, "EInOutError", "I/O error 206.", head)
-            self.assertEqual(read(self.p(folder + "/" + name)), b"deep\r\n")
-        else:
-            self.assertEqual((result.code, result.out, listing(self.p(folder))), (0, head, ["Archive"]))
-        self.assertEqual(read(self.p(folder + "/Archive/" + name)),
-                         b"a" * 3000 if windows() else (b"a" * 3000 + b"deep\r\n")[-1024:])
