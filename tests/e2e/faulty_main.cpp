@@ -9,8 +9,7 @@
 //   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>  ends it (75) in the first group
 //       deletion, its first d logs deleted and the next a moved aside;
 //   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>  fails before the failure
-//       report is installed: an allocation (under the plan) or I/O code n;
-//   QUILBO_FAULTY_EMPTY_COMMAND_LINE=1  hands the program no token at all.
+//       report is installed: an allocation (under the plan) or I/O code n.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -76,12 +75,6 @@ bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_
   __builtin_trap();
 }
 
-bool NoArguments(int* count, const char* const** arguments) {
-  static const char* const none[] = {nullptr};
-  *count = 0, *arguments = none;
-  return true;
-}
-
 void ExitProcess(std::uint32_t code) {
   const qt::FaultCounts& counts = qt::Counts();
   const std::string line = "faults: calls=" + std::to_string(counts.total) + " injected=" +
@@ -106,10 +99,6 @@ int main(int argc, char** argv) {
     gStopAside = comma != nullptr ? Number(comma + 1) : 0;
     gRemoveLogsAt = table.removeLogsAt;
     table.removeLogsAt = StopInRemoval;
-  }
-  if (const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE"); empty && *empty == '1') {
-    if (table.commandLine != nullptr) table.commandLine = [] { return ""; };
-    table.splitArguments = NoArguments;
   }
   table.exitProcess = ExitProcess;
   if (const char* early = std::getenv("QUILBO_FAULTY_BEFORE_REPORTING")) {

@@ -31,15 +31,13 @@ def root():
     return hasattr(os, "geteuid") and os.geteuid() == 0
 
 
-def command(args, faulty=False):
+def command(args, faulty=False):  # the fault runner: tests/e2e/faulty_main.cpp
     return CONFIG["runner"] + [CONFIG["faulty" if faulty else "exe"]] + list(args)
 
 
 def run(args, cwd, fault=None, env=None, **options):
-    """A finished run (code, out, err). A fault plan (service, nth, once,
-    error), () or an environment runs the fault runner (faulty_main.cpp):
-    then also the numbers of its calls, of those that flushed (flushes) and
-    of those that may have changed files (changes)."""
+    """A finished run (code, out, err). A fault plan (service, nth, once, error), () or an
+    environment runs the fault runner, which also gives its calls, flushes and changes."""
     faulty = fault is not None or env is not None
     env = dict(os.environ, QUILBO_FAULTY_PLAN=",".join(map(str, fault or ())), **(env or {}))
     done = subprocess.run(command(args, faulty), cwd=str(cwd), env=env, stdout=subprocess.PIPE,
@@ -53,18 +51,12 @@ def run(args, cwd, fault=None, env=None, **options):
     return done
 
 
-def start(args, cwd):
-    """A run started, its output not yet read."""
-    return subprocess.Popen(command(args), cwd=str(cwd), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-
 def write(path, data, mode=None):
     Path(path).parent.mkdir(parents=True, exist_ok=True)
     if os.path.exists(path):
         os.chmod(path, 0o644)
     Path(path).write_bytes(data)
-    if mode is not None:
-        os.chmod(path, mode)
+    os.chmod(path, mode) if mode is not None else None
 
 
 def read(path):
@@ -122,13 +114,12 @@ class Case(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="quilbo-e2e-")
 
-    def tearDown(self):
-        for folder, folders, files in os.walk(self.dir):
-            for path in (os.path.join(folder, name) for name in folders + files):
-                os.chmod(path, 0o755) if not os.path.islink(path) else None
+    def tearDown(self):  # read-only files and folders must not stop the clean-up
+        for path in (os.path.join(f, n) for f, folders, files in os.walk(self.dir) for n in folders + files):
+            os.chmod(path, 0o755) if not os.path.islink(path) else None
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def fresh(self):  # an empty folder again, for the next row of a table
+    def fresh(self):  # an empty folder again, for a table's next row
         self.tearDown()
         self.setUp()
 

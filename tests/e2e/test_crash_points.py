@@ -9,9 +9,10 @@ import concurrent.futures
 import os
 import select
 import shutil
+import subprocess
 import tempfile
 
-from harness import (CRASHED, RUN_TIMEOUT, Case, copied, listing, note_re, numbered, read, run, start, typed,
+from harness import (CRASHED, RUN_TIMEOUT, Case, command, copied, listing, note_re, numbered, read, run, typed,
                      windows, write)
 
 WORKLOADS = [  # (what, logs, archives before, other files in the archive folder, arguments)
@@ -67,13 +68,11 @@ class CrashPoints(Case):
                             "%s: archive %s: %r" % (label, name, now[-200:]))
 
     def visit(self, workload, label, env):
-        what, logs, archives, others, args = workload
         folder = tempfile.mkdtemp(prefix="quilbo-crash-")
         try:
-            self.setup(folder, logs, archives, others)
-            dead = run([PATTERN] + args, folder, env=env)
-            self.assertEqual(dead.code, CRASHED, "%s: %s" % (what, label))
-            self.check(folder, "%s: %s" % (what, label), logs, archives, others, args)
+            self.setup(folder, *workload[1:4])
+            self.assertEqual(run([PATTERN] + workload[4], folder, env=env).code, CRASHED, workload[0] + label)
+            self.check(folder, "%s: %s" % (workload[0], label), *workload[1:])
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
@@ -91,7 +90,7 @@ class CrashPoints(Case):
                        for k in [1] + [n + 1 for n in clean.changes if n < clean.calls]]
             states += [(workload, "power loss after call %d" % k, {"QUILBO_FAULTY_POWER_LOSS_AFTER": str(k)})
                        for k in clean.flushes]
-            self.check(self.dir, what + ": clean run", logs, archives, others, args)
+            self.check(self.dir, what + ": clean run", *workload[1:])
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             for done in [pool.submit(self.visit, *state) for state in states]:
                 done.result()
@@ -148,16 +147,18 @@ class Lock(Case):
         logs = {"%s%03d.log" % ("n" * 150, i): b"line of log %03d\n" % i for i in range(600)}
         for other, delete in (("Z:" + self.p("keep").replace("/", "\\") if windows() else "alias", False), ("keep", True)):
             self.fresh()
-            self.files(dict(logs, **{"keep/x": b""}))
-            os.remove(self.p("keep/x"))
+            self.files(logs)
+            os.mkdir(self.p("keep"))
             os.symlink("keep", self.p("alias")) if not windows() else None
-            first, second = start(["*.log", "keep"] + ["/D"] * delete, self.dir), None
+            start = lambda *args: subprocess.Popen(command(["*.log", *args] + ["/D"] * delete), cwd=self.dir,  # noqa: E731
+                                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            first, second = start("keep"), None
             try:
                 while not listing(self.p("keep")):
                     self.assertIsNone(first.poll(), "the first run ended before it blocked")
                     select.select([], [], [], 0.01)
-                second = start(["*.log", other] + ["/D"] * delete, self.dir)
-                self.assertTrue(select.select([second.stderr], [], [], 60)[0], "no note from the waiting run")
+                second = start(other)
+                self.assertTrue(select.select([second.stderr], [], [], RUN_TIMEOUT)[0], "no note from the waiting run")
                 self.assertRegex(second.stderr.readline(), note_re(b"waiting for another run that archives into " +
                                                                    other.encode().replace(b"\\", b"\\\\")))
                 self.assertIsNone(first.poll(), "the first run ended: nothing was waited for")
