@@ -1,15 +1,14 @@
-// The program with a fault plan (tests/support/fault_platform.h), for the
-// end-to-end cases; it ends with "faults: calls=<n> injected=<n>
-// flushes=<n,...> changes=<n,...>" on standard error. Environment:
-//   QUILBO_FAULTY_PLAN=<service>,<nth>,<once:0|1>,<error>  fails the service's
-//       nth call (once) or every call from it on;
-//   QUILBO_FAULTY_CRASH_BEFORE=<n>  ends the run (75) before call n, as a
-//       kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n>  after it, unflushed
-//       writes lost;
-//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>  ends it (75) in the first group
-//       deletion, its first d logs deleted and the next a moved aside;
-//   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>  fails before the failure
-//       report is installed: an allocation (under the plan) or I/O code n.
+// The program with a fault plan (tests/support/fault_platform.h) for the
+// end-to-end cases; it ends with "faults: calls=<n> injected=<n> flushes=<n,...>
+// changes=<n,...>" on standard error. The plan comes from the environment:
+//   QUILBO_FAULTY_PLAN=<service>,<nth>,<once:0|1>,<error>: the service's nth
+//     call fails (once), or every call from it on;
+//   QUILBO_FAULTY_CRASH_BEFORE=<n>: the run ends (75) before call n, as a kill
+//     would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n>: after it, unflushed writes lost;
+//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>: it ends (75) in the first group
+//     deletion once d logs are deleted and the next a moved aside;
+//   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>: a failure before the report is
+//     installed, of an allocation (under the plan) or of I/O code n.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

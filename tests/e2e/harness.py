@@ -17,23 +17,18 @@ CRLF = b"\r\n"
 CRASHED = 75  # the fault runner's exit code at a crash point
 FAULT_LINE = re.compile(rb"faults: calls=(\d+) injected=\d+ flushes=([\d,]*) changes=([\d,]*)\r?\n")
 
-
 def configure(exe, faulty, runner, platform):
     CONFIG.update(exe=str(Path(exe).resolve()), faulty=faulty and str(Path(faulty).resolve()),
                   runner=[str(Path(runner).resolve())] if runner else [], platform=platform)
 
-
 def windows():
     return CONFIG["platform"] == "windows"
-
 
 def root():
     return hasattr(os, "geteuid") and os.geteuid() == 0
 
-
 def command(args, faulty=False):  # the fault runner: tests/e2e/faulty_main.cpp
     return CONFIG["runner"] + [CONFIG["faulty" if faulty else "exe"]] + list(args)
-
 
 def run(args, cwd, fault=None, env=None, **options):
     """A finished run (code, out, err). A fault plan (service, nth, once, error), () or an
@@ -50,7 +45,6 @@ def run(args, cwd, fault=None, env=None, **options):
         done.flushes, done.changes = ([int(n) for n in found.group(g).split(b",") if n] for g in (2, 3))
     return done
 
-
 def write(path, data, mode=None):
     Path(path).parent.mkdir(parents=True, exist_ok=True)
     if os.path.exists(path):
@@ -58,18 +52,14 @@ def write(path, data, mode=None):
     Path(path).write_bytes(data)
     os.chmod(path, mode) if mode is not None else None
 
-
 def read(path):
     return Path(path).read_bytes()
-
 
 def listing(path):
     return sorted(os.listdir(path))
 
-
 def typed(path):  # a path as a user of the platform types it
     return path.replace("/", "\\") if windows() else path
-
 
 def copied(source):
     """What one copy of source appends: the text before the first 0x1A, split
@@ -78,30 +68,24 @@ def copied(source):
     pieces = source.split(b"\x1a", 1)[0].split(b"\n")
     return b"".join(piece.replace(b"\r", b"") + CRLF for piece in pieces[:-1] + [pieces[-1]] * bool(pieces[-1]))
 
-
 def numbered(tag, count, width=20):  # distinct LF-ended lines: a lost or garbled one shows
     return b"".join(b"%s %05d %s\n" % (tag, i, b"." * width) for i in range(count))
 
-
 def as_bytes(text):
     return text if isinstance(text, bytes) else text.encode()
-
 
 def settings(folder="Archive", kb=0, delete=False):
     return (b"Archive folder : " + as_bytes(folder) + CRLF + (b"Archives will be truncated at %d Kb.\r\n" % kb) * bool(kb)
             + b"Original files will be deleted after archiving\r\n" * delete)
 
-
 def file_line(n, shown, size):
     return b"File %d %s (%d bytes)\r\n" % (n, as_bytes(shown), size)
-
 
 def report_re(class_name, message):
     """The whole failure report; a message of None stands for any."""
     body = rb".*" if message is None else re.escape(as_bytes(message) + b"." * (not as_bytes(message).endswith(b".")))
     return re.compile(rb"Exception " + class_name.encode() + rb" in module (?:quilbo|Quilbo\.exe|quilbo_faulty"
                       rb"(?:\.exe)?) at [0-9A-F]{8}\.\r\n(?:File: \S+ Line#: \d+\r\n)?" + body + rb"\Z", re.S)
-
 
 def note_re(text):
     """Exactly one note on standard error whose text matches the regex text."""

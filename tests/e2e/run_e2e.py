@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """Runs the end-to-end cases (tests/e2e/test_*.py) against a built program:
-
   run_e2e.py --exe build/linux/quilbo --faulty build/linux/quilbo_faulty \
              [--runner cmake/wine-run.sh] [--platform windows] [name filters...]
-
---runner runs the executables (wine, qemu); none for a native build. The last
-line, "e2e: N passed, N failed, N skipped", counts every case once; an error
-outside any case (a module that does not load, a setUpClass) counts as failed."""
+--runner runs the executables (wine, qemu). The last line, "e2e: N passed, N failed,
+N skipped", counts each case once; an error outside any case counts as failed."""
 
 import argparse
 import sys

@@ -19,10 +19,9 @@ def usage_screen():
                       b" All files matching Filepattern will be archived to files with the same",
                       b" name in the Archive subdir (Archive Dir will be created if needed).",
                       b" If ArchiveDir is not entered 'Archive' is used (don't use full path!)",
-                      b" Original files will be deleted if /d option is used",
-                      b" Archive will be truncated at xxxx Kb if /txxx is used",
-                      b"   example: Quilbo *.log backup /d /t1000", b" DO NOT USE on binary files !", b"",
-                      b" Quilbo v1.1", b""])
+                      b" Original files will be deleted if /d option is used", b" Archive will be truncated "
+                      b"at xxxx Kb if /txxx is used", b"   example: Quilbo *.log backup /d /t1000",
+                      b" DO NOT USE on binary files !", b"", b" Quilbo v1.1", b""])
 
 
 class CommandLine(Case):

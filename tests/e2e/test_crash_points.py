@@ -1,9 +1,7 @@
-"""Runs that die or meet. Crash points: a run ended before every platform call
-that may change files (as a kill lands between two calls), and after every
-flush as a power loss would end it (unflushed writes lost). The next run must
-leave everything as if nothing had died: no byte lost, no line cut in two,
-nothing left under another name, no refusal, no new archive with other
-access than its log's. And one run at a time per archive folder."""
+"""Runs that die or meet. A run ended before each call that may change files
+(a kill) or after each flush (a power loss): the next run leaves all as if
+nothing died (no byte lost, no line cut, no leftover, no refusal, no archive
+with other access than its log's). One run at a time per archive folder."""
 
 import concurrent.futures
 import os
@@ -31,8 +29,7 @@ PATTERN = typed("logs/*.log*")
 
 
 def after_a_dead_run(now, old, copy, limit):
-    """Whether archive bytes now are old, then whole lines from the start of
-    copy (what the dead run appended), then copy, cut to limit bytes."""
+    """Whether now is old, whole lines from copy's start (the dead run's), then copy, cut to limit."""
     if limit is None or len(now) < limit:
         middle = now[len(old):len(now) - len(copy)]
         return (len(now) >= len(old) + len(copy) and now.startswith(old) and now.endswith(copy)
@@ -53,8 +50,7 @@ class CrashPoints(Case):
         for name in set(logs) - set(archives):
             if not windows() and os.path.exists(at("Archive", name)):
                 self.assertEqual(os.stat(at("Archive", name)).st_mode & 0o777, 0o640, label)
-        left = [n for n in logs if os.path.exists(at(n))]
-        result = run([PATTERN] + args, folder)
+        left, result = any(os.path.exists(at(n)) for n in logs), run([PATTERN] + args, folder)
         self.assertEqual(result.code, 0 if left else 5, "%s: refused: %r" % (label, result.out))
         self.assertEqual(listing(at()), ["Archive"] + ([] if "/D" in args else sorted(logs)), label)
         self.assertEqual(listing(at("Archive")), sorted(set(logs) | set(archives) | set(others)), label)
@@ -96,10 +92,9 @@ class CrashPoints(Case):
                 done.result()
 
     def test_a_run_killed_while_deleting_many_logs(self):
-        # Crashes at chosen points of a /D run over two groups of logs, and
-        # inside a group's deletion once some logs went and (Linux) some
-        # others were moved aside: the next run leaves only the archive
-        # folder, and every log's text is archived, twice at most.
+        # A /D run over two groups of logs dies at chosen calls, or inside a
+        # group's deletion: the next run leaves only the archive folder, and
+        # every log's text is archived, twice at most.
         logs = {"log%04d.log" % n: numbered(b"n%04d" % n, 1 + n % 3) for n in range(300)}
         self.files(logs)
         clean = self.q(["*.log", "/D"], env={})
@@ -142,8 +137,7 @@ class CrashPoints(Case):
 
 class Lock(Case):
     def test_a_second_run_waits_for_the_first(self):
-        # The first run holds the lock while its console output, which
-        # nobody reads yet, fills the pipe: the second finds it locked.
+        # The first run holds the lock while its unread output fills the pipe.
         logs = {"%s%03d.log" % ("n" * 150, i): b"line of log %03d\n" % i for i in range(600)}
         for other, delete in (("Z:" + self.p("keep").replace("/", "\\") if windows() else "alias", False), ("keep", True)):
             self.fresh()
@@ -165,8 +159,7 @@ class Lock(Case):
             finally:
                 out = first.communicate(timeout=RUN_TIMEOUT)[0]
                 rest, err = second.communicate(timeout=RUN_TIMEOUT) if second else (b"", b"")
-            # Whole copies one after the other; with /D the second run,
-            # which waited, finds nothing left.
+            # Whole copies in turn; with /D the second run finds nothing left.
             self.assertEqual((first.returncode, out.count(b"\r\n")), (0, 601 + delete))
             self.assertEqual((second.returncode, err, rest.count(b"\r\n")), (5, b"", 2) if delete else (0, b"", 601))
             for name, text in logs.items():
