@@ -1,14 +1,12 @@
-// The program with a fault plan (tests/support/fault_platform.h) for the
-// end-to-end cases; it ends with "faults: calls=<n> injected=<n> flushes=<n,...>
-// changes=<n,...>" on standard error. The plan comes from the environment:
-//   QUILBO_FAULTY_PLAN=<service>,<nth>,<once:0|1>,<error>: the service's nth
-//     call fails (once), or every call from it on;
-//   QUILBO_FAULTY_CRASH_BEFORE=<n>: the run ends (75) before call n, as a kill
-//     would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n>: after it, unflushed writes lost;
-//   QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a>: it ends (75) in the first group
-//     deletion once d logs are deleted and the next a moved aside;
-//   QUILBO_FAULTY_BEFORE_REPORTING=memory|<n>: a failure before the report is
-//     installed, of an allocation (under the plan) or of I/O code n.
+// The program with a fault plan (tests/support/fault_platform.h) for the end-to-end
+// cases; it ends with "faults: calls=<n> injected=<n> flushes=<n,...> changes=<n,...>"
+// on standard error. The plan comes from the environment: QUILBO_FAULTY_PLAN=
+// <service>,<nth>,<once:0|1>,<error> fails the service's nth call (once) or every
+// call from it on; QUILBO_FAULTY_CRASH_BEFORE=<n> ends the run (75) before call n,
+// as a kill would, QUILBO_FAULTY_POWER_LOSS_AFTER=<n> after it, unflushed writes
+// lost; QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends it (75) in the first group
+// deletion once d logs are deleted and the next a moved aside;
+// QUILBO_FAULTY_BEFORE_REPORTING=memory|<n> fails before the report is installed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,12 +48,12 @@ qt::FaultPlan PlanFromEnvironment() {
       if (name == qt::ServiceName(static_cast<qt::Service>(i))) plan.failService = static_cast<qt::Service>(i);
     if (plan.failService == qt::Service::kCount) Refuse("unknown service name");
     unsigned long long nth = 0, once = 0;
-    int error = 0;
+    int error = 5;
     if (std::sscanf(comma + 1, "%llu,%llu,%d", &nth, &once, &error) != 3) Refuse("a bad plan");
     plan.fromNth = nth, plan.failOnce = once == 1, plan.error = error;
   }
-  if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(crash);
-  if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(loss);
+  if (const char* at = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(at);
+  if (const char* at = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(at);
   return plan;
 }
 

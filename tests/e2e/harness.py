@@ -103,9 +103,13 @@ class Case(unittest.TestCase):
             os.chmod(path, 0o755) if not os.path.islink(path) else None
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def fresh(self):  # an empty folder again, for a table's next row
+    def fresh(self):  # an empty folder again
         self.tearDown()
         self.setUp()
+
+    def row(self, **params):  # a table's next row: a sub-test in an empty folder
+        self.fresh()
+        return self.subTest(**params)
 
     def p(self, relative=""):
         return os.path.join(self.dir, *relative.split("/"))

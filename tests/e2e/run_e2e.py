@@ -31,10 +31,9 @@ def main():
     sys.path.insert(0, str(HERE))
     import harness  # noqa: E402  (after the path is set)
     harness.configure(options.exe, options.faulty, options.runner, options.platform)
-    for what in ("exe", "faulty"):
-        if harness.CONFIG[what] and not Path(harness.CONFIG[what]).is_file():
-            print(f"run_e2e: --{what} {harness.CONFIG[what]} does not exist", file=sys.stderr)
-            return 2
+    missing = [p for p in (harness.CONFIG["exe"], harness.CONFIG["faulty"]) if p and not Path(p).is_file()]
+    if missing:
+        return print(f"run_e2e: {missing[0]} does not exist", file=sys.stderr) or 2
     loader = unittest.TestLoader()
     loader.testNamePatterns = [f"*{n}*" for n in options.names] or None
     suite = loader.discover(str(HERE), pattern="test_*.py", top_level_dir=str(HERE))

@@ -30,8 +30,7 @@ class Archive(Case):
                 (b"", None, b""), (b"text\x1atrailing\r\n", None, b"text\r\n"), (b"\x00\xff\x80 \r\n", None, b"\x00\xff\x80 \r\n"),
                 (b"z\r\n", b"\x1a" + b"y" * 300, b"\x1a" + b"y" * 300 + b"z\r\n")]
         for log, before, after in rows:
-            with self.subTest(log=log[:20], before=before and before[:20]):
-                self.fresh()
+            with self.row(log=log[:20], before=before and before[:20]):
                 self.files({"a.log": log, **({"Archive/a.log": before} if before is not None else {})})
                 result = self.q(["a.log"])
                 self.assertEqual(result.out, settings() + file_line(1, "a.log", len(log)))
@@ -74,8 +73,7 @@ class Archive(Case):
             rows.append((b"k\n", lambda p: write(p, old, 0o444), [], None, 1, "EInOutError", "File access denied.", old,
                          rb"cannot append to Archive[/\\]a\.log: .+"))
         for log, before, args, fault, code, class_name, message, after, note in (r + (None,) * (9 - len(r)) for r in rows):
-            with self.subTest(args=args, fault=fault, before=before):
-                self.fresh()
+            with self.row(args=args, fault=fault, before=before):
                 args = [a.replace("{up}", typed("../" + os.path.basename(self.dir))) for a in args]
                 self.files({"a.log": log, "Archive/x": b""})
                 write(self.p("Archive/a.log"), before) if isinstance(before, bytes) else before and before(
@@ -102,8 +100,7 @@ class Cut(Case):
                 (old, b"new\r\n" * 5000, 1), (old + b"\x1a end", b"a\rb\r\n\nc", 1), (old, b"no end", 2),
                 (b"", b"y" * 70000 + b"\n" + b"z" * 3000, 64), (old, b"cut\n\x1a" + b"after\n" * 999, 1)]
         for archive, log, kb in rows:
-            with self.subTest(log=log[:12], kb=kb):
-                self.fresh()
+            with self.row(log=log[:12], kb=kb):
                 self.files({"a.log": log, "Archive/a.log": archive})
                 self.assertEqual(self.q(["a.log", "/T%d" % kb]).code, 0)
                 marker = archive.find(b"\x1a", max(len(archive) - 128, 0))
@@ -161,8 +158,7 @@ class Cut(Case):
         for before, extra, service, error in [(b, e, s, r) for r in (5, 0) for b, e, s in (
                 (None, [], "flushFilesAt"), (b"old\r\n", [], "flushFilesAt"), (b"x" * 3000, ["/t1"], "flushFile"),
                 (b"x" * 3000, ["/t1"], "flushFolder"))]:
-            with self.subTest(service=service, before=before and before[:5], error=error):
-                self.fresh()
+            with self.row(service=service, before=before and before[:5], error=error):
                 self.files({"a.log": log, **({"Archive/a.log": before} if before else {})})
                 result = self.q(["a.log", "/d"] + extra, (service, 1, 0, error))
                 self.assertReport(result.out, "EInOutError", "File access denied." if error else "I/O error 31.")

@@ -9,7 +9,6 @@ import uuid
 from harness import CONFIG, CRLF, Case, file_line, note_re, read, report_re, settings, windows, write
 
 POSIX = not windows()
-LOGS = {"a.log": b"one\n", "b.log": b"two\n", "c.log": b"three\n"}
 
 
 def usage_screen():
@@ -58,8 +57,7 @@ class CommandLine(Case):
         for args, folder, delete in [(["", "*.log", "", "/d"], "Archive", True), (["*.log", "", "bk", ""], "bk", False),
                                      (["{n}", "old", "b*", "c?"], "c?", False), (["{n}", "/tmp", "/D"], "Archive", True),
                                      (["{n}", "{d}/t/x", "/T5"], "{d}/t/x", False)]:
-            with self.subTest(args=args):
-                self.fresh()
+            with self.row(args=args):
                 args, folder = [a.format(n=name, d=self.dir) for a in args], folder.format(d=self.dir)
                 self.files({name: b"text\n", "t/x/.keep": b""})
                 result = self.q(args)
@@ -77,8 +75,8 @@ class CommandLine(Case):
                      (["/t5", "logs/a.log", "logs/b.log"], b"(logs/a.log logs/b.log): quote the pattern")]
             rows += [(["*.log", "bk", arg, "/d"], b"Unknown option %s: the options are /D and /Txxxx" % arg.encode())
                      for arg in ("-d", "--delete", "-", "/X", "/?")]
-        self.files(dict(LOGS, **{"Archive/a.log": b"old\r\n", "logs/a.log": b"", "logs/b.log": b"",
-                                 "d" * 250 + "/app.txt": b"not a log\r\n"}))  # the cut pattern d...d/app* matches it
+        self.files({n: b"one\n" for n in ("a.log", "b.log", "c.log", "logs/a.log", "logs/b.log", "Archive/a.log",
+                                          "d" * 250 + "/app.txt")})  # the cut pattern d...d/app* matches app.txt
         files = lambda: {f: read(os.path.join(f, n)) for f, _, ns in os.walk(self.dir) for n in ns}  # noqa: E731
         before = files()
         for args, message in rows:

@@ -104,8 +104,7 @@ class CrashPoints(Case):
         points += [("QUILBO_FAULTY_POWER_LOSS_AFTER", f) for f in clean.flushes]
         points += [("QUILBO_FAULTY_STOP_IN_REMOVAL", stop) for stop in (["9,0"] if windows() else ["0,300", "9,100"])]
         for name, value in points:
-            with self.subTest(name=name, value=value):
-                self.fresh()
+            with self.row(name=name, value=value):
                 self.files(logs)
                 self.assertEqual(self.q(["*.log", "/D"], env={name: str(value)}).code, CRASHED)
                 asides = [n for n in os.listdir(self.dir) if n.startswith(".quilbo-")]
@@ -144,23 +143,20 @@ class Lock(Case):
             self.files(logs)
             os.mkdir(self.p("keep"))
             os.symlink("keep", self.p("alias")) if not windows() else None
-            start = lambda *args: subprocess.Popen(command(["*.log", *args] + ["/D"] * delete), cwd=self.dir,  # noqa: E731
-                                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            first, second = start("keep"), None
-            try:
-                while not listing(self.p("keep")):
-                    self.assertIsNone(first.poll(), "the first run ended before it blocked")
-                    select.select([], [], [], 0.01)
-                second = start(other)
-                self.assertTrue(select.select([second.stderr], [], [], RUN_TIMEOUT)[0], "no note from the waiting run")
-                self.assertRegex(second.stderr.readline(), note_re(b"waiting for another run that archives into " +
-                                                                   other.encode().replace(b"\\", b"\\\\")))
-                self.assertIsNone(first.poll(), "the first run ended: nothing was waited for")
-            finally:
-                out = first.communicate(timeout=RUN_TIMEOUT)[0]
-                rest, err = second.communicate(timeout=RUN_TIMEOUT) if second else (b"", b"")
+            runs = [subprocess.Popen(command(["*.log", folder] + ["/D"] * delete), cwd=self.dir, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE) for folder in ("keep",)]
+            while not os.listdir(self.p("keep")):  # the first run has the lock
+                self.assertIsNone(runs[0].poll(), "the first run ended before it blocked")
+                select.select([], [], [], 0.01)
+            runs.append(subprocess.Popen(command(["*.log", other] + ["/D"] * delete), cwd=self.dir,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+            ready = select.select([runs[1].stderr], [], [], RUN_TIMEOUT)[0]
+            self.assertRegex(runs[1].stderr.readline() if ready else b"", note_re(
+                b"waiting for another run that archives into " + other.encode().replace(b"\\", b"\\\\")))
+            self.assertIsNone(runs[0].poll(), "the first run ended: nothing was waited for")
+            (out, _), (rest, err) = (run.communicate(timeout=RUN_TIMEOUT) for run in runs)
             # Whole copies in turn; with /D the second run finds nothing left.
-            self.assertEqual((first.returncode, out.count(b"\r\n")), (0, 601 + delete))
-            self.assertEqual((second.returncode, err, rest.count(b"\r\n")), (5, b"", 2) if delete else (0, b"", 601))
+            self.assertEqual((runs[0].returncode, out.count(b"\r\n")), (0, 601 + delete))
+            self.assertEqual((runs[1].returncode, err, rest.count(b"\r\n")), (5, b"", 2) if delete else (0, b"", 601))
             for name, text in logs.items():
                 self.assertEqual(read(self.p("keep/" + name)), copied(text) * (2 - delete))

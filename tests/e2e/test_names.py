@@ -39,21 +39,18 @@ class Names(Case):
     def test_typed_folders_are_used_as_typed(self):
         # "Logsä" and "£" have ANSI forms; the second pair has none.
         for folder, archive in (("Logsä", "£"), ("папка", "архив")):
-            with self.subTest(folder=folder):
-                self.fresh()
+            with self.row(folder=folder):
                 self.files({folder + "/журнал.log": b"new\r\n", folder + "/" + archive + "/журнал.log":
                             b"o" * 2000, "журнал.log": b"outside\r\n"})
-                result = self.q([folder + "\\*.log", archive, "/d", "/t1"])
-                self.assertEqual(result.out, settings(typed(archive), 1, True) +
-                                 file_line(1, typed(folder + "\\") + shown("журнал.log"), 5))
+                self.assertEqual(self.q([folder + "\\*.log", archive, "/d", "/t1"]).out, settings(typed(archive), 1, True)
+                                 + file_line(1, typed(folder + "\\") + shown("журнал.log"), 5))
                 self.assertEqual(read(self.p(folder + "/" + archive + "/журнал.log")),
                                  (b"o" * 2000 + b"new\r\n")[-1024:])
                 self.assertEqual((listing(self.p(folder)), listing(self.dir)), ([archive], sorted([folder, "журнал.log"])))
         # Both separators end the pattern's folder and part the archive folder.
         self.files({"logs/a.log": b"a\n", "a.log": b"here\n", "logs/old/x": b""})
         for pattern, folder in (("logs\\*.log", "old\\new"), ("logs/*.log", "old/new2")):
-            result = self.q([pattern, folder])
-            self.assertEqual(result.out, settings(folder) + file_line(1, pattern[:5] + "a.log", 2))
+            self.assertEqual(self.q([pattern, folder]).out, settings(folder) + file_line(1, pattern[:5] + "a.log", 2))
             self.assertEqual(read(self.p("logs/" + folder.replace("\\", "/") + "/a.log")), b"a\r\n")
         self.assertEqual(self.q(["logs/*.log", "/d"]).out, settings(delete=True) + file_line(1, "logs/a.log", 2))
         self.assertEqual((read(self.p("a.log")), listing(self.p("logs"))), (b"here\n", ["Archive", "old"]))
@@ -68,8 +65,7 @@ class Names(Case):
         self.files({"star07x.log": b"7" * 50, "q?.log": b"Q" * 5000}, "Archive/")
         self.files({"x/y.log": b"not matched\r\n"})
         os.makedirs(self.p("Archive/x"))
-        result = self.q(["*.log", "/T1"])
-        self.assertIn(file_line(5, "x\\y.log", 10)[6:], result.out)
+        self.assertIn(file_line(5, "x\\y.log", 10)[6:], self.q(["*.log", "/T1"]).out)
         self.assertEqual(self.q(["*.log", "/T1", "/D"]).code, 0)
         for name, data in logs.items():
             before = {"star07x.log": b"7" * 50, "q?.log": b"Q" * 5000}.get(name, b"")
