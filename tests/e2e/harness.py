@@ -18,8 +18,8 @@ CRASHED = 75  # the fault runner's exit code at a crash point
 FAULT_LINE = re.compile(rb"faults: calls=(\d+) injected=\d+ flushes=([\d,]*) changes=([\d,]*)\r?\n")
 
 def configure(exe, faulty, runner, platform):
-    CONFIG.update(exe=str(Path(exe).resolve()), faulty=faulty and str(Path(faulty).resolve()),
-                  runner=[str(Path(runner).resolve())] if runner else [], platform=platform)
+    CONFIG.update(exe=str(Path(exe).resolve()), faulty=faulty and str(Path(faulty).resolve()), platform=platform,
+                  runner=[str(Path(shutil.which(runner) or runner).resolve())] if runner else [])  # a path or a command
 
 def windows():
     return CONFIG["platform"] == "windows"
