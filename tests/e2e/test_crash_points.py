@@ -136,16 +136,16 @@ class CrashPoints(Case):
 
 class Lock(Case):
     def test_a_second_run_waits_for_the_first(self):
-        # The first run holds the lock while its unread output fills the pipe.
-        logs = {"%s%03d.log" % ("n" * 150, i): b"line of log %03d\n" % i for i in range(600)}
-        for other, delete in (("Z:" + self.p("keep").replace("/", "\\") if windows() else "alias", False), ("keep", True)):
-            self.fresh()
+        logs = {"%s%03d.log" % ("n" * 150, i): b"line %03d\n" % i for i in range(600)}  # output over a pipe's room
+        for other, delete in (("alias", False), ("keep", True)):
+            self.fresh()  # a second name of the folder is the same lock: wine's Z: drive, a link
+            other = "Z:" + self.p("keep").replace("/", "\\") if windows() and not delete else other
             self.files(logs)
             os.mkdir(self.p("keep"))
             os.symlink("keep", self.p("alias")) if not windows() else None
             runs = [subprocess.Popen(command(["*.log", folder] + ["/D"] * delete), cwd=self.dir, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE) for folder in ("keep",)]
-            while not os.listdir(self.p("keep")):  # the first run has the lock
+            while not os.listdir(self.p("keep")):  # the first run has the lock, its unread output fills the pipe
                 self.assertIsNone(runs[0].poll(), "the first run ended before it blocked")
                 select.select([], [], [], 0.01)
             runs.append(subprocess.Popen(command(["*.log", other] + ["/D"] * delete), cwd=self.dir,
