@@ -62,7 +62,7 @@ bool (*gRemoveLogsAt)(quilbo::OsHandle, quilbo::LogRemoval*, std::size_t) = null
 
 bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_t count) {
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
-  const std::size_t deleted = gStopDeleted < count ? gStopDeleted : count;
+  const std::size_t deleted = gStopDeleted < count ? static_cast<std::size_t>(gStopDeleted) : count;
   gRemoveLogsAt(folder, logs, deleted);
   for (std::size_t i = deleted; i < count && i < deleted + gStopAside; ++i)
     if (logs[i].copiedSize >= 0)
