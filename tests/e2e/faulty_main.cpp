@@ -1,140 +1,82 @@
-// The program with a fault plan, for the end-to-end failure tests:
-//
-//   quilbo_faulty <failCall> <service|-> <fromNth> <once:0|1> <error> -- args...
-//
-// installs the plan (see tests/support/fault_platform.h; a service is named
-// as ServiceName gives it, "-" for none), then runs the program exactly as
-// src/driver/main.cpp does, the program seeing only the arguments after
-// "--". Before the process ends it writes one line to standard error:
-//
-//   faults: calls=<failable calls made> injected=<failures injected>
-//           flushes=<n,n...> changes=<n,n...>       (on one line)
-//
-// so a sweep can learn how many calls a run makes (which flushed, which
-// may have changed files) and
-// fail each in turn. QUILBO_FAULTY_CRASH_BEFORE=<n> ends the process just
-// before call n, as a kill would; QUILBO_FAULTY_POWER_LOSS_AFTER=<n> just
-// after it, every file losing its writes since its last flush (exit code
-// 75 for both, and no "faults:" line).
-// With QUILBO_FAULTY_EMPTY_COMMAND_LINE=1 in the environment the program is
-// handed a command line without any token, not even its own name.
-#include <charconv>
+// The program with a fault plan (tests/support/fault_platform.h) for the end-to-end
+// cases; it ends with "faults: calls=<n> injected=<n> flushes=<n,...> changes=<n,...>"
+// on standard error. The plan comes from the environment: QUILBO_FAULTY_PLAN=
+// <service>,<nth>,<once:0|1>,<error> fails the service's nth call (once) or every
+// call from it on; QUILBO_FAULTY_CRASH_BEFORE=<n> ends the run (75) before call n,
+// as a kill would, QUILBO_FAULTY_POWER_LOSS_AFTER=<n> after it, unflushed writes
+// lost; QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends it (75) in the first group
+// deletion once d logs are deleted and the next a moved aside;
+// QUILBO_FAULTY_BEFORE_REPORTING=memory|<n> fails before the report is installed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <system_error>
-#include <vector>
 
 #include "driver/program.h"
+#include "errors/io_status.h"
+#include "platform/aside_name.h"
 #include "platform/platform.h"
 #include "support/fault_platform.h"
 
 namespace {
 
-using quilbo::testing::Service;
+namespace qt = quilbo::testing;
 
-constexpr int kPlanArguments = 5;
-
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "quilbo_faulty: %s\n"
-               "usage: quilbo_faulty <failCall> <service|-> <fromNth> "
-               "<once:0|1> <error> -- <program args...>\n",
-               why);
+[[noreturn]] void Refuse(const char* why) {
+  std::fprintf(stderr, "quilbo_faulty: %s (see faulty_main.cpp)\n", why);
   std::fflush(stderr);
   quilbo::NativePlatform().exitProcess(2);
   __builtin_trap();
 }
 
-template <typename T>
-T ParseNumber(const char* text, const char* what) {
-  T value{};
-  const char* end = text + std::strlen(text);
-  const auto [next, error] = std::from_chars(text, end, value);
-  if (error != std::errc{} || next != end || text == end) Usage(what);
+std::uint64_t Number(const char* text) {
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (*text == '\0' || (*end != '\0' && *end != ',')) Refuse("a number expected");
   return value;
 }
 
-Service ParseService(const char* name) {
-  if (std::strcmp(name, "-") == 0) return Service::kCount;
-  for (int i = 0; i < static_cast<int>(Service::kCount); ++i) {
-    const auto service = static_cast<Service>(i);
-    if (std::strcmp(name, quilbo::testing::ServiceName(service)) == 0)
-      return service;
+qt::FaultPlan PlanFromEnvironment() {
+  qt::FaultPlan plan;
+  if (const char* text = std::getenv("QUILBO_FAULTY_PLAN"); text != nullptr && *text != '\0') {
+    const char* comma = std::strchr(text, ',');
+    if (comma == nullptr) Refuse("QUILBO_FAULTY_PLAN is <service>,<nth>,<once>,<error>");
+    const std::string name(text, comma);
+    plan.failService = qt::Service::kCount;
+    for (int i = 0; i < static_cast<int>(qt::Service::kCount); ++i)
+      if (name == qt::ServiceName(static_cast<qt::Service>(i))) plan.failService = static_cast<qt::Service>(i);
+    if (plan.failService == qt::Service::kCount) Refuse("unknown service name");
+    unsigned long long nth = 0, once = 0;
+    int error = 5;
+    if (std::sscanf(comma + 1, "%llu,%llu,%d", &nth, &once, &error) != 3) Refuse("a bad plan");
+    plan.fromNth = nth, plan.failOnce = once == 1, plan.error = error;
   }
-  Usage("unknown service name");
+  if (const char* at = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(at);
+  if (const char* at = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(at);
+  return plan;
 }
 
-// ---- What the program sees as its arguments --------------------------
+std::uint64_t gStopDeleted = 0, gStopAside = 0;
+bool (*gRemoveLogsAt)(quilbo::OsHandle, quilbo::LogRemoval*, std::size_t) = nullptr;
 
-std::vector<const char*> gArguments;  // argv[0], then the args after "--"
-
-bool SplitArguments(int* count, const char* const** arguments) {
-  *count = static_cast<int>(gArguments.size());
-  *arguments = gArguments.data();
-  return true;
+bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_t count) {
+  const quilbo::PlatformApi& native = quilbo::NativePlatform();
+  const std::size_t deleted = gStopDeleted < count ? static_cast<std::size_t>(gStopDeleted) : count;
+  gRemoveLogsAt(folder, logs, deleted);
+  for (std::size_t i = deleted; i < count && i < deleted + gStopAside; ++i)
+    if (logs[i].copiedSize >= 0)
+      native.moveFileOverAt(folder, logs[i].name, quilbo::AsideName(logs[i].name, logs[i].copiedSize).c_str(),
+                            false);
+  native.exitProcess(qt::kCrashExitCode);
+  __builtin_trap();
 }
-
-// The command line the platform hands over, cut the program's own way
-// (separators are bytes 1 to 32, a double quote opens or closes a quoted
-// section): the program-name token, then everything after "--".
-std::string gCommandLine;
-
-bool IsSeparator(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 1 && byte <= 32;
-}
-
-// Scans one token from p; gives its text and where it started and ended.
-const char* ScanToken(const char* p, const char** start, std::string* text) {
-  text->clear();
-  for (;;) {
-    while (IsSeparator(*p)) ++p;
-    if (p[0] == '"' && p[1] == '"') {
-      p += 2;
-      continue;
-    }
-    break;
-  }
-  *start = p;
-  while (*p != '\0' && !IsSeparator(*p)) {
-    if (*p == '"') {
-      ++p;
-      while (*p != '\0' && *p != '"') *text += *p++;
-      if (*p == '"') ++p;
-    } else {
-      *text += *p++;
-    }
-  }
-  return p;
-}
-
-void BuildCommandLine(const char* native) {
-  if (native == nullptr) Usage("the platform gave no command line");
-  std::string token;
-  const char* start = nullptr;
-  const char* p = ScanToken(native, &start, &token);
-  gCommandLine.assign(start, static_cast<std::size_t>(p - start));
-  for (;;) {
-    p = ScanToken(p, &start, &token);
-    if (token.empty() && *start == '\0') Usage("no \"--\" on the command line");
-    if (token == "--") break;
-  }
-  gCommandLine += p;  // the separator after "--" and the program's arguments
-}
-
-const char* CommandLine() { return gCommandLine.c_str(); }
-
-// ---- The end of the process -------------------------------------------
 
 void ExitProcess(std::uint32_t code) {
-  const quilbo::testing::FaultCounts& counts = quilbo::testing::Counts();
-  const std::string line = "faults: calls=" + std::to_string(counts.total) +
-                           " injected=" + std::to_string(counts.injected) +
-                           " flushes=" + quilbo::testing::FlushCallList() +
-                           " changes=" + quilbo::testing::ChangeCallList() + "\n";
+  const qt::FaultCounts& counts = qt::Counts();
+  const std::string line = "faults: calls=" + std::to_string(counts.total) + " injected=" +
+                           std::to_string(counts.injected) + " flushes=" + qt::FlushCallList() +
+                           " changes=" + qt::ChangeCallList() + "\n";
   const quilbo::PlatformApi& native = quilbo::NativePlatform();
   std::uint32_t done = 0;
   native.writeFile(native.stdHandle(quilbo::StdStream::kError), line.data(),
@@ -146,39 +88,20 @@ void ExitProcess(std::uint32_t code) {
 
 int main(int argc, char** argv) {
   quilbo::InitPlatform(argc, argv);
-  if (argc < kPlanArguments + 2 || std::strcmp(argv[kPlanArguments + 1], "--") != 0)
-    Usage("expected the five plan arguments, then \"--\"");
-
-  quilbo::testing::FaultPlan plan;
-  plan.failCall = ParseNumber<std::uint64_t>(argv[1], "bad failCall");
-  plan.failService = ParseService(argv[2]);
-  plan.fromNth = ParseNumber<std::uint64_t>(argv[3], "bad fromNth");
-  const int once = ParseNumber<int>(argv[4], "bad once flag");
-  if (once != 0 && once != 1) Usage("once must be 0 or 1");
-  plan.failOnce = once == 1;
-  plan.error = ParseNumber<std::int32_t>(argv[5], "bad error number");
-  if (const char* crash = std::getenv("QUILBO_FAULTY_CRASH_BEFORE"))
-    plan.crashBefore = ParseNumber<std::uint64_t>(crash, "bad crash call");
-  if (const char* loss = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER"))
-    plan.powerLossAfter = ParseNumber<std::uint64_t>(loss, "bad power-loss call");
-
-  const quilbo::PlatformApi& native = quilbo::NativePlatform();
-  quilbo::testing::InstallFaults(plan);
-  quilbo::PlatformApi& table = quilbo::testing::FaultTable();
-  const char* empty = std::getenv("QUILBO_FAULTY_EMPTY_COMMAND_LINE");
-  const bool noTokens = empty != nullptr && std::strcmp(empty, "1") == 0;
-  if (native.commandLine() != nullptr) {
-    if (!noTokens) BuildCommandLine(native.commandLine());
-    table.commandLine = CommandLine;
-  } else {
-    if (!noTokens) {
-      gArguments.push_back(argv[0]);
-      for (int i = kPlanArguments + 2; i < argc; ++i)
-        gArguments.push_back(argv[i]);
-    }
-    table.splitArguments = SplitArguments;
+  qt::InstallFaults(PlanFromEnvironment());
+  quilbo::PlatformApi& table = qt::FaultTable();
+  if (const char* stop = std::getenv("QUILBO_FAULTY_STOP_IN_REMOVAL")) {
+    gStopDeleted = Number(stop);
+    const char* comma = std::strchr(stop, ',');
+    gStopAside = comma != nullptr ? Number(comma + 1) : 0;
+    gRemoveLogsAt = table.removeLogsAt;
+    table.removeLogsAt = StopInRemoval;
   }
   table.exitProcess = ExitProcess;
-
+  if (const char* early = std::getenv("QUILBO_FAULTY_BEFORE_REPORTING")) {
+    if (std::strcmp(early, "memory") == 0) quilbo::GetMemory(64);
+    quilbo::IoStatus = static_cast<std::int32_t>(Number(early));
+    quilbo::CheckIo();
+  }
   quilbo::RunProgram(quilbo::RunDriver);
 }

@@ -1,53 +1,35 @@
-"""Crash points: a run ended at every platform call in turn (as a kill
-lands between two calls), and after every flush once more as a power loss
-would end it (every file loses what was written to it since its last
-flush; names stay as they were made). A normal run then has to leave
-everything as if nothing had died: no byte lost, no line cut in two,
-nothing left only under another name, no refusal, no file left over.
-
-Every state is visited (a crash between two calls that leave the files as
-they were is the same state), and a failure names the call that leads to
-it: "crash before call 17", "power loss after call 23"."""
+"""Runs that die or meet. A run ended before each call that may change files
+(a kill) or after each flush (a power loss): the next run leaves all as if
+nothing died (no byte lost, no line cut, no leftover, no refusal, no archive
+with other access than its log's). One run at a time per archive folder."""
 
 import concurrent.futures
 import os
+import select
 import shutil
 import subprocess
 import tempfile
 
-import harness
-from e2e_case import E2ECase
-from test_archive import copied, read, sep, write
+from harness import (CRASHED, RUN_TIMEOUT, Case, command, copied, listing, note_re, numbered, read, run, typed,
+                     windows, write)
 
-CRASHED = 75  # the fault runner's exit code at a crash point
-
-
-def numbered(tag, count, width=20):
-    """count distinct LF-ended lines: a lost or garbled line shows."""
-    return b"".join(b"%s %05d %s\n" % (tag, i, b"." * width) for i in range(count))
-
-
-# (what, logs, archives before, other files in the archive folder, arguments)
-WORKLOADS = [
+WORKLOADS = [  # (what, logs, archives before, other files in the archive folder, arguments)
     ("new archives", {"a.log": numbered(b"a", 3), "b.log": numbered(b"b", 2)}, {}, {}, []),
     ("existing archive, /D", {"a.log": numbered(b"a", 4), "b.log": b""},
      {"a.log": copied(numbered(b"old", 3))}, {}, ["/D"]),
     # Three transfers of 64 KiB: a kill between them leaves whole lines.
     ("long append", {"a.log": numbered(b"a", 4000, 30)}, {"a.log": b"old\r\n"}, {}, []),
-    # a.log.tmp is a log too, and its archive lies where a.log's cut would
-    # write first.
-    ("cut beside another log's archive, /D",
-     {"a.log": numbered(b"a", 20), "a.log.tmp": numbered(b"t", 2)},
-     {"a.log": copied(numbered(b"old", 30)), "a.log.tmp": copied(numbered(b"tmp", 2))},
-     {}, ["/T1", "/D"]),
+    # a.log.tmp is a log too; its archive lies where a.log's cut writes first.
+    ("cut beside another log's archive, /D", {"a.log": numbered(b"a", 20), "a.log.tmp": numbered(b"t", 2)},
+     {"a.log": copied(numbered(b"old", 30)), "a.log.tmp": copied(numbered(b"tmp", 2))}, {}, ["/T1", "/D"]),
     ("new archive over the limit, a user's .tmp", {"a.log": numbered(b"a", 60)}, {},
      {"a.log.tmp": b"a user's file\r\n"}, ["/T1"]),
 ]
+PATTERN = typed("logs/*.log*")
 
 
 def after_a_dead_run(now, old, copy, limit):
-    """Whether archive bytes now are old, then whole lines from the start
-    of copy (what a dead run appended), then copy, cut to limit bytes."""
+    """Whether now is old, whole lines from copy's start (the dead run's), then copy, cut to limit."""
     if limit is None or len(now) < limit:
         middle = now[len(old):len(now) - len(copy)]
         return (len(now) >= len(old) + len(copy) and now.startswith(old) and now.endswith(copy)
@@ -56,79 +38,125 @@ def after_a_dead_run(now, old, copy, limit):
     return any((old + copy[:end] + copy)[-limit:] == now for end in ends)
 
 
-class CrashPoints(E2ECase):
+class CrashPoints(Case):
     def setup(self, folder, logs, archives, others):
         for name, data in logs.items():
-            write(os.path.join(folder, "logs", name), data)
+            write(os.path.join(folder, "logs", name), data, None if windows() else 0o640)
         for name, data in list(archives.items()) + list(others.items()):
             write(os.path.join(folder, "logs", "Archive", name), data)
 
-    def run_faulty(self, folder, args, env_name=None, call=0):
-        env = dict(os.environ)
-        if env_name:
-            env[env_name] = str(call)
-        command = (harness.CONFIG.runner + [str(harness.CONFIG.faulty)]
-                   + harness.Faults().arguments() + args)
-        return subprocess.run(command, cwd=folder, env=env, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=harness.RUN_TIMEOUT)
-
     def check(self, folder, label, logs, archives, others, args):
-        delete = "/D" in args
-        limit = None
-        for arg in args:
-            if arg.startswith("/T"):
-                limit = int(arg[2:]) * 1024
-        at = lambda *parts: os.path.join(folder, "logs", *parts)
-        left = [n for n in logs if os.path.exists(at(n))]
-        code, out, _ = harness.run([sep("logs/*.log*")] + args, folder)
-        self.assertEqual(code, 0 if left else 5, "%s: refused: %r" % (label, out))
-        expected = {"Archive"} | (set() if delete else set(logs))
-        self.assertEqual(set(os.listdir(at())), expected, label)
-        names = set(logs) | set(archives) | set(others)
-        self.assertEqual(set(os.listdir(at("Archive"))), names, label)
+        at = lambda *parts: os.path.join(folder, "logs", *parts)  # noqa: E731
+        for name in set(logs) - set(archives):
+            if not windows() and os.path.exists(at("Archive", name)):
+                self.assertEqual(os.stat(at("Archive", name)).st_mode & 0o777, 0o640, label)
+        left, result = any(os.path.exists(at(n)) for n in logs), run([PATTERN] + args, folder)
+        self.assertEqual(result.code, 0 if left else 5, "%s: refused: %r" % (label, result.out))
+        self.assertEqual(listing(at()), ["Archive"] + ([] if "/D" in args else sorted(logs)), label)
+        self.assertEqual(listing(at("Archive")), sorted(set(logs) | set(archives) | set(others)), label)
+        limit = next((int(a[2:]) * 1024 for a in args if a.startswith("/T")), None)
         for name, data in others.items():
             self.assertEqual(read(at("Archive", name)), data, label)
         for name, data in logs.items():
-            if not delete:
-                self.assertEqual(read(at(name)), data, label)
+            self.assertEqual(read(at(name)) if "/D" not in args else data, data, label)
             now = read(at("Archive", name))
-            # The dead run may have appended whole lines of the log; the
-            # next run appended the whole log after them.
             self.assertTrue(after_a_dead_run(now, archives.get(name, b""), copied(data), limit),
                             "%s: archive %s: %r" % (label, name, now[-200:]))
 
-    def visit(self, workload, label, env_name, call):
-        what, logs, archives, others, options = workload
+    def visit(self, workload, label, env):
         folder = tempfile.mkdtemp(prefix="quilbo-crash-")
         try:
-            self.setup(folder, logs, archives, others)
-            dead = self.run_faulty(folder, [sep("logs/*.log*")] + options, env_name, call)
-            label = "%s: %s" % (what, label)
-            self.assertEqual(dead.returncode, CRASHED, label)
-            self.check(folder, label, logs, archives, others, options)
+            self.setup(folder, *workload[1:4])
+            self.assertEqual(run([PATTERN] + workload[4], folder, env=env).code, CRASHED, workload[0] + label)
+            self.check(folder, "%s: %s" % (workload[0], label), *workload[1:])
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
     def test_every_crash_point(self):
         states = []
         for workload in WORKLOADS:
-            what, logs, archives, others, options = workload
+            what, logs, archives, others, args = workload
             self.fresh()
             self.setup(self.dir, logs, archives, others)
-            clean = self.run_faulty(self.dir, [sep("logs/*.log*")] + options)
-            self.assertEqual(clean.returncode, 0, (what, clean.stdout))
-            counts = harness._FAULT_LINE.search(clean.stderr)
-            calls = int(counts.group(1))
-            numbers = lambda group: [int(n) for n in counts.group(group).split(b",") if n]
-            # Between two calls that may change files, a crash leaves the
-            # same files: one crash per such call covers every state.
-            states += [(workload, "crash before call %d" % k, "QUILBO_FAULTY_CRASH_BEFORE", k)
-                       for k in [1] + [n + 1 for n in numbers(4) if n < calls]]
-            states += [(workload, "power loss after call %d" % k,
-                        "QUILBO_FAULTY_POWER_LOSS_AFTER", k) for k in numbers(3)]
-            self.check(str(self.dir), what + ": clean run", logs, archives, others, options)
+            clean = run([PATTERN] + args, self.dir, env={})
+            self.assertEqual(clean.code, 0, (what, clean.out))
+            # Between two calls that may change files a crash leaves the same
+            # files: one crash per such call covers every state.
+            states += [(workload, "crash before call %d" % k, {"QUILBO_FAULTY_CRASH_BEFORE": str(k)})
+                       for k in [1] + [n + 1 for n in clean.changes if n < clean.calls]]
+            states += [(workload, "power loss after call %d" % k, {"QUILBO_FAULTY_POWER_LOSS_AFTER": str(k)})
+                       for k in clean.flushes]
+            self.check(self.dir, what + ": clean run", *workload[1:])
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             for done in [pool.submit(self.visit, *state) for state in states]:
                 done.result()
-        harness.note("crash points: %d states of %d workloads, each followed by a "
-                     "normal run" % (len(states), len(WORKLOADS)))
+
+    def test_a_run_killed_while_deleting_many_logs(self):
+        # A /D run over two groups of logs dies at chosen calls, or inside a
+        # group's deletion: the next run leaves only the archive folder, and
+        # every log's text is archived, twice at most.
+        logs = {"log%04d.log" % n: numbered(b"n%04d" % n, 1 + n % 3) for n in range(300)}
+        self.files(logs)
+        clean = self.q(["*.log", "/D"], env={})
+        self.assertEqual((clean.code, listing(self.dir)), (0, ["Archive"]))
+        points = [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in [clean.changes[len(clean.changes) * i // 4] + 1
+                                                              for i in range(4)] + [f + d for f in clean.flushes for d in (0, 1)]]
+        points += [("QUILBO_FAULTY_POWER_LOSS_AFTER", f) for f in clean.flushes]
+        points += [("QUILBO_FAULTY_STOP_IN_REMOVAL", stop) for stop in (["9,0"] if windows() else ["0,300", "9,100"])]
+        for name, value in points:
+            with self.row(name=name, value=value):
+                self.files(logs)
+                self.assertEqual(self.q(["*.log", "/D"], env={name: str(value)}).code, CRASHED)
+                asides = [n for n in os.listdir(self.dir) if n.startswith(".quilbo-")]
+                self.assertTrue(asides or value != "0,300", "no log went aside")
+                self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
+                self.assertEqual(listing(self.dir), ["Archive"])
+                for name, text in logs.items():
+                    self.assertIn(read(self.p("Archive/" + name)), (copied(text), copied(text) * 2), name)
+
+    def test_an_aside_name_from_a_dead_run(self):
+        if windows():
+            self.skipTest("Windows deletes without a move aside")
+        archived, added = b"first line\nsecond line\n", b"a writer's line\n"
+        # What a writer added after the recorded bytes is archived, then the
+        # name goes; another pattern's aside name stays for its own runs.
+        for args, code, other in ((["*.log"], 5, None), (["*.log", "/D"], 0, b"other\n")):
+            self.fresh()
+            self.files({".quilbo-%d-app.log" % len(archived): archived + added, ".quilbo-3-app.txt": b"o\n",
+                        "Archive/app.log": copied(archived)})
+            if other:
+                write(self.p("b.log"), other)
+            result = self.q(args)
+            self.assertEqual(result.code, code, result.out)
+            self.assertNotIn(b"quilbo-", result.out)  # no line of its own
+            self.assertEqual(read(self.p("Archive/app.log")), copied(archived + added))
+            self.assertEqual(listing(self.dir), [".quilbo-3-app.txt", "Archive"])
+            self.assertEqual(listing(self.p("Archive")), ["app.log"] + ["b.log"] * bool(other))
+
+
+class Lock(Case):
+    def test_a_second_run_waits_for_the_first(self):
+        logs = {"%s%03d.log" % ("n" * 150, i): b"line %03d\n" % i for i in range(600)}  # output over a pipe's room
+        for other, delete in (("alias", False), ("keep", True)):
+            self.fresh()  # a second name of the folder is the same lock: wine's Z: drive, a link
+            other = "Z:" + self.p("keep").replace("/", "\\") if windows() and not delete else other
+            self.files(logs)
+            os.mkdir(self.p("keep"))
+            os.symlink("keep", self.p("alias")) if not windows() else None
+            runs = [subprocess.Popen(command(["*.log", folder] + ["/D"] * delete), cwd=self.dir, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE) for folder in ("keep",)]
+            while not os.listdir(self.p("keep")):  # the first run has the lock, its unread output fills the pipe
+                self.assertIsNone(runs[0].poll(), "the first run ended before it blocked")
+                select.select([], [], [], 0.01)
+            runs.append(subprocess.Popen(command(["*.log", other] + ["/D"] * delete), cwd=self.dir,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+            ready = select.select([runs[1].stderr], [], [], RUN_TIMEOUT)[0]
+            self.assertRegex(runs[1].stderr.readline() if ready else b"", note_re(
+                b"waiting for another run that archives into " + other.encode().replace(b"\\", b"\\\\")))
+            self.assertIsNone(runs[0].poll(), "the first run ended: nothing was waited for")
+            (out, _), (rest, err) = (run.communicate(timeout=RUN_TIMEOUT) for run in runs)
+            # Whole copies in turn; with /D the second run finds nothing left.
+            self.assertEqual((runs[0].returncode, out.count(b"\r\n")), (0, 601 + delete))
+            self.assertEqual((runs[1].returncode, err, rest.count(b"\r\n")), (5, b"", 2) if delete else (0, b"", 601))
+            for name, text in logs.items():
+                self.assertEqual(read(self.p("keep/" + name)), copied(text) * (2 - delete))

@@ -1,257 +1,74 @@
-"""Names from the walk and from the command line reach exactly the file they
-name, whatever their characters: never through a code-page round trip,
-never as a pattern, never split at a separator, never cut. Windows runs go
-through wine (cmake/wine-run.sh fixes the locale C.UTF-8), which gives the
-program the ANSI code page 1252 and the OEM code page 437, and the Linux
-names (UTF-8 on disk) as their UTF-16 text."""
+"""Names reach exactly the file they name, whatever their characters: never a
+code-page round trip, never a pattern, never split at a separator, never cut.
+Under wine (locale C.UTF-8) the ANSI code page is 1252 and the OEM one 437."""
 
 import os
 import unittest
 
-import harness
-from e2e_case import E2ECase
-from test_archive import read, write
+from harness import CRLF, Case, file_line, listing, read, settings, windows, write
 
-CRLF = b"\r\n"
-WINDOWS = harness.is_windows()
-POSIX = not WINDOWS
+POSIX = not windows()
 
 
-def typed(text):
-    """What was typed as the console shows it: its ANSI form on Windows
-    ('?' where it has none), the bytes of the Linux name elsewhere."""
-    return text.encode("cp1252", "replace") if WINDOWS else text.encode("utf-8")
+def typed(text):  # what was typed as the console shows it: the ANSI form on Windows
+    return text.encode("cp1252", "replace") if windows() else text.encode()
 
 
-def shown(name):
-    """A found name as the console line shows it: the OEM form on Windows
-    (code page 437, '?' where it has no form), the bytes elsewhere."""
-    if POSIX:
-        return name.encode("utf-8")
-    # Windows fits "Š" to "S" (best fit); "€" has no form at all.
-    return name.replace("Š", "S").encode("cp437", "replace")
+def shown(name):  # a found name as the console shows it: the OEM form ("Š" fits to "S")
+    return name.replace("Š", "S").encode("cp437", "replace") if windows() else name.encode()
 
 
-def settings(folder="Archive", kb=0, delete=False):
-    out = b"Archive folder : " + (folder if isinstance(folder, bytes) else typed(folder)) + CRLF
-    if kb > 0:
-        out += b"Archives will be truncated at %d Kb." % kb + CRLF
-    if delete:
-        out += b"Original files will be deleted after archiving" + CRLF
-    return out
-
-
-def file_line(n, path, size):
-    return b"File %d " % n + path + b" (%d bytes)" % size + CRLF
-
-
-class CodePages(E2ECase):
-    """Names whose bytes differ between the ANSI and the OEM code page."""
-
-    def test_archive_with_bytes_above_0x7f_is_cut(self):
-        write(self.path("müller.log"), b"new line\r\n")
-        write(self.path("Archive/müller.log"), b"o" * 3000)
-        for run in range(2):
-            code, out, _ = self.run_quilbo(["*.log", "/T1"])
-            self.assertEqual(code, 0, out)
-            self.assertEqual(out, settings(kb=1) + file_line(1, shown("müller.log"), 10))
-            archive = read(self.path("Archive/müller.log"))
-            self.assertEqual(len(archive), 1024, "run %d" % run)
-            self.assertTrue(archive.endswith(b"new line\r\n"))
-        self.assertFalse(os.path.exists(self.path("Archive/müller.log.tmp")))
-
-    def test_names_outside_the_ansi_code_page(self):
-        # Windows lists the first three with '?' in the ANSI code page: each
-        # must still be archived, cut and deleted under its own name, and
-        # never reach "aX.log", which "a?.log" would match. The console
-        # shows "aŠ.log" as "aS.log" and "a€.log" as "a?.log": names that
-        # show alike still reach their own archives.
-        logs = {"журнал.log": b"cyrillic\r\n", "ログ.log": b"japanese\r\n",
-                "aЖ.log": b"mixed\r\n", "müller.log": b"ansi\r\n",
-                "aX.log": b"x\r\n", "a€.log": b"euro\r\n", "aŠ.log": b"caron\r\n",
-                "aS.log": b"plain\r\n"}
-        old = {"журнал.log": b"j" * 3000, "ログ.log": b"r" * 10}
+class Names(Case):
+    def test_found_names_outside_the_code_pages(self):
+        # Windows has no ANSI form of the first three (never "aX.log", which
+        # "a?.log" matches), and shows "aŠ" like "aS": each reaches its own archive.
+        logs = {"журнал.log": b"cyrillic\r\n", "ログ.log": b"japanese\r\n", "aЖ.log": b"mixed\r\n",
+                "müller.log": b"ansi\r\n", "aX.log": b"x\r\n", "a€.log": b"euro\r\n",
+                "aŠ.log": b"caron\r\n", "aS.log": b"plain\r\n"}
+        old = {"журнал.log": b"j" * 3000, "müller.log": b"m" * 3000}
+        self.files(logs)
+        self.files(old, "Archive/")
+        lines = self.q(["*.log", "/D", "/T1"]).out.split(CRLF)
+        self.assertEqual(lines[:3], settings(kb=1, delete=True).split(CRLF)[:3])
+        self.assertEqual(sorted(line.split(b" ", 2)[2] for line in lines[3:-1]),  # the walk's order
+                         sorted(file_line(0, shown(n), len(d))[7:-2] for n, d in logs.items()))
         for name, data in logs.items():
-            write(self.path(name), data)
-        for name, data in old.items():
-            write(self.path("Archive/" + name), data)
-        code, out, _ = self.run_quilbo(["*.log", "/D", "/T1"])
-        self.assertEqual(code, 0, out)
-        head = settings(kb=1, delete=True)
-        self.assertTrue(out.startswith(head), out)
-        strip = lambda line: line.split(b" ", 2)[2]  # noqa: E731  (numbers follow the folder)
-        self.assertEqual(sorted(map(strip, out[len(head):].split(CRLF)[:-1])),
-                         sorted(strip(file_line(0, shown(n), len(d))[:-2]) for n, d in logs.items()))
-        for name, data in logs.items():
-            whole = old.get(name, b"") + data
-            self.assertEqual(read(self.path("Archive/" + name)), whole[-1024:], name)
-            self.assertFalse(os.path.exists(self.path(name)), name)
-        self.assertEqual(sorted(os.listdir(self.path("Archive"))), sorted(logs))
+            self.assertEqual(read(self.p("Archive/" + name)), (old.get(name, b"") + data)[-1024:], name)
+        self.assertEqual((listing(self.dir), listing(self.p("Archive"))), (["Archive"], sorted(logs)))
 
-
-class TypedFolders(E2ECase):
-    """The pattern's folder and the archive folder are used as typed."""
-
-    def test_non_ascii_folders(self):
-        # The second pair has no ANSI form: the console shows '?', the files
-        # are reached by the real names. A log of the same name outside the
-        # pattern's folder is never touched.
+    def test_typed_folders_are_used_as_typed(self):
+        # "Logsä" and "£" have ANSI forms; the second pair has none.
         for folder, archive in (("Logsä", "£"), ("папка", "архив")):
-            with self.subTest(folder=folder):
-                self.fresh()
-                write(self.path(folder + "/журнал.log"), b"new\r\n")
-                write(self.path(folder + "/" + archive + "/журнал.log"), b"o" * 2000)
-                write(self.path("журнал.log"), b"outside\r\n")
-                code, out, _ = self.run_quilbo([folder + "\\*.log", archive, "/d", "/t1"])
-                self.assertEqual(code, 0, out)
-                self.assertEqual(out, settings(archive, kb=1, delete=True) +
-                                 file_line(1, typed(folder + "\\") + shown("журнал.log"), 5))
-                self.assertEqual(read(self.path(folder + "/" + archive + "/журнал.log")),
+            with self.row(folder=folder):
+                self.files({folder + "/журнал.log": b"new\r\n", folder + "/" + archive + "/журнал.log":
+                            b"o" * 2000, "журнал.log": b"outside\r\n"})
+                self.assertEqual(self.q([folder + "\\*.log", archive, "/d", "/t1"]).out, settings(typed(archive), 1, True)
+                                 + file_line(1, typed(folder + "\\") + shown("журнал.log"), 5))
+                self.assertEqual(read(self.p(folder + "/" + archive + "/журнал.log")),
                                  (b"o" * 2000 + b"new\r\n")[-1024:])
-                self.assertEqual(os.listdir(self.path(folder)), [archive])
-                self.assertEqual(sorted(os.listdir(self.dir)), sorted(["журнал.log", folder]))
-                self.assertEqual(read(self.path("журнал.log")), b"outside\r\n")
-
-    @unittest.skipUnless(WINDOWS, "Linux arguments hold 255 bytes")
-    def test_arguments_hold_255_characters_of_any_kind(self):
-        # 241 characters, 481 bytes as UTF-8: a whole argument (its two
-        # levels keep each name within Linux's 255 bytes).
-        write(self.path("a.log"), b"a\r\n")
-        os.makedirs(self.path("ж" * 120))
-        folder = "ж" * 120 + "\\" + "ж" * 120
-        code, out, _ = self.run_quilbo(["*.log", folder])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(out, settings(folder) + file_line(1, b"a.log", 3))
-        self.assertEqual(read(self.path(folder.replace("\\", "/") + "/a.log")), b"a\r\n")
-        code, out, _ = self.run_quilbo(["*.log", "ж" * 256])
-        self.assertEqual(code, 1)
-        self.assertReport(out, "Exception", None)
-        self.assertIn(b"longer than 255 characters", out)
-        self.assertEqual(sorted(os.listdir(self.dir)), ["a.log", "ж" * 120])
-
-    def test_non_ascii_archive_folder(self):
-        write(self.path("a.log"), b"pound\r\n")
-        code, out, _ = self.run_quilbo(["*.log", "£"])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(out, settings("£") + file_line(1, b"a.log", 7))
-        self.assertEqual(read(self.path("£/a.log")), b"pound\r\n")
-        self.assertEqual(sorted(os.listdir(self.dir)), ["a.log", "£"])
-
-    def test_slash_ends_the_pattern_folder(self):
-        # Windows takes logs/*.log as logs\*.log: the log in logs is the one
-        # archived and deleted, never the same name in the current folder.
-        write(self.path("logs/a.log"), b"in logs\r\n")
-        write(self.path("a.log"), b"here\r\n")
-        code, out, _ = self.run_quilbo(["logs/*.log", "/d"])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(out, settings(delete=True) + file_line(1, b"logs/a.log", 9))
-        self.assertEqual(read(self.path("logs/Archive/a.log")), b"in logs\r\n")
-        self.assertFalse(os.path.exists(self.path("logs/a.log")))
-        self.assertEqual(read(self.path("a.log")), b"here\r\n")
-        self.assertFalse(os.path.exists(self.path("Archive")))
-
-    def test_both_separators_in_typed_folders(self):
-        write(self.path("logs/a.log"), b"a\n")
-        os.makedirs(self.path("logs/old"))
+                self.assertEqual((listing(self.p(folder)), listing(self.dir)), ([archive], sorted([folder, "журнал.log"])))
+        # Both separators end the pattern's folder and part the archive folder.
+        self.files({"logs/a.log": b"a\n", "a.log": b"here\n", "logs/old/x": b""})
         for pattern, folder in (("logs\\*.log", "old\\new"), ("logs/*.log", "old/new2")):
-            with self.subTest(pattern=pattern, folder=folder):
-                code, out, _ = self.run_quilbo([pattern, folder])
-                self.assertEqual(code, 0, out)
-                self.assertEqual(out, settings(folder) + file_line(1, typed(pattern[:5] + "a.log"), 2))
-                self.assertEqual(read(self.path("logs/" + folder.replace("\\", "/") + "/a.log")), b"a\r\n")
+            self.assertEqual(self.q([pattern, folder]).out, settings(folder) + file_line(1, pattern[:5] + "a.log", 2))
+            self.assertEqual(read(self.p("logs/" + folder.replace("\\", "/") + "/a.log")), b"a\r\n")
+        self.assertEqual(self.q(["logs/*.log", "/d"]).out, settings(delete=True) + file_line(1, "logs/a.log", 2))
+        self.assertEqual((read(self.p("a.log")), listing(self.p("logs"))), (b"here\n", ["Archive", "old"]))
 
-
-class Separators(E2ECase):
-    """A found name is one name: a backslash in it separates nothing."""
-
-    @unittest.skipUnless(POSIX, "Windows names cannot hold a backslash")
-    def test_backslash_in_a_found_name(self):
-        write(self.path("x\\y.log"), b"one name\r\n")
-        write(self.path("x/y.log"), b"not matched\r\n")
-        os.makedirs(self.path("Archive/x"))
-        code, out, _ = self.run_quilbo(["*.log", "/D"])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(out, settings(delete=True) + file_line(1, b"x\\y.log", 10))
-        self.assertEqual(read(self.path("Archive/x\\y.log")), b"one name\r\n")
-        self.assertFalse(os.path.exists(self.path("x\\y.log")))
-        self.assertEqual(read(self.path("x/y.log")), b"not matched\r\n")
-        self.assertEqual(os.listdir(self.path("Archive/x")), [])
-
-
-class LongPaths(E2ECase):
-    """Windows keeps its 259-byte paths and says so; Linux has no such limit."""
-
-    def report_206(self, out, head):
-        self.assertTrue(out.startswith(head), out)
-        self.assertReport(out[len(head):], "EInOutError", "I/O error 206.")
-
-    def test_found_log_whose_path_passes_259_bytes(self):
-        folder, name = "d" * 20, "n" * 240 + ".log"   # 265 bytes together
-        log = self.path(folder + "/" + name)
-        archive = self.path(folder + "/Archive/" + name)
-        write(log, b"deep\r\n")
-        write(archive, b"a" * 3000)
-        code, out, _ = self.run_quilbo([folder + "\\*.log", "/T1", "/D"])
-        head = settings(kb=1, delete=True) + file_line(1, (folder + "\\" + name).encode(), 6)
-        if WINDOWS:
-            # Never a silent skip: the run ends with the report.
-            self.assertEqual(code, 1)
-            self.report_206(out, head)
-            self.assertEqual(read(log), b"deep\r\n")
-            self.assertEqual(read(archive), b"a" * 3000)
-        else:
-            self.assertEqual((code, out), (0, head))
-            self.assertEqual(read(archive), (b"a" * 3000 + b"deep\r\n")[-1024:])
-            self.assertFalse(os.path.exists(log))
-            self.assertFalse(os.path.exists(archive + ".tmp"))
-
-    def test_archive_whose_tmp_name_passes_259_bytes(self):
-        name = "n" * 246 + ".log"   # Archive\ + name: 258 bytes, + .tmp: 262
-        log, archive = self.path(name), self.path("Archive/" + name)
-        write(log, b"line\r\n")
-        write(archive, b"a" * 3000)
-        code, out, _ = self.run_quilbo(["*.log", "/T1", "/D"])
-        head = settings(kb=1, delete=True) + file_line(1, name.encode(), 6)
-        # The cut's new file takes a shortened name.
-        self.assertEqual((code, out), (0, head))
-        self.assertEqual(read(archive), (b"a" * 3000 + b"line\r\n")[-1024:])
-        self.assertFalse(os.path.exists(log))
-        self.assertEqual(os.listdir(self.path("Archive")), [name])
-
-
-class Wildcards(E2ECase):
-    """'*' and '?' are bytes of a found name (Linux), never a pattern."""
-
-    @unittest.skipUnless(POSIX, "Windows names cannot hold '*' or '?'")
-    def test_star_and_question_mark_in_names(self):
-        logs = {"star*x.log": b"star\r\n" * 100, "star07x.log": b"07\r\n",
-                "q?.log": b"q\r\n" * 300, "qq.log": b"qq\r\n"}
-        archives = {"star*x.log": b"S" * 3000, "star07x.log": b"7" * 50,
-                    "q?.log": b"Q" * 5000, "qq.log": b"q" * 10}
+    @unittest.skipUnless(POSIX, "Windows names hold no '\\', '*' or '?'")
+    def test_found_names_are_never_patterns_or_paths(self):
+        # Only the other log has an archive at first: read as a pattern,
+        # star*x.log would find that one.
+        logs = {"star*x.log": b"star\r\n" * 100, "star07x.log": b"07\r\n", "q?.log": b"q\r\n" * 300,
+                "qq.log": b"qq\r\n", "x\\y.log": b"one name\r\n"}
+        self.files(logs)
+        self.files({"star07x.log": b"7" * 50, "q?.log": b"Q" * 5000}, "Archive/")
+        self.files({"x/y.log": b"not matched\r\n"})
+        os.makedirs(self.p("Archive/x"))
+        self.assertIn(file_line(5, "x\\y.log", 10)[6:], self.q(["*.log", "/T1"]).out)
+        self.assertEqual(self.q(["*.log", "/T1", "/D"]).code, 0)
         for name, data in logs.items():
-            write(self.path(name), data)
-            write(self.path("Archive/" + name), archives[name])
-        code, out, _ = self.run_quilbo(["*.log", "/T1", "/D"])
-        self.assertEqual(code, 0, out)
-        for name, data in logs.items():
-            whole = archives[name] + data
-            self.assertEqual(read(self.path("Archive/" + name)), whole[-1024:], name)
-            self.assertFalse(os.path.exists(self.path(name)), name)
-        self.assertEqual(sorted(os.listdir(self.path("Archive"))), sorted(logs))
-
-    @unittest.skipUnless(POSIX, "Windows names cannot hold '*' or '?'")
-    def test_star_name_without_an_archive(self):
-        # Only the other log has an archive: read as a pattern, the name
-        # would find that one and append to a file that is not there.
-        write(self.path("star*x.log"), b"first\r\n")
-        write(self.path("star07x.log"), b"second\r\n")
-        write(self.path("Archive/star07x.log"), b"old\r\n")
-        for _ in range(2):
-            code, out, _ = self.run_quilbo(["*.log", "/T1"])
-            self.assertEqual(code, 0, out)
-        self.assertEqual(read(self.path("Archive/star*x.log")), b"first\r\n" * 2)
-        self.assertEqual(read(self.path("Archive/star07x.log")), b"old\r\n" + b"second\r\n" * 2)
-
-
-if __name__ == "__main__":
-    unittest.main()
+            before = {"star07x.log": b"7" * 50, "q?.log": b"Q" * 5000}.get(name, b"")
+            self.assertEqual(read(self.p("Archive/" + name)), (before + data * 2)[-1024:], name)
+        self.assertEqual((listing(self.dir), listing(self.p("Archive/x"))), (["Archive", "x"], []))
+        self.assertEqual(read(self.p("x/y.log")), b"not matched\r\n")
