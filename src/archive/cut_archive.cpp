@@ -237,13 +237,16 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   const PlatformApi& os = Os();
   if (!os.flushFile(cut.handle)) StoreFailedCall("flush", cut.name);
   CheckIo();
-  if (!os.closeHandle(cut.handle)) StoreFailedCall("close", cut.name);
+  const bool closed = os.closeHandle(cut.handle);
+  cut.handle = kInvalidHandle;
+  if (!closed) StoreFailedCall("close", cut.name);
   CheckIo();
   // Where the archive was missing, a file that has appeared under its name
   // since is not replaced.
   if (!os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists))
     StoreFailedCall("rename", cut.name, cut.target);
   CheckIo();
+  cut.name.clear();
   FlushArchiveFolder();
   CheckIo();
   for (int i = 0; i < cut.found; ++i) {
@@ -252,6 +255,15 @@ void ReplaceArchive(CutFile& cut, bool exists) {
     if (left.matches && left.size <= cut.written)
       os.deleteFileAt(cut.folder, EntryOf(cut, left.name));
   }
+}
+
+// A cut that fails takes back the file it made: no one else knows it, and
+// a later cut would not keep the same bytes, so it would stay forever.
+void DropCutFile(CutFile& cut) {
+  if (cut.handle != kInvalidHandle) Os().closeHandle(cut.handle);
+  cut.handle = kInvalidHandle;
+  if (!cut.name.empty()) Os().deleteFileAt(cut.folder, EntryOf(cut, cut.name));
+  cut.name.clear();
 }
 
 void CloseLeftovers(CutFile& cut) {
@@ -344,18 +356,24 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
   cut.entry = target.size() - archiveName.size();
   cut.model = exists ? archive.handle : log.handle;
   cut.buffer = buffers;
-  const std::int64_t fromLog = std::min(count.copy, limit);
-  if (exists) {
-    CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);
+  try {
+    const std::int64_t fromLog = std::min(count.copy, limit);
+    if (exists) {
+      CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);
+    }
+    const std::int64_t skip = count.copy - fromLog;
+    const CopyMark mark = MarkBefore(count, skip);
+    CopyLogTail(cut, log, count, mark, skip - mark.copy, block);
+    // The archive gives the new file its access, so it closes only once that
+    // file exists; and before the replace, which an open archive would stop.
+    Transfer(cut);
+    closeArchive();
+    ReplaceArchive(cut, exists);
+  } catch (...) {
+    DropCutFile(cut);
+    CloseLeftovers(cut);
+    throw;
   }
-  const std::int64_t skip = count.copy - fromLog;
-  const CopyMark mark = MarkBefore(count, skip);
-  CopyLogTail(cut, log, count, mark, skip - mark.copy, block);
-  // The archive gives the new file its access, so it closes only once that
-  // file exists; and before the replace, which an open archive would stop.
-  Transfer(cut);
-  closeArchive();
-  ReplaceArchive(cut, exists);
   CloseLeftovers(cut);
   *copiedSize = count.markerFound ? -1 : readEnd;
   return true;

@@ -146,7 +146,7 @@ class Cut(Case):
             self.assertEqual(self.q(["a.log", "disk", "/D", "/T1024"]).code, 0)
             kept = copied(log)[-1024 * 1024:]
             self.assertEqual((listing(disk), read(self.p("disk/a.log"))), (["a.log"], kept))
-            write(self.p("disk/b"), b"f" * ((3 << 20) - (32 << 10)))  # then too little room for a cut's file
+            write(self.p("disk/b"), b"f" * ((3 << 20) - (512 << 10)))  # room for a part of a cut's file
             self.files({"a.log": b"n\n"})
             self.assertReport(self.q(["a.log", "disk", "/D", "/T1024"]).out, "EInOutError", "I/O error 112.")
             self.assertEqual((listing(disk), read(self.p("disk/a.log")), read(self.p("a.log"))), (["a.log", "b"], kept, b"n\n"))
