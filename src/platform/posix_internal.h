@@ -57,6 +57,14 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
 void RememberOpened(int fd, const struct stat& info);
 const struct stat* OpenedInfo(int fd);
 void ForgetOpened(int fd);
+// What creating a file in an open folder gives it: its group, and whether
+// the umask (not a default ACL) limits its mode. Found once per open folder;
+// the run does not follow an admin changing the folder while it runs.
+struct FolderGift {
+  gid_t group;
+  bool plainModes;
+};
+bool FolderGiftOf(int folder, FolderGift* gift);
 // Opens one entry of an open folder; a trusted link at the end is
 // followed, another user's is not.
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -165,14 +164,9 @@ mode_t RunUmask() {
 // folder sets the bits instead of the umask.
 bool CreationGivesAccess(int folder, const struct stat& model, mode_t mode) {
   static const uid_t user = geteuid();
-  static const gid_t group = getegid();
   if (model.st_uid != user || (mode & RunUmask()) != 0) return false;
-  struct stat place {};
-  if (fstat(folder, &place) != 0) return false;
-  const gid_t given = (place.st_mode & S_ISGID) != 0 ? place.st_gid : group;
-  if (given != model.st_gid) return false;
-  return fgetxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 &&
-         (errno == ENODATA || errno == EOPNOTSUPP);
+  FolderGift gift{};
+  return FolderGiftOf(folder, &gift) && gift.group == model.st_gid && gift.plainModes;
 }
 
 }  // namespace
