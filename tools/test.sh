@@ -122,6 +122,9 @@ for m in re.finditer(r"\[  FAILED  \] (\d+) tests?, listed below", text):
 for m in re.finditer(r"^(?:\d+: )?e2e: (\d+) passed, (\d+) failed", text, re.M):
     passed += int(m.group(1))
     failed += int(m.group(2))
+# A test program that died before its summary still counts as failed.
+listed = text.split("The following tests FAILED:")[-1] if "The following tests FAILED:" in text else ""
+failed = max(failed, len(re.findall(r"^\s*\d+ - ", listed, re.M)))
 print(passed, failed)
 EOF
 }
