@@ -97,6 +97,7 @@ TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
       {ENOSPC, 112}, {EDQUOT, 112}, {EEXIST, 183}, {ENOTEMPTY, 145}, {EPIPE, 109},
       {ENAMETOOLONG, 206}, {EBUSY, 32}, {ETXTBSY, 32}, {EBADF, 6}, {EINVAL, 87}, {ELOOP, 1921}};
   for (const auto& [err, code] : rows) EXPECT_EQ(WindowsErrorFromErrno(err, nullptr), code) << err;
+  EXPECT_EQ(WindowsErrorFromErrno(ECHILD, nullptr), kUnmappedErrnoBase | ECHILD);  // kept, not mapped
   // Only those may become 2 to 5, and none the program's own 100 to 106.
   const std::set<int> fileErrors = {ENOENT, ENOTDIR, EACCES, EPERM, EROFS, EISDIR, EMFILE, ENFILE};
   for (int err = 1; err < 4096; ++err) {
@@ -109,6 +110,11 @@ TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
   chmod(dir.At("ro").c_str(), 0444);
   EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || Native().deleteFile(dir.At("ro").c_str()));
   EXPECT_EQ(Native().lastError(), kErrAccessDenied);
+  // A failed write reports no bytes written; the count is optional.
+  const OsHandle reader = Native().createFile(dir.At("ro").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  std::uint32_t done = 99;
+  EXPECT_FALSE(Native().writeFile(reader, "x", 1, &done) || Native().writeFile(reader, "x", 1, nullptr) || done != 0);
+  Native().closeHandle(reader);
   EXPECT_EQ(testing::ReadWholeFile(dir.At("ro")), "keep");
 }
 
