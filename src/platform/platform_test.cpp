@@ -110,10 +110,13 @@ TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
   chmod(dir.At("ro").c_str(), 0444);
   EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || Native().deleteFile(dir.At("ro").c_str()));
   EXPECT_EQ(Native().lastError(), kErrAccessDenied);
-  // A failed write reports no bytes written; the count is optional.
+  // A failed read or write reports no bytes; the count is optional.
   const OsHandle reader = Native().createFile(dir.At("ro").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
   std::uint32_t done = 99;
   EXPECT_FALSE(Native().writeFile(reader, "x", 1, &done) || Native().writeFile(reader, "x", 1, nullptr) || done != 0);
+  done = 99;
+  char byte = 0;
+  EXPECT_FALSE(Native().readFile(kInvalidHandle, &byte, 1, &done) || done != 0);
   Native().closeHandle(reader);
   EXPECT_EQ(testing::ReadWholeFile(dir.At("ro")), "keep");
 }
