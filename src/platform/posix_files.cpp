@@ -104,6 +104,11 @@ struct FolderFacts {
 thread_local FolderFacts tFolders[2] = {{-1, {}}, {-1, {}}};
 }  // namespace
 
+void CloseOpened(int fd) {
+  ForgetOpened(fd);
+  close(fd);
+}
+
 bool FolderGiftOf(int folder, FolderGift* gift) {
   for (const FolderFacts& facts : tFolders) {
     if (facts.fd == folder && folder >= 0) {

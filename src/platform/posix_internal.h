@@ -57,6 +57,8 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
 void RememberOpened(int fd, const struct stat& info);
 const struct stat* OpenedInfo(int fd);
 void ForgetOpened(int fd);
+// Closes such a handle where a failure to close has nothing to report.
+void CloseOpened(int fd);
 // What creating a file in an open folder gives it: its group, and whether
 // the umask (not a default ACL) limits its mode. Found once per open folder;
 // the run does not follow an admin changing the folder while it runs.

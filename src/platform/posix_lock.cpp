@@ -127,8 +127,7 @@ bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t co
                                        FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) return false;
     const bool flushed = Flush(file);
-    ForgetOpened(static_cast<int>(file));
-    close(static_cast<int>(file));
+    CloseOpened(static_cast<int>(file));
     if (!flushed) return false;
   }
   return Flush(folder);

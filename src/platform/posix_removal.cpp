@@ -161,8 +161,7 @@ bool RemoveLogsAtPosix(OsHandle handle, LogRemoval* logs, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (!asides[i].empty()) logs[i].error = Finish(folder, logs[i], asides[i]);
     // Closing gives the lease back.
-    ForgetOpened(static_cast<int>(logs[i].file));
-    close(static_cast<int>(logs[i].file));
+    CloseOpened(static_cast<int>(logs[i].file));
     if (logs[i].error != 0) all = false;
   }
   if (!all) tLastError = kErrSharingViolation;
