@@ -102,11 +102,14 @@ def main():
     parser.add_argument("--logs", type=int, default=20_000)
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--work", type=Path, help="where the scratch folder goes")
+    parser.add_argument("--only", choices=("/D", "no /D"), help="time one of the two runs")
     args = parser.parse_args()
     exe = args.exe or build((ROOT / "build/bench").resolve())[0]
     with scratch_folder("quilbo_many_", args.work) as work:
         folder = work / "logs"
         for label, flag, loop in (("/D", ["/D"], PYTHON_DELETE), ("no /D", [], PYTHON_WALK)):
+            if args.only not in (None, label):
+                continue
             contenders = [("quilbo", [exe.resolve(), "*.log"] + flag)]
             if args.before:
                 contenders.append(("before", [args.before.resolve(), "*.log"] + flag))

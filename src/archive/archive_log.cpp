@@ -19,22 +19,16 @@ namespace quilbo {
 
 namespace {
 
-bool IdentityOf(OsHandle folder, std::string_view name, FileIdentity* identity) {
-  const char* text = ScratchName(name);
-  return text != nullptr && folder != kInvalidHandle &&
-         Os().fileIdentityAt(folder, text, identity);
-}
-
 // Appending a file to itself never ends well (the copy may never finish),
-// so an archive that is its log refuses the run before the archive opens.
-// Only an archive that exists can be the log.
-void RefuseSelfArchive(const RunFolders& folders, std::string_view log,
-                       std::string_view archive, const std::string& target) {
+// so an archive that is its log refuses the run before a byte is written;
+// the archive's handle is closed then.
+void RefuseSelfArchive(OsHandle archive, OsHandle log, const std::string& target) {
+  const PlatformApi& os = Os();
   FileIdentity from{};
   FileIdentity to{};
-  if (!IdentityOf(folders.archives, archive, &to) || !IdentityOf(folders.logs, log, &from))
-    return;
+  if (!os.fileIdentityOf(archive, &to) || !os.fileIdentityOf(log, &from)) return;
   if (from.volume != to.volume || from.index != to.index) return;
+  os.closeHandle(archive);
   const std::string shown = ConsoleForm(target);
   char message[256];
   std::snprintf(message, sizeof message,
@@ -77,6 +71,41 @@ void CreateArchive(const RunFolders& folders, std::string_view name, OsHandle lo
     return;
   }
   OpenNewFile(archive, file);
+}
+
+// The archive as it stands, open for reading and writing, or kInvalidHandle
+// when it does not exist yet: one open answers both, and what it reaches is
+// what the append writes to. Only a disk file is appended to: anything else
+// under the archive's name (a FIFO, a device) is refused as an existing
+// name is by a creation.
+OsHandle OpenArchive(const RunFolders& folders, std::string_view name, OsHandle log,
+                     const std::string& target) {
+  const PlatformApi& os = Os();
+  const char* text = ScratchName(name);
+  if (text == nullptr) return kInvalidHandle;  // the creation reports it
+  const OsHandle file =
+      os.createFileAt(folders.archives, text, FileAccess::kReadWrite, FileCreation::kOpenExisting);
+  if (file == kInvalidHandle) {
+    const std::int32_t code = FailedCallError();
+    if (code == kErrFileNotFound || code == kErrPathNotFound) return kInvalidHandle;
+    // A log that cannot be written to is still refused as its own archive.
+    const OsHandle reading =
+        os.createFileAt(folders.archives, text, FileAccess::kRead, FileCreation::kOpenExisting);
+    if (reading != kInvalidHandle) {
+      RefuseSelfArchive(reading, log, target);
+      os.closeHandle(reading);
+    }
+    StoreIoFailureOn(code, "append to", target);
+    RefuseLinkedArchive(target);
+    CheckIo();
+  }
+  if (os.fileType(file) != FileKind::kDisk) {
+    os.closeHandle(file);
+    StoreIoFailureOn(kErrFileExists, "create", target);
+    CheckIo();
+  }
+  RefuseSelfArchive(file, log, target);
+  return file;
 }
 
 void CopyText(TextStream& log, TextStream& archive) {
@@ -167,21 +196,15 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  FindData found{};
-  const bool exists = LookUpFileAt(folders.archives, archiveName, &found);
-  // A folder under the archive's name is refused as an emptying open
-  // would refuse it, before a cut makes a file it could not put in place.
-  if (exists && (found.attributes & kAttrDirectory) != 0) {
-    StoreIoFailureOn(kErrAccessDenied, "write", target);
-    CheckIo();
-  }
-  if (exists) RefuseSelfArchive(folders, logName, archiveName, target);
+  // Write access too, as an append needs: a read-only archive, or a folder
+  // under its name, is refused before anything is written or cut.
+  const OsHandle old = OpenArchive(folders, archiveName, log.handle, target);
 
   std::int64_t copiedSize = -1;
   // A log taken up again from the middle (an earlier run's, see
   // FinishDeletions) is appended in place; the next cut keeps the limit.
   bool cut = truncateKb > 0 && from == 0 &&
-             AppendAndCut(log, folders, archiveName, exists, static_cast<std::int64_t>(truncateKb) * 1024,
+             AppendAndCut(log, folders, archiveName, old, static_cast<std::int64_t>(truncateKb) * 1024,
                           buffers.get(), &copiedSize);
   if (!cut) {
     TextStream archive{};
@@ -190,8 +213,8 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     EndTransfersAtLines(archive);
     // Never an emptying open: if the check above failed on an archive that
     // exists, emptying it would lose every line archived before.
-    if (exists) {
-      OpenAppend(archive);
+    if (old != kInvalidHandle) {
+      OpenAppendFile(archive, old);
     } else {
       CreateArchive(folders, archiveName, log.handle, archive, target);
     }

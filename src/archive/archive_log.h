@@ -77,12 +77,14 @@ CopyMark MarkBefore(const CopyCount& count, std::int64_t at);
 // limit bytes of (the archive's text, then the copy) into a new file, which
 // then replaces the archive in one step; the log is counted through once
 // and its kept tail read again. False, the log back at its start, when the
-// copy fits under the limit: the caller appends in place. buffers: two of
+// copy fits under the limit: the caller appends in place. old: the archive,
+// open for reading and writing (kInvalidHandle: none yet), closed by a cut
+// and left open for the caller's append otherwise. buffers: two of
 // kCopyBufferSize. copiedSize: the log's size when the copy ended, or -1
 // when it ended at an end marker.
 // Every step works inside folders.archives.
 bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
-                  bool exists, std::int64_t limit, char* buffers, std::int64_t* copiedSize);
+                  OsHandle old, std::int64_t limit, char* buffers, std::int64_t* copiedSize);
 
 }  // namespace quilbo
 

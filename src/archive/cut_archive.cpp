@@ -299,22 +299,12 @@ std::string CutFileName(std::string_view target, int n) {
 }
 
 bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
-                  bool exists, std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
+                  OsHandle old, std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
   const PlatformApi& os = Os();
   const std::string target = NotedPath(folders.archives, archiveName);
-  const std::string entry(archiveName);
-  OldArchive archive{kInvalidHandle, target};
-  std::int64_t text = 0;
-  if (exists) {
-    // Write access too, as an append would need: a read-only archive is
-    // refused before anything is written.
-    archive.handle = os.createFileAt(folders.archives, entry.c_str(), FileAccess::kReadWrite,
-                                     FileCreation::kOpenExisting);
-    if (archive.handle == kInvalidHandle) StoreFailedCall("open", target);
-    RefuseLinkedArchive(target);
-    CheckIo();
-    text = TextSizeOf(archive);
-  }
+  const bool exists = old != kInvalidHandle;
+  OldArchive archive{old, target};
+  const std::int64_t text = exists ? TextSizeOf(archive) : 0;
   const auto closeArchive = [&] {
     if (!exists) return;
     const bool closed = os.closeHandle(archive.handle);
@@ -326,10 +316,7 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
   std::int64_t logSize = 0;
   if (!os.setFilePointer(log.handle, 0, SeekFrom::kEnd, &logSize)) StoreFailedCall("read", log.name);
   CheckIo();
-  if (text + 2 * logSize + 2 <= limit) {
-    closeArchive();
-    return Rewind(log);
-  }
+  if (text + 2 * logSize + 2 <= limit) return Rewind(log);
   if (!os.setFilePointer(log.handle, 0, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
   CheckIo();
 
@@ -345,10 +332,7 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
     if (!CountBlock(count, block, got, limit)) break;
   }
   FinishCount(count);
-  if (text + count.copy <= limit) {
-    closeArchive();
-    return Rewind(log);
-  }
+  if (text + count.copy <= limit) return Rewind(log);
 
   CutFile cut{};
   cut.folder = folders.archives;

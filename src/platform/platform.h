@@ -217,7 +217,8 @@ struct PlatformApi {
   OsHandle (*createFileAt)(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation);
   bool (*lookupFileAt)(OsHandle folder, const char* name, FindData* entry);
-  bool (*fileIdentityAt)(OsHandle folder, const char* name, FileIdentity* identity);
+  // Identity of the file an open handle reaches.
+  bool (*fileIdentityOf)(OsHandle file, FileIdentity* identity);
   OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
   bool (*deleteFileAt)(OsHandle folder, const char* name);

@@ -95,7 +95,7 @@ const PlatformApi kPosix = {
     FileIdentityPosix,    LookupFilePosix,
     LockFolderPosix,      UnlockFolderPosix,    FlushFilePosix,
     FlushFolderPosix,     OpenFolderPosix,      CloseFolderPosix,
-    CreateFileAtPosix,    LookupFileAtPosix,    FileIdentityAtPosix,
+    CreateFileAtPosix,    LookupFileAtPosix,    FileIdentityOfPosix,
     CreateFileAsAtPosix,  DeleteFileAtPosix,    FlushFilesAtPosix,    RemoveLogsAtPosix,
     TickCountPosix,       CommandLinePosix,     SplitArgumentsPosix,
     ExecutablePathPosix,  ModuleOfAddressPosix, Allocate,

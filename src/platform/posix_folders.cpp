@@ -90,9 +90,10 @@ bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry) {
   return true;
 }
 
-bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity) {
+// What the handle's open found: a file's identity never changes while it is open.
+bool FileIdentityOfPosix(OsHandle file, FileIdentity* identity) {
   struct stat info {};
-  if (!StatFollowed(static_cast<int>(folder), name, &info)) return false;
+  if (!InfoOf(static_cast<int>(file), &info)) return false;
   identity->volume = static_cast<std::uint64_t>(info.st_dev);
   identity->index = static_cast<std::uint64_t>(info.st_ino);
   return true;

@@ -120,7 +120,7 @@ bool CloseFolderPosix(OsHandle folder);
 OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation);
 bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry);
-bool FileIdentityAtPosix(OsHandle folder, const char* name, FileIdentity* identity);
+bool FileIdentityOfPosix(OsHandle file, FileIdentity* identity);
 bool DeleteFileAtPosix(OsHandle folder, const char* name);
 OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);

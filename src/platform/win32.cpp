@@ -52,7 +52,7 @@ const PlatformApi kWin32 = {
     FileIdentityWin,    LookupFileWin,
     LockFolderWin,      UnlockFolderWin,    FlushFileWin,
     FlushFolderWin,     OpenFolderWin,      CloseFolderWin,
-    CreateFileAtWin,    LookupFileAtWin,    FileIdentityAtWin,
+    CreateFileAtWin,    LookupFileAtWin,    FileIdentityOfWin,
     CreateFileAsAtWin,  DeleteFileAtWin,    FlushFilesAtWin,    RemoveLogsAtWin,
     TickCountWin,       CommandLineWin,     SplitArgumentsWin,
     ExecutablePathWin,  ModuleOfAddressWin, Allocate,

@@ -110,14 +110,16 @@ bool FileIdentityWin(const char* name, FileIdentity* identity) {
   if (!ToWide(name, path)) return false;
   HANDLE file = OpenForQuery(path);
   if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const BOOL ok = GetFileInformationByHandle(file, &info);
+  const bool ok = FileIdentityOfWin(FromHandle(file), identity);
   const DWORD error = GetLastError();
   CloseHandle(file);
-  if (!ok) {
-    SetLastError(error);
-    return false;
-  }
+  SetLastError(error);
+  return ok;
+}
+
+bool FileIdentityOfWin(OsHandle file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(ToHandle(file), &info) == FALSE) return false;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index =
       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;

@@ -119,11 +119,6 @@ bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry) {
   return Join(folder, name, path) && NativePlatform().lookupFile(path, entry);
 }
 
-bool FileIdentityAtWin(OsHandle folder, const char* name, FileIdentity* identity) {
-  char path[kPathBytes];
-  return Join(folder, name, path) && NativePlatform().fileIdentity(path, identity);
-}
-
 // Write-through: the new name is on the disk when the call returns.
 bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace) {
   char source[kPathBytes];

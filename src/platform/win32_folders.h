@@ -20,7 +20,6 @@ bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool r
 OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
-bool FileIdentityAtWin(OsHandle folder, const char* name, FileIdentity* identity);
 bool DeleteFileAtWin(OsHandle folder, const char* name);
 bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count);
 bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count);

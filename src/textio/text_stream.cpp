@@ -81,18 +81,20 @@ std::int32_t CloseRoutine(TextStream& stream) {
 // the end cannot be reached the open fails.
 std::int32_t CutAtEndMarker(TextStream& stream) {
   const PlatformApi& os = Os();
-  std::int64_t size = 0;
-  if (!os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, &size))
-    return OsError();
-  const std::int64_t start = size > kMarkerWindow ? size - kMarkerWindow : 0;
+  // One call places an archive longer than the window at its last bytes;
+  // a shorter one fails that seek and is read whole from its start.
+  std::int64_t start = 0;
+  const bool full = os.setFilePointer(stream.handle, -static_cast<std::int64_t>(kMarkerWindow),
+                                      SeekFrom::kEnd, &start);
   bool atEnd = false;
-  if (os.setFilePointer(stream.handle, start, SeekFrom::kBegin, nullptr)) {
+  if (full || os.setFilePointer(stream.handle, 0, SeekFrom::kBegin, nullptr)) {
     std::uint32_t got = 0;
-    if (!os.readFile(stream.handle, stream.buffer, kMarkerWindow, &got))
-      got = 0;
-    if (got > kMarkerWindow) got = kMarkerWindow;
-    const void* marker = got != 0 ? std::memchr(stream.buffer, kEndMarker, got)
-                                  : nullptr;
+    // The bytes read are the file's last when they fill the window placed
+    // from the end, or fall short of it from the start (a disk file's short
+    // read ends at its end); otherwise nothing is cut and the end is sought.
+    const bool last = os.readFile(stream.handle, stream.buffer, kMarkerWindow, &got) &&
+                      (full ? got == kMarkerWindow : got < kMarkerWindow);
+    const void* marker = last && got != 0 ? std::memchr(stream.buffer, kEndMarker, got) : nullptr;
     if (marker != nullptr) {
       const auto index = static_cast<const char*>(marker) - stream.buffer;
       if (os.setFilePointer(stream.handle, start + index, SeekFrom::kBegin,
@@ -101,7 +103,7 @@ std::int32_t CutAtEndMarker(TextStream& stream) {
         atEnd = true;
       }
     } else {
-      atEnd = start + got == size;
+      atEnd = last;
     }
   }
   if (!atEnd && !os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, nullptr))
@@ -258,6 +260,16 @@ void OpenNewFile(TextStream& stream, OsHandle file) {
   stream.FlushHook = nullptr;
   stream.CloseHook = CloseRoutine;
   stream.mode = StreamMode::kWriting;
+}
+
+void OpenAppendFile(TextStream& stream, OsHandle file) {
+  OpenNewFile(stream, file);
+  if (stream.handle != file) return;
+  const std::int32_t code = CutAtEndMarker(stream);
+  if (code == 0) return;
+  Os().closeHandle(file);
+  stream.mode = StreamMode::kClosed;
+  StoreStreamFailure(stream, code, "append to");
 }
 
 void EndStatement(TextStream& stream) {

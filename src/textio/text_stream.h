@@ -81,6 +81,10 @@ void OpenAppend(TextStream& stream);
 // Opens the stream for writing on file, a disk file the caller has just
 // created (empty); the stream closes it.
 void OpenNewFile(TextStream& stream, OsHandle file);
+// Opens the stream for appending on file, a disk file the caller has opened
+// for reading and writing, as OpenAppend would; the stream closes it, also
+// when this fails.
+void OpenAppendFile(TextStream& stream, OsHandle file);
 bool AtEnd(TextStream& stream);
 bool AtLineEnd(TextStream& stream);
 // The bytes up to the next LF or 0x1A without CRs, into piece (its

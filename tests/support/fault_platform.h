@@ -27,7 +27,7 @@ namespace quilbo::testing {
   X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
   X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
   X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
-  X(fileIdentityAt, kFileIdentityAt, false) X(deleteFileAt, kDeleteFileAt, false)       \
+  X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
   X(flushFilesAt, kFlushFilesAt, false) X(removeLogsAt, kRemoveLogsAt, false)            \
   X(allocate, kAllocate, nullptr)
 
