@@ -71,27 +71,23 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
 // What the open of a handle the core holds found, so that asking again
 // costs no call: a handle's kind never changes while it is open, and a
 // log's access and owner, as its open found them, are the model of its
-// new archive. A handle is forgotten when it closes.
+// new archive. A handle is forgotten when it closes. Kept by descriptor,
+// so that a whole group of logs held open for deletion is still known.
 namespace {
 struct OpenedFacts {
-  int fd;
+  bool known;
   struct stat info;
 };
-constexpr int kOpenedKept = 4;
-thread_local OpenedFacts tOpened[kOpenedKept] = {{-1, {}}, {-1, {}}, {-1, {}}, {-1, {}}};
-thread_local int tOpenedNext = 0;
+constexpr int kOpenedKept = 1024;  // descriptors above are asked again
+thread_local OpenedFacts tOpened[kOpenedKept];
 }  // namespace
 
 void RememberOpened(int fd, const struct stat& info) {
-  ForgetOpened(fd);
-  tOpened[tOpenedNext] = OpenedFacts{fd, info};
-  tOpenedNext = (tOpenedNext + 1) % kOpenedKept;
+  if (fd >= 0 && fd < kOpenedKept) tOpened[fd] = OpenedFacts{true, info};
 }
 
 const struct stat* OpenedInfo(int fd) {
-  for (const OpenedFacts& facts : tOpened)
-    if (facts.fd == fd && fd >= 0) return &facts.info;
-  return nullptr;
+  return fd >= 0 && fd < kOpenedKept && tOpened[fd].known ? &tOpened[fd].info : nullptr;
 }
 
 namespace {
@@ -127,8 +123,7 @@ bool FolderGiftOf(int folder, FolderGift* gift) {
 }
 
 void ForgetOpened(int fd) {
-  for (OpenedFacts& facts : tOpened)
-    if (facts.fd == fd) facts.fd = -1;
+  if (fd >= 0 && fd < kOpenedKept) tOpened[fd].known = false;
   for (FolderFacts& facts : tFolders)
     if (facts.fd == fd) facts.fd = -1;
 }

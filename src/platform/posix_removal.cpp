@@ -108,8 +108,9 @@ std::int32_t Prepare(int folder, LogRemoval& log, std::string* aside) {
   // Past the end marker nothing is ever archived: no writer can lose a
   // line there. Without a lease there is no pause that could tell.
   if (!leased || log.copiedSize < 0) return RemoveNamed(folder, log, leased, held);
+  // The identity the open found; the size is checked on what went aside.
   struct stat open {};
-  if (fstat(fd, &open) != 0 || open.st_size != log.copiedSize) return kErrSharingViolation;
+  if (!InfoOf(fd, &open)) return kErrSharingViolation;
   *aside = AsideName(name, log.copiedSize);
   if (aside->size() > NAME_MAX || !Rename(folder, name, *aside)) {
     // No room for the name, or no such rename here: remove it directly.
@@ -118,20 +119,27 @@ std::int32_t Prepare(int folder, LogRemoval& log, std::string* aside) {
   }
   // What went aside may not be the log copied: a link to it (which goes,
   // its target stays), or a file that took the name meanwhile (which comes
-  // back), or one that became read-only.
+  // back), or one that became read-only or grew since its copy (which
+  // stays: the lease keeps writers out only from now on).
   struct stat moved {};
+  std::int32_t kept = kErrSharingViolation;
   if (fstatat(folder, aside->c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(moved.st_mode)) {
       const std::string link = *aside;
       aside->clear();
       return Unlink(folder, link);
     }
-    if (SameFile(moved, open) && !NoWritePermission(moved)) return 0;
+    if (SameFile(moved, open)) {
+      if (NoWritePermission(moved)) {
+        kept = kErrAccessDenied;
+      } else if (moved.st_size == log.copiedSize) {
+        return 0;
+      }
+    }
   }
-  const bool readOnly = SameFile(moved, open);
   Rename(folder, *aside, name);
   aside->clear();
-  return readOnly ? kErrAccessDenied : kErrSharingViolation;
+  return kept;
 }
 
 // The last step of a log that went aside, after the pause.
