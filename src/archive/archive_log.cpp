@@ -145,7 +145,7 @@ void RefuseLinkedArchive(std::string_view archive) {
   RaiseError(message);
 }
 
-void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
+void ArchiveLogFile(RunFolders& folders, std::string_view logName,
                     std::string_view archiveName, std::int64_t from,
                     std::int32_t truncateKb, PendingRemoval* removal) {
   if (removal != nullptr) removal->file = kInvalidHandle;
@@ -197,8 +197,17 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     CheckIo();
   }
   // Write access too, as an append needs: a read-only archive, or a folder
-  // under its name, is refused before anything is written or cut.
-  const OsHandle old = OpenArchive(folders, archiveName, log.handle, target);
+  // under its name, is refused before anything is written or cut. A cut
+  // needs to know whether the archive was there, so it never creates first;
+  // a creation that fails for any reason is left to the open and its
+  // reports.
+  const char* text = ScratchName(archiveName);
+  const OsHandle made = folders.archivesNew && (truncateKb == 0 || from > 0) && text != nullptr
+                            ? Os().createFileAsAt(folders.archives, text, log.handle, nullptr, 0)
+                            : kInvalidHandle;
+  const OsHandle old = made != kInvalidHandle ? kInvalidHandle
+                                              : OpenArchive(folders, archiveName, log.handle, target);
+  folders.archivesNew = old == kInvalidHandle;
 
   std::int64_t copiedSize = -1;
   // A log taken up again from the middle (an earlier run's, see
@@ -215,6 +224,8 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view logName,
     // exists, emptying it would lose every line archived before.
     if (old != kInvalidHandle) {
       OpenAppendFile(archive, old);
+    } else if (made != kInvalidHandle) {
+      OpenNewFile(archive, made);
     } else {
       CreateArchive(folders, archiveName, log.handle, archive, target);
     }

@@ -19,7 +19,7 @@ struct RunFolders;
 // when truncateKb > 0. With removal, a log whose text went in whole stays
 // open in *removal for its deletion (its file is kInvalidHandle otherwise).
 // A failure ends the run through the report.
-void ArchiveLogFile(const RunFolders& folders, std::string_view log,
+void ArchiveLogFile(RunFolders& folders, std::string_view log,
                     std::string_view archive, std::int64_t from,
                     std::int32_t truncateKb, PendingRemoval* removal);
 
@@ -28,7 +28,7 @@ void ArchiveLogFile(const RunFolders& folders, std::string_view log,
 // archived goes to the log's archive, then they join the group's deletion.
 // Only logs whose names the run's pattern (its last part, logPattern)
 // matches are taken: another pattern's run has another archive folder.
-void FinishDeletions(const RunFolders& folders, std::string_view logPattern,
+void FinishDeletions(RunFolders& folders, std::string_view logPattern,
                      std::int32_t truncateKb, struct RemovalGroup& group);
 
 // Ends the run with a report naming archive when the pending failure is a

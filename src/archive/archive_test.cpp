@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "archive/archive_log.h"
+#include "errors/exceptions.h"
 #include "errors/io_status.h"
 #include "errors/termination.h"
 #include "fs/file_helpers.h"
@@ -78,14 +80,39 @@ TEST(CutFileName, TmpThenNumberedThenShorter) {
 struct ArchiveRun {
   testing::TempDir dir;
   std::string archives = dir.At("arc");
-  void Run(const std::string& log, std::int32_t truncateKb) {
+  std::string Archive(const std::string& name) { return archives + testing::kSep + name; }
+  void Run(const std::vector<std::string>& logs, std::int32_t truncateKb) {
     std::filesystem::create_directories(archives);
     RunFolders run{};
     OpenRunFolders(run, dir.path + testing::kSep, archives);
-    ArchiveLogFile(run, log, log, 0, truncateKb, nullptr);
+    for (const std::string& log : logs) ArchiveLogFile(run, log, log, 0, truncateKb, nullptr);
     CloseRunFolders(run);
   }
 };
+
+// Each archive is created first or opened first as the last one turned out
+// to be: a wrong guess costs a call, never a line, and refuses what the
+// other order refuses.
+TEST(Archive, NewAndExistingArchivesInEveryOrder) {
+  ArchiveRun run;
+  const std::vector<std::string> logs = {"n1", "e1", "n2", "n3", "e2", "e3", "n4", "d"};
+  std::filesystem::create_directories(run.Archive("d"));
+  for (const std::string& name : logs) {
+    testing::WriteFile(run.dir.At(name), name + "\n");
+    if (name[0] == 'e') testing::WriteFile(run.Archive(name), "old\r\n");
+  }
+  InstallFailureReporting();
+  try {
+    run.Run(logs, 0);
+    ADD_FAILURE() << "a folder under an archive's name was taken for an archive";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.IoCode(), kErrAccessDenied);
+  }
+  for (const std::string& name : logs) {
+    const std::string old = name[0] == 'e' ? "old\r\n" : "";
+    EXPECT_EQ(name == "d" || testing::ReadWholeFile(run.Archive(name)) == old + name + "\r\n", true) << name;
+  }
+}
 
 // A file under the cut's name that holds exactly the start of what the cut
 // keeps is an earlier cut's leftover: removed after the replace, but only
@@ -117,7 +144,7 @@ TEST(Cut, RemovesALeftoverOnlyWhenItsBytesWereCompared) {
         return ok && file != gLeftover;
       };
     }
-    run.Run("a.log", 1);
+    run.Run({"a.log"}, 1);
     EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a.log"), kept);
     EXPECT_EQ(std::filesystem::exists(run.archives + testing::kSep + "a.log.tmp"), readFails);
     EXPECT_FALSE(std::filesystem::exists(run.archives + testing::kSep + "a.log.1.tmp"));
@@ -130,9 +157,9 @@ TEST(Cut, ArchiveWithoutRoomForItsCutNameIsRefusedOnlyWithALimit) {
   run.archives = testing::DeepPath(run.dir, static_cast<std::size_t>(kMaxPath - 6));
   testing::WriteFile(run.dir.At("a"), "x\n");
   InstallFailureReporting();  // failures raise, rather than end the process
-  EXPECT_NO_THROW(run.Run("a", 0));
+  EXPECT_NO_THROW(run.Run({"a"}, 0));
   EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
-  EXPECT_ANY_THROW(run.Run("a", 1));
+  EXPECT_ANY_THROW(run.Run({"a"}, 1));
   TakeIoStatus();
   EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
 }

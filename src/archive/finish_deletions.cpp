@@ -11,7 +11,7 @@
 
 namespace quilbo {
 
-void FinishDeletions(const RunFolders& folders, std::string_view logPattern,
+void FinishDeletions(RunFolders& folders, std::string_view logPattern,
                      std::int32_t truncateKb, RemovalGroup& group) {
   // Listed first, handled after: the handling renames and removes.
   std::vector<std::string> found;

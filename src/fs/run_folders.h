@@ -20,6 +20,10 @@ struct RunFolders {
   OsHandle archives;
   std::int32_t logsError;  // ...and then why
   std::int32_t archivesError;
+  // The last archive looked for did not exist yet: in a folder of new
+  // archives the next is created first, which spares the look that finds
+  // nothing; in one of existing archives, opened first.
+  bool archivesNew = false;
 };
 
 // Opens both folders; a folder that cannot be opened keeps its error for
