@@ -206,12 +206,22 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
   return fd;
 }
 
+// Reading a log to archive it is no use of it: its access time stays, as
+// backup tools leave it, and the read costs its inode no update. Only the
+// owner, or root, may ask that; once refused, the run stops asking.
+thread_local bool tKeepAccessTime = true;
+
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
                       FileCreation creation) {
   const int flags = OpenFlags(access, creation);
   int fd;
   do {
-    fd = openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    const int atime = access == FileAccess::kRead && tKeepAccessTime ? O_NOATIME : 0;
+    fd = openat(folder, name, flags | atime | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    if (fd < 0 && errno == EPERM && atime != 0) {
+      tKeepAccessTime = false;
+      errno = EINTR;  // once more, without
+    }
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0) return CheckOpened(fd, access, creation);
   // A link at the end (refused by O_NOFOLLOW, or found by O_EXCL): the
