@@ -76,18 +76,31 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
 namespace {
 struct OpenedFacts {
   bool known;
-  struct stat info;
+  mode_t mode;
+  uid_t uid;
+  gid_t gid;
+  dev_t dev;
+  ino_t ino;
 };
-constexpr int kOpenedKept = 1024;  // descriptors above are asked again
+constexpr int kOpenedKept = 512;  // descriptors above are asked again
 thread_local OpenedFacts tOpened[kOpenedKept];
 }  // namespace
 
 void RememberOpened(int fd, const struct stat& info) {
-  if (fd >= 0 && fd < kOpenedKept) tOpened[fd] = OpenedFacts{true, info};
+  if (fd >= 0 && fd < kOpenedKept)
+    tOpened[fd] = OpenedFacts{true, info.st_mode, info.st_uid, info.st_gid, info.st_dev, info.st_ino};
 }
 
-const struct stat* OpenedInfo(int fd) {
-  return fd >= 0 && fd < kOpenedKept && tOpened[fd].known ? &tOpened[fd].info : nullptr;
+bool OpenedInfo(int fd, struct stat* info) {
+  if (fd < 0 || fd >= kOpenedKept || !tOpened[fd].known) return false;
+  const OpenedFacts& facts = tOpened[fd];
+  *info = {};
+  info->st_mode = facts.mode;
+  info->st_uid = facts.uid;
+  info->st_gid = facts.gid;
+  info->st_dev = facts.dev;
+  info->st_ino = facts.ino;
+  return true;
 }
 
 namespace {
@@ -315,12 +328,7 @@ bool CloseHandlePosix(OsHandle handle) {
 
 FileKind FileTypePosix(OsHandle handle) {
   struct stat info {};
-  if (const struct stat* known = OpenedInfo(static_cast<int>(handle))) {
-    info = *known;
-  } else if (fstat(static_cast<int>(handle), &info) != 0) {
-    Fail(errno);
-    return FileKind::kUnknown;
-  }
+  if (!InfoOf(static_cast<int>(handle), &info)) return FileKind::kUnknown;
   if (S_ISREG(info.st_mode)) return FileKind::kDisk;
   if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode) ||
       S_ISSOCK(info.st_mode))

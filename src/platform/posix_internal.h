@@ -53,9 +53,11 @@ bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 // devices for reading, read-only files for writing are refused (closed).
 OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
 // What the open of fd found (CheckOpened, a creation), while fd is open:
-// every close of such a handle forgets it. Null when not known.
+// every close of such a handle forgets it. OpenedInfo gives its kind,
+// access, owner and identity, which never change while it is open (all
+// else zero), or false when not known.
 void RememberOpened(int fd, const struct stat& info);
-const struct stat* OpenedInfo(int fd);
+bool OpenedInfo(int fd, struct stat* info);
 void ForgetOpened(int fd);
 // Closes such a handle where a failure to close has nothing to report.
 void CloseOpened(int fd);
@@ -109,7 +111,7 @@ bool FileIdentityPosix(const char* name, FileIdentity* identity);
 // Gives the new file to the access of model (see CreateFileAsPosix).
 bool CopyAccess(const struct stat& model, int to);
 mode_t CopiedMode(const struct stat& model);
-// What fd's open found (OpenedInfo), or else what fstat finds.
+// What fd's open found (OpenedInfo: no size), or else what fstat finds.
 bool InfoOf(int fd, struct stat* info);
 // The whole transfer or a failure (fd must be a regular file).
 bool WriteAll(int fd, const void* data, std::uint32_t count);

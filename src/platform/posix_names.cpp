@@ -98,11 +98,7 @@ mode_t CopiedMode(const struct stat& model) {
 
 // What fd's open found, or asks the system.
 bool InfoOf(int fd, struct stat* info) {
-  if (const struct stat* known = OpenedInfo(fd)) {
-    *info = *known;
-    return true;
-  }
-  return fstat(fd, info) == 0 || Fail(errno);
+  return OpenedInfo(fd, info) || fstat(fd, info) == 0 || Fail(errno);
 }
 
 // A new file starts open to its owner only; here it gets the access of
