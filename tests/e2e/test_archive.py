@@ -59,6 +59,8 @@ class Archive(Case):
             (many, old, [], ("writeFile", 5, 1, 112), 1, "EInOutError", "I/O error 112.",
              old + first[:first.rindex(b"\n") + 1]),
             (b"k\n", None, ["."], None, 1, "Exception", b"is the log file itself", None),
+            (b"k\n", lambda p: os.chmod(p.replace("Archive" + os.sep, ""), 0o444), ["."], None, 1, "Exception",
+             b"is the log file itself", None),  # also when it cannot be opened for writing
             (b"k\n", None, ["{up}"], None, 1, "Exception", b"is the log file itself", None),
             (b"k\n", None, ["/T1"], ("createFileAsAt", 1, 0, 448), 1, "Exception", lies, None),
             (b"k\n", None, [], ("createFileAsAt", 1, 0, 448), 1, "Exception", lies, None),
