@@ -2,12 +2,13 @@
 nowhere, FIFOs and sockets, logs held or written by services, access, limits."""
 
 import os
+import shutil
 import socket
 import subprocess
 import sys
 import unittest
 
-from harness import CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, typed, windows, write
+from harness import CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, typed, windows, write
 
 POSIX = not windows()
 posix_only = unittest.skipUnless(POSIX, "Linux behaviour")
@@ -83,6 +84,14 @@ class Links(Case):
         os.chmod(self.p("Archive/a.log"), 0o604)
         for args in ([], ["/T1"]):  # an existing archive keeps its own access, also through a cut
             self.assertEqual((self.q(["a.log"] + args).code, os.stat(self.p("Archive/a.log")).st_mode & 0o7777), (0, 0o604))
+        if POSIX and root() and OTHER:  # another user reads root's logs, though it may not leave their access time
+            self.files({"r.log": b"root's\n"})
+            for folder in ("", "Archive"):
+                os.chmod(self.p(folder), 0o777)
+            user = lambda: (os.setgroups([]), os.setgid(OTHER[1]), os.setuid(OTHER[0]))
+            done = subprocess.run(CONFIG["runner"] + [shutil.copy(CONFIG["exe"], self.p("q")), "r.log"], cwd=self.dir,
+                                  preexec_fn=user, capture_output=True, timeout=60)
+            self.assertEqual((done.returncode, read(self.p("Archive/r.log"))), (0, b"root's\r\n"))
 
 
 @posix_only
