@@ -8,7 +8,8 @@ import subprocess
 import sys
 import unittest
 
-from harness import CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, typed, windows, write
+from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, typed,
+                     windows, write)
 
 POSIX = not windows()
 posix_only = unittest.skipUnless(POSIX, "Linux behaviour")
