@@ -1,6 +1,6 @@
 // The platform layer through real operations: the Windows numbers failures
 // leave, the time conversions, and on POSIX the Windows semantics built
-// there (wildcards, which links are followed, logs held open, new files).
+// there (wildcards, which links are followed, logs held open).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -262,31 +262,6 @@ TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
   for (const int other : others) close(other);
   EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
   Native().closeFolder(folder);
-}
-
-// A new file appears with its model's access, owner and group and its
-// first bytes; a name that exists is never touched.
-TEST(Posix, NewFileTakesTheAccessOfAnother) {
-  TempDir dir;
-  const bool root = geteuid() == 0;
-  const struct { mode_t mode; uid_t uid; gid_t gid; } rows[] = {{0640, 65534, 65534}, {0604, 0, 65534}, {0444, 0, 0}};
-  for (const auto& row : rows) {
-    WriteFile(dir.At("model"), "m");
-    chmod(dir.At("model").c_str(), row.mode);
-    EXPECT_TRUE(!root || chown(dir.At("model").c_str(), row.uid, row.gid) == 0);
-    const OsHandle from = Native().createFile(dir.At("model").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
-    const OsHandle to = Native().createFileAs(dir.At("copy").c_str(), from, "first", 5);
-    EXPECT_EQ(Native().createFileAs(dir.At("copy").c_str(), from, "x", 1), kInvalidHandle);
-    EXPECT_EQ(Native().lastError(), kErrFileExists);
-    EXPECT_EQ(testing::ReadWholeFile(dir.At("copy")), "first");
-    struct stat info {};
-    stat(dir.At("copy").c_str(), &info);
-    EXPECT_EQ(info.st_mode & 0777, row.mode | S_IWUSR);
-    EXPECT_TRUE(!root || (info.st_uid == row.uid && info.st_gid == row.gid)) << row.mode;
-    Native().closeHandle(from);
-    Native().closeHandle(to);
-    fs::remove(dir.At("copy"));
-  }
 }
 
 #endif  // !_WIN32

@@ -69,7 +69,8 @@ class CommandLine(Case):
     def test_refused_before_anything_is_created(self):
         rows = [(["d" * 250 + ("\\" if windows() else "/") + "app*.log", "/D"], b"Argument 1 is longer than 255"),
                 (["*.log", "x" * 256, "/D"], b"Argument 2 is longer than 255 characters"),
-                (["*.log", "ж" * 256], b"Argument 2 is longer than 255 characters")]  # characters, not bytes
+                (["*.log", "ж" * 256], b"Argument 2 is longer than 255 characters"),  # characters, not bytes
+                (["*.log", "/d", "", "x" * 256], b"Argument 3 is longer than 255 characters")]  # the last, after ""
         if POSIX:  # a pattern the shell expanded; a mistyped option
             rows += [(["a.log", "b.log", "c.log", "Archive", "/d"], b"(a.log b.log c.log)"),
                      (["/t5", "logs/a.log", "logs/b.log"], b"(logs/a.log logs/b.log): quote the pattern")]

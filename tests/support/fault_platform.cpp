@@ -4,6 +4,8 @@
 #include <string>
 #include <tuple>
 
+#include "support/fs_fixtures.h"
+
 namespace quilbo::testing {
 
 namespace {
@@ -62,18 +64,6 @@ std::string Joined(OsHandle folder, const char* name) {
 #endif
 }
 
-std::string ReadWhole(const std::string& name) {
-  const PlatformApi& os = NativePlatform();
-  std::string bytes;
-  const OsHandle file = os.createFile(name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
-  if (file == kInvalidHandle) return bytes;
-  char block[4096];
-  std::uint32_t got = 0;
-  while (os.readFile(file, block, sizeof block, &got) && got != 0) bytes.append(block, got);
-  os.closeHandle(file);
-  return bytes;
-}
-
 [[noreturn]] void EndProcess() {
   NativePlatform().exitProcess(kCrashExitCode);
   __builtin_trap();
@@ -103,7 +93,7 @@ void Renamed(const std::string& from, const std::string& to) {
 void Opened(OsHandle file, const std::string& name, bool emptied) {
   gWriters[file] = name;
   const auto found = gImages.find(name);
-  if (found == gImages.end()) gImages[name] = DiskImage{ReadWhole(name), false};
+  if (found == gImages.end()) gImages[name] = DiskImage{ReadWholeFile(name), false};
   else if (emptied) found->second.bytes.clear();  // a size change is kept, as names are
 }
 
@@ -113,7 +103,7 @@ void Created(OsHandle file, const std::string& name, std::uint32_t count) {
 }
 
 void Flushed(const std::string& name) {
-  if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWhole(name), false};
+  if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
 }
 
 DiskImage* ImageOf(OsHandle file) {
@@ -160,7 +150,7 @@ void Track(R result, A... args) {
       image->bytes.resize(static_cast<std::size_t>(at));
   } else if constexpr (S == Service::kFlushFile) {
     if (const auto writer = gWriters.find(std::get<0>(v)); writer != gWriters.end())
-      gImages[writer->second] = DiskImage{ReadWhole(writer->second), false};
+      gImages[writer->second] = DiskImage{ReadWholeFile(writer->second), false};
   } else if constexpr (S == Service::kFlushFilesAt) {
     // Only the files named count as flushed, though one flush of the file
     // system may write more.
