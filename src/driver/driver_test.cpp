@@ -154,12 +154,6 @@ TEST(Options, DeleteTruncateOrFolder) {
     EXPECT_EQ(settings.TruncateKb, kb) << argument;
     EXPECT_EQ(settings.ArchiveDir, folder) << argument;
   }
-  RunSettings settings;  // later arguments replace earlier ones
-  for (const std::string& argument : {std::string("one"), std::string("/T5"), std::string("two"),
-                                      "/T" + std::string(252, '0') + "7"})
-    ApplyOption(settings, argument);
-  EXPECT_EQ(settings.ArchiveDir, "two");
-  EXPECT_EQ(settings.TruncateKb, 0);  // only 250 characters after /T are read
 }
 
 }  // namespace

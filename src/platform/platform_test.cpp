@@ -168,10 +168,6 @@ TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
   EXPECT_EQ(local, 0u);
 }
 
-std::size_t OpenDescriptors() {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
-
 // The running user's links are followed; dangling, looping and (as root)
 // another user's are not, and every resolution closes what it opened.
 TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
@@ -186,7 +182,8 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
     ASSERT_EQ(symlink(target.c_str(), dir.At(link).c_str()), 0);
     if (link.starts_with("other") && root) lchown(dir.At(link).c_str(), 65534, 65534);
   }
-  const std::size_t descriptors = OpenDescriptors();
+  const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto opened = descriptors();
   const struct { const char* path; int err; bool inFolder; std::int32_t code; } cases[] = {
       {"own", 0, false, 0}, {"ownFolder/../real/./f.txt", 0, false, 0}, {"absolute", 0, false, 0},
       {"chain", 0, false, 0}, {"real//f.txt", 0, false, 0},
@@ -214,7 +211,7 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
     ReleaseSpot(&spot);
     EXPECT_EQ(spot.folder, -1);
   }
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(descriptors(), opened);
   EXPECT_TRUE(Native().deleteFile(dir.At("own").c_str()));  // the link, never its target
   EXPECT_EQ(testing::ReadWholeFile(dir.At("real/f.txt")), "data");
 }

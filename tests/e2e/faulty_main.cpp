@@ -42,7 +42,6 @@ qt::FaultPlan PlanFromEnvironment() {
     const char* comma = std::strchr(text, ',');
     if (comma == nullptr) Refuse("QUILBO_FAULTY_PLAN is <service>,<nth>,<once>,<error>");
     const std::string name(text, comma);
-    plan.failService = qt::Service::kCount;
     for (int i = 0; i < static_cast<int>(qt::Service::kCount); ++i)
       if (name == qt::ServiceName(static_cast<qt::Service>(i))) plan.failService = static_cast<qt::Service>(i);
     if (plan.failService == qt::Service::kCount) Refuse("unknown service name");

@@ -30,7 +30,8 @@ class CommandLine(Case):
             self.assertEqual((result.code, result.out, os.listdir(self.dir)), (5, usage_screen(), []))
         rows = [(["x", "/t1000kb"], settings(kb=1000)), (["x", "/T$400"], settings(kb=1024)), (["x", "/tx"], settings()),
                 (["x", "/d", "Old Logs", "/T12 34"], settings("Old Logs", 12, True)),
-                (["x", "one", "two", "/t1", "/t99999999999", "f" * 200], settings("f" * 200, 999999999))]
+                (["x", "one", "two", "/t1", "/t99999999999", "f" * 200], settings("f" * 200, 999999999)),
+                (["x", "/T5", "/T" + "0" * 252 + "7"], settings())]  # only 250 characters after /T are read
         if windows():  # what Linux refuses as mistyped options, or takes as its habits
             rows += [(["x", "-d"], settings("-d")), (["x", "/?"], settings("/?")), (["--help"], settings())]
         for args, expected in rows:

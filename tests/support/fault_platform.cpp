@@ -96,8 +96,7 @@ const char* ServiceName(Service service) {
 #define QUILBO_SERVICE_NAME(field, service, failValue) #field,
   static constexpr const char* kNames[] = {QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_NAME)};
 #undef QUILBO_SERVICE_NAME
-  const auto index = static_cast<int>(service);
-  return index < static_cast<int>(Service::kCount) ? kNames[index] : "none";
+  return kNames[static_cast<int>(service)];
 }
 
 void InstallFaults(const FaultPlan& plan) {

@@ -35,7 +35,7 @@ namespace quilbo::testing {
 enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
 #undef QUILBO_SERVICE_ENUM
 
-// The field's name; "none" for kCount.
+// The field's name.
 const char* ServiceName(Service service);
 
 struct FaultPlan {
