@@ -1,13 +1,10 @@
 // The command-line rules: the scanner, the platform's two ways of handing
-// arguments over, the refusal of an argument the driver would cut, the
-// options and their numbers.
+// arguments over and which arguments they cut, the options and their numbers.
 #include <gtest/gtest.h>
 
 #include "driver/command_line.h"
-#include "driver/program.h"
 #include "driver/settings.h"
 #include "driver/text_ops.h"
-#include "errors/termination.h"
 #include "support/fault_platform.h"
 
 namespace quilbo {
@@ -21,7 +18,6 @@ const char* const* gArgv = nullptr;
 int gArgc = 0;
 bool gSplitOk = true;
 const char* FakeLine() { return gLine; }
-const char* NoLine() { return nullptr; }
 bool FakeSplit(int* count, const char* const** values) { return *count = gArgc, *values = gArgv, gSplitOk; }
 
 // The count, every argument and nothing just past either end, through the
@@ -80,28 +76,23 @@ TEST(CommandLine, ScanningRules) {
 #endif
 }
 
-class Arguments : public ::testing::Test {
- protected:
-  void SetUp() override { FaultTable().commandLine = NoLine, FaultTable().splitArguments = FakeSplit, gSplitOk = true; }
-  void Split(const std::vector<const char*>& argv) {
-    argv_ = argv, gArgv = argv_.data(), gArgc = static_cast<int>(argv_.size());
-  }
-  testing::ScopedFaults faults_{testing::FaultPlan{}};
-  std::vector<const char*> argv_;
-};
-
 // Both roads tell the driver which arguments were cut: the command line
 // (Windows) and the vector already split (POSIX), whose arguments are taken
 // as they came, empty ones skipped as a "" pair is, entries past argc not.
-TEST_F(Arguments, CutArgumentsAndTheSplitVector) {
+TEST(Arguments, CutArgumentsAndTheSplitVector) {
+  testing::ScopedFaults faults{testing::FaultPlan{}};
+  std::vector<const char*> argv;
+  const auto split = [&](const std::vector<const char*>& values) {
+    argv = values, gArgv = argv.data(), gArgc = static_cast<int>(argv.size());
+  };
   FaultTable().commandLine = FakeLine;
   const std::string line = "prog " + std::string(300, 'x') + " b " + std::string(255, 'y') + " \"" +
                            std::string(250, 'z') + "\"" + std::string(6, 'z');
   gLine = line.c_str();
   for (std::int32_t i = 0; i <= 5; ++i) EXPECT_EQ(ArgIsCut(i), i == 1 || i == 4) << i;
-  FaultTable().commandLine = nullptr;
+  FaultTable().commandLine = nullptr, FaultTable().splitArguments = FakeSplit;
   const std::string x300(300, 'x'), y255(255, 'y');
-  Split({"prog", "a b", "", "*.log", x300.c_str(), "\"q\"", y255.c_str(), "\xE9\x7F\x01", "", "beyond"});
+  split({"prog", "a b", "", "*.log", x300.c_str(), "\"q\"", y255.c_str(), "\xE9\x7F\x01", "", "beyond"});
   gArgc = 9;
   const std::vector<std::string> want = {"a b", "*.log", x300.substr(0, 255), "\"q\"", y255, "\xE9\x7F\x01", ""};
   EXPECT_EQ(ArgCount(), 6);
@@ -110,34 +101,16 @@ TEST_F(Arguments, CutArgumentsAndTheSplitVector) {
     EXPECT_EQ(ArgIsCut(i), i == 3) << i;
   }
   EXPECT_EQ(ArgAt(-1), "");
-  Split({"", "", "a", ""});  // the program's own name counts whatever it is
+  split({"", "", "a", ""});  // the program's own name counts whatever it is
   EXPECT_EQ(ArgCount(), 1);
   EXPECT_EQ(ArgAt(1), "a");
   // No vector, or a failed hand-over whatever it left behind: no token.
-  Split({});
+  split({});
   EXPECT_EQ(ArgCount(), -1);
-  Split({"prog", "a", "b"}), gSplitOk = false;
+  split({"prog", "a", "b"}), gSplitOk = false;
   EXPECT_EQ(ArgCount(), -1);
   EXPECT_EQ(ArgAt(1), "");
   EXPECT_FALSE(ArgIsCut(1));
-}
-
-// A cut pattern or folder names other files: the run is refused before
-// anything is printed or created, whichever argument it is.
-TEST_F(Arguments, DriverRefusesAnArgumentItWouldCut) {
-  InstallFailureReporting();
-  const std::string a256(256, 'a');
-  for (const auto& [argv, refused] : std::vector<std::pair<std::vector<const char*>, int>>{
-           {{"prog", a256.c_str(), "backup"}, 1}, {{"prog", "*.log", a256.c_str()}, 2},
-           {{"prog", "*.log", "/d", "", a256.c_str()}, 3}}) {
-    Split(argv);
-    try {
-      RunDriver();
-    } catch (const Exception& refusal) {
-      EXPECT_EQ(std::string(refusal.Message()),
-                "Argument " + std::to_string(refused) + " is longer than 255 characters; use a shorter path");
-    }
-  }
 }
 
 TEST(Options, NumbersAndTexts) {
@@ -181,12 +154,6 @@ TEST(Options, DeleteTruncateOrFolder) {
     EXPECT_EQ(settings.TruncateKb, kb) << argument;
     EXPECT_EQ(settings.ArchiveDir, folder) << argument;
   }
-  RunSettings settings;  // later arguments replace earlier ones
-  for (const std::string& argument : {std::string("one"), std::string("/T5"), std::string("two"),
-                                      "/T" + std::string(252, '0') + "7"})
-    ApplyOption(settings, argument);
-  EXPECT_EQ(settings.ArchiveDir, "two");
-  EXPECT_EQ(settings.TruncateKb, 0);  // only 250 characters after /T are read
 }
 
 }  // namespace

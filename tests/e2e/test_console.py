@@ -30,7 +30,8 @@ class CommandLine(Case):
             self.assertEqual((result.code, result.out, os.listdir(self.dir)), (5, usage_screen(), []))
         rows = [(["x", "/t1000kb"], settings(kb=1000)), (["x", "/T$400"], settings(kb=1024)), (["x", "/tx"], settings()),
                 (["x", "/d", "Old Logs", "/T12 34"], settings("Old Logs", 12, True)),
-                (["x", "one", "two", "/t1", "/t99999999999", "f" * 200], settings("f" * 200, 999999999))]
+                (["x", "one", "two", "/t1", "/t99999999999", "f" * 200], settings("f" * 200, 999999999)),
+                (["x", "/T5", "/T" + "0" * 252 + "7"], settings())]  # only 250 characters after /T are read
         if windows():  # what Linux refuses as mistyped options, or takes as its habits
             rows += [(["x", "-d"], settings("-d")), (["x", "/?"], settings("/?")), (["--help"], settings())]
         for args, expected in rows:
@@ -69,7 +70,8 @@ class CommandLine(Case):
     def test_refused_before_anything_is_created(self):
         rows = [(["d" * 250 + ("\\" if windows() else "/") + "app*.log", "/D"], b"Argument 1 is longer than 255"),
                 (["*.log", "x" * 256, "/D"], b"Argument 2 is longer than 255 characters"),
-                (["*.log", "ж" * 256], b"Argument 2 is longer than 255 characters")]  # characters, not bytes
+                (["*.log", "ж" * 256], b"Argument 2 is longer than 255 characters"),  # characters, not bytes
+                (["*.log", "/d", "", "x" * 256], b"Argument 3 is longer than 255 characters")]  # the last, after ""
         if POSIX:  # a pattern the shell expanded; a mistyped option
             rows += [(["a.log", "b.log", "c.log", "Archive", "/d"], b"(a.log b.log c.log)"),
                      (["/t5", "logs/a.log", "logs/b.log"], b"(logs/a.log logs/b.log): quote the pattern")]

@@ -35,7 +35,7 @@ namespace quilbo::testing {
 enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
 #undef QUILBO_SERVICE_ENUM
 
-// The field's name; "none" for kCount.
+// The field's name.
 const char* ServiceName(Service service);
 
 struct FaultPlan {
@@ -45,10 +45,8 @@ struct FaultPlan {
   bool failOnce = false;                  // ...or only that one
   std::int32_t error = 5;
   // End the process, as a kill would, just before the call of this number
-  // (0: never), or just after it, as a power loss would: every file loses
-  // what was written to it since it was last flushed; names stay as made.
+  // (0: never).
   std::uint64_t crashBefore = 0;
-  std::uint64_t powerLossAfter = 0;
 };
 inline constexpr std::uint32_t kCrashExitCode = 75;  // of a process a crash point ended
 
