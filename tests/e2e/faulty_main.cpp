@@ -3,7 +3,8 @@
 // on standard error. The plan comes from the environment: QUILBO_FAULTY_PLAN=
 // <service>,<nth>,<once:0|1>,<error> fails the service's nth call (once) or every
 // call from it on; QUILBO_FAULTY_CRASH_BEFORE=<n> ends the run (75) before call n,
-// as a kill would; QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends it (75) in the first group
+// as a kill would, QUILBO_FAULTY_POWER_LOSS_AFTER=<n> after it, unflushed writes
+// lost; QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends it (75) in the first group
 // deletion once d logs are deleted and the next a moved aside;
 // QUILBO_FAULTY_BEFORE_REPORTING=memory|<n> fails before the report is installed.
 #include <cstdint>
@@ -51,6 +52,7 @@ qt::FaultPlan PlanFromEnvironment() {
     plan.fromNth = nth, plan.failOnce = once == 1, plan.error = error;
   }
   if (const char* at = std::getenv("QUILBO_FAULTY_CRASH_BEFORE")) plan.crashBefore = Number(at);
+  if (const char* at = std::getenv("QUILBO_FAULTY_POWER_LOSS_AFTER")) plan.powerLossAfter = Number(at);
   return plan;
 }
 

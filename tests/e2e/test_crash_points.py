@@ -1,7 +1,7 @@
-"""Runs that die or meet. A run killed before each call that may change files:
-the next run leaves all as if nothing died (no byte lost, no line cut, no
-leftover, no refusal, no archive with other access than its log's). One run at
-a time per archive folder."""
+"""Runs that die or meet. A run ended before each call that may change files
+(a kill) or after each flush (a power loss): the next run leaves all as if
+nothing died (no byte lost, no line cut, no leftover, no refusal, no archive
+with other access than its log's). One run at a time per archive folder."""
 
 import concurrent.futures
 import os
@@ -84,21 +84,24 @@ class CrashPoints(Case):
             # files: one crash per such call covers every state.
             states += [(workload, "crash before call %d" % k, {"QUILBO_FAULTY_CRASH_BEFORE": str(k)})
                        for k in [1] + [n + 1 for n in clean.changes if n < clean.calls]]
+            states += [(workload, "power loss after call %d" % k, {"QUILBO_FAULTY_POWER_LOSS_AFTER": str(k)})
+                       for k in clean.flushes]
             self.check(self.dir, what + ": clean run", *workload[1:])
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             for done in [pool.submit(self.visit, *state) for state in states]:
                 done.result()
 
     def test_a_run_killed_while_deleting_many_logs(self):
-        # A /D run over two groups of logs dies at chosen calls (around each
-        # flush), or inside a group's deletion: the next run leaves only the
-        # archive folder, and every log's text is archived, twice at most.
+        # A /D run over two groups of logs dies at chosen calls, or inside a
+        # group's deletion: the next run leaves only the archive folder, and
+        # every log's text is archived, twice at most.
         logs = {"log%04d.log" % n: numbered(b"n%04d" % n, 1 + n % 3) for n in range(300)}
         self.files(logs)
         clean = self.q(["*.log", "/D"], env={})
         self.assertEqual((clean.code, listing(self.dir)), (0, ["Archive"]))
-        quarters = [clean.changes[len(clean.changes) * i // 4] + 1 for i in range(4)]
-        points = [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in quarters + [f + d for f in clean.flushes for d in (0, 1)]]
+        points = [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in [clean.changes[len(clean.changes) * i // 4] + 1
+                                                              for i in range(4)] + [f + d for f in clean.flushes for d in (0, 1)]]
+        points += [("QUILBO_FAULTY_POWER_LOSS_AFTER", f) for f in clean.flushes]
         points += [("QUILBO_FAULTY_STOP_IN_REMOVAL", stop) for stop in (["9,0"] if windows() else ["0,300", "9,100"])]
         for name, value in points:
             with self.row(name=name, value=value):

@@ -45,8 +45,10 @@ struct FaultPlan {
   bool failOnce = false;                  // ...or only that one
   std::int32_t error = 5;
   // End the process, as a kill would, just before the call of this number
-  // (0: never).
+  // (0: never), or just after it, as a power loss would: every file loses
+  // what was written to it since it was last flushed; names stay as made.
   std::uint64_t crashBefore = 0;
+  std::uint64_t powerLossAfter = 0;
 };
 inline constexpr std::uint32_t kCrashExitCode = 75;  // of a process a crash point ended
 
