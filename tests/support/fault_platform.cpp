@@ -39,10 +39,15 @@ bool Changed(R result, A... args) {
   }
 }
 
-// For a simulated power loss: what each file written by the run holds on
-// the disk (its bytes when first opened, or at its last flush), and
-// whether it was written since. Files are known by the names the program
-// gives them, and follow their renames.
+[[noreturn]] void EndProcess() {
+  NativePlatform().exitProcess(kCrashExitCode);
+  __builtin_trap();
+}
+
+// For a simulated power loss: what each file the run wrote holds on the
+// disk (its bytes when first opened, or at its last flush), and whether it
+// was written since; known by the names the run's folder steps give it,
+// following its renames. A run writes only inside its open folders.
 struct DiskImage {
   std::string bytes;
   bool dirty;
@@ -51,22 +56,10 @@ std::map<std::string, DiskImage> gImages;
 std::map<OsHandle, std::string> gWriters;
 std::map<OsHandle, std::string> gFolders;  // open folders and their paths
 
-// The path of name in an open folder, as the program would write it.
 std::string Joined(OsHandle folder, const char* name) {
-  const auto found = gFolders.find(folder);
-  if (found == gFolders.end() || found->second.empty()) return name;
-  const char last = found->second.back();
-  const bool separated = last == '/' || last == '\\' || last == ':';
-#ifdef _WIN32
-  return found->second + (separated ? "" : "\\") + name;
-#else
-  return found->second + (separated ? "" : "/") + name;
-#endif
-}
-
-[[noreturn]] void EndProcess() {
-  NativePlatform().exitProcess(kCrashExitCode);
-  __builtin_trap();
+  const std::string& path = gFolders[folder];
+  const bool separated = path.empty() || std::string_view("/\\:").find(path.back()) != std::string_view::npos;
+  return path + (separated ? "" : std::string(1, kSep)) + name;
 }
 
 // Every file loses its writes since its last flush; then the process ends.
@@ -74,8 +67,7 @@ std::string Joined(OsHandle folder, const char* name) {
   const PlatformApi& os = NativePlatform();
   for (const auto& [name, image] : gImages) {
     if (!image.dirty) continue;
-    const OsHandle file =
-        os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
+    const OsHandle file = os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
     if (file == kInvalidHandle) continue;
     std::uint32_t done = 0;
     os.writeFile(file, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()), &done);
@@ -84,32 +76,9 @@ std::string Joined(OsHandle folder, const char* name) {
   EndProcess();
 }
 
-void Renamed(const std::string& from, const std::string& to) {
-  const auto found = gImages.find(from);
-  if (found != gImages.end()) gImages[to] = found->second;
-  gImages.erase(found != gImages.end() ? from : to);
-}
-
-void Opened(OsHandle file, const std::string& name, bool emptied) {
-  gWriters[file] = name;
-  const auto found = gImages.find(name);
-  if (found == gImages.end()) gImages[name] = DiskImage{ReadWholeFile(name), false};
-  else if (emptied) found->second.bytes.clear();  // a size change is kept, as names are
-}
-
-void Created(OsHandle file, const std::string& name, std::uint32_t count) {
-  gWriters[file] = name;
-  gImages[name] = DiskImage{std::string(), count != 0};
-}
-
-void Flushed(const std::string& name) {
-  if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
-}
-
 DiskImage* ImageOf(OsHandle file) {
   const auto writer = gWriters.find(file);
-  if (writer == gWriters.end()) return nullptr;
-  const auto found = gImages.find(writer->second);
+  const auto found = writer == gWriters.end() ? gImages.end() : gImages.find(writer->second);
   return found == gImages.end() ? nullptr : &found->second;
 }
 
@@ -118,25 +87,20 @@ template <Service S, typename R, typename... A>
 void Track(R result, A... args) {
   const auto v = std::make_tuple(args...);
   if constexpr (S == Service::kCloseHandle) gWriters.erase(std::get<0>(v));
-  constexpr bool kOpens = S == Service::kCreateFile || S == Service::kCreateFileAt ||
-                          S == Service::kCreateFileAs || S == Service::kCreateFileAsAt ||
-                          S == Service::kOpenFolder;
-  if constexpr (kOpens) {
+  if constexpr (S == Service::kCreateFileAt || S == Service::kCreateFileAsAt || S == Service::kOpenFolder) {
     if (result == kInvalidHandle) return;
-  } else {
-    if (!result) return;
+  } else if (!result) {
+    return;
   }
-  if constexpr (S == Service::kCreateFile) {
-    if (std::get<1>(v) == FileAccess::kReadWrite)
-      Opened(result, std::get<0>(v), std::get<2>(v) == FileCreation::kCreateAlways);
-  } else if constexpr (S == Service::kCreateFileAt) {
-    if (std::get<2>(v) == FileAccess::kReadWrite)
-      Opened(result, Joined(std::get<0>(v), std::get<1>(v)),
-             std::get<3>(v) == FileCreation::kCreateAlways);
-  } else if constexpr (S == Service::kCreateFileAs) {
-    Created(result, std::get<0>(v), std::get<3>(v));
+  if constexpr (S == Service::kCreateFileAt) {
+    const std::string name = Joined(std::get<0>(v), std::get<1>(v));
+    if (std::get<2>(v) != FileAccess::kReadWrite) return;
+    gWriters[result] = name;
+    if (gImages.count(name) == 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
+    if (std::get<3>(v) == FileCreation::kCreateAlways) gImages[name].bytes.clear();
   } else if constexpr (S == Service::kCreateFileAsAt) {
-    Created(result, Joined(std::get<0>(v), std::get<1>(v)), std::get<4>(v));
+    gWriters[result] = Joined(std::get<0>(v), std::get<1>(v));
+    gImages[gWriters[result]] = DiskImage{std::string(), std::get<4>(v) != 0};
   } else if constexpr (S == Service::kOpenFolder) {
     gFolders[result] = std::get<0>(v);
   } else if constexpr (S == Service::kWriteFile) {
@@ -144,24 +108,23 @@ void Track(R result, A... args) {
   } else if constexpr (S == Service::kSetEndOfFile) {
     std::int64_t at = 0;
     DiskImage* image = ImageOf(std::get<0>(v));
-    if (image != nullptr &&
-        NativePlatform().setFilePointer(std::get<0>(v), 0, SeekFrom::kCurrent, &at) &&
+    if (image != nullptr && NativePlatform().setFilePointer(std::get<0>(v), 0, SeekFrom::kCurrent, &at) &&
         static_cast<std::uint64_t>(at) < image->bytes.size())
-      image->bytes.resize(static_cast<std::size_t>(at));
+      image->bytes.resize(static_cast<std::size_t>(at));  // a size change is kept, as names are
   } else if constexpr (S == Service::kFlushFile) {
-    if (const auto writer = gWriters.find(std::get<0>(v)); writer != gWriters.end())
-      gImages[writer->second] = DiskImage{ReadWholeFile(writer->second), false};
+    if (DiskImage* image = ImageOf(std::get<0>(v))) *image = {ReadWholeFile(gWriters[std::get<0>(v)]), false};
   } else if constexpr (S == Service::kFlushFilesAt) {
     // Only the files named count as flushed, though one flush of the file
     // system may write more.
-    for (std::size_t i = 0; i < std::get<2>(v); ++i)
-      Flushed(Joined(std::get<0>(v), std::get<1>(v)[i]));
-  } else if constexpr (S == Service::kMoveFile) {
-    Renamed(std::get<0>(v), std::get<1>(v));
+    for (std::size_t i = 0; i < std::get<2>(v); ++i) {
+      const std::string name = Joined(std::get<0>(v), std::get<1>(v)[i]);
+      if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
+    }
   } else if constexpr (S == Service::kMoveFileOverAt) {
-    Renamed(Joined(std::get<0>(v), std::get<1>(v)), Joined(std::get<0>(v), std::get<2>(v)));
-  } else if constexpr (S == Service::kDeleteFile) {
-    gImages.erase(std::get<0>(v));
+    const std::string from = Joined(std::get<0>(v), std::get<1>(v));
+    const std::string to = Joined(std::get<0>(v), std::get<2>(v));
+    if (gImages.count(from) != 0) gImages[to] = gImages[from];
+    gImages.erase(gImages.count(from) != 0 ? from : to);
   } else if constexpr (S == Service::kDeleteFileAt) {
     gImages.erase(Joined(std::get<0>(v), std::get<1>(v)));
   }
