@@ -54,11 +54,6 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Open(gone, FileCreation::kCreateAlways); }, kErrPathNotFound},
       {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
       {[&] { return Native().deleteFile(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
-      {[&] {  // a name, never a pattern: Windows may call it invalid
-         const bool found = Native().lookupFile(dir.At("a?txt").c_str(), &entry);
-         if (Native().lastError() == kErrInvalidName) Native().setLastError(kErrFileNotFound);
-         return found;
-       }, kErrFileNotFound},
       {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
       {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
       {[&] { return Native().findNextFile(kInvalidHandle, &entry); }, kErrInvalidHandle},
