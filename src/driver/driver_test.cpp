@@ -12,7 +12,6 @@ namespace {
 
 using testing::FaultTable;
 
-// The platform entries the tests replace.
 const char* gLine = nullptr;
 const char* const* gArgv = nullptr;
 int gArgc = 0;

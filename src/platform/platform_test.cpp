@@ -78,8 +78,7 @@ TEST(Platform, FileTimesPackWithinTheirRangeOnly) {
       {Ticks(50402, 86399), true, 0xFF9FBF7D},  // 2107-12-31 23:59:59
       {Ticks(3652, -1), false, 0}, {Ticks(50403, 0), false, 0}, {0, false, 0}};
   for (const auto& row : rows) {
-    std::uint16_t date = 0;
-    std::uint16_t clock = 0;
+    std::uint16_t date = 0, clock = 0;
     EXPECT_EQ(Native().fileTimeToDosDateTime(row.time, &date, &clock), row.ok) << row.time;
     EXPECT_EQ(row.ok ? (static_cast<std::uint32_t>(date) << 16 | clock) : 0, row.packed) << row.time;
   }

@@ -54,8 +54,7 @@ class Textio : public ::testing::Test {
     EXPECT_EQ(TakeIoStatus(), 0) << "a failure was left pending";
   }
   std::string PathOf(std::string_view name) const { return dir_.At(name); }
-  // Opens a file of the test's folder (or the device), through a buffer of
-  // size bytes when size is not 0.
+  // A file of the test's folder or the device; a size of 0 keeps the built-in buffer.
   void Open(TextStream& s, std::string_view name, Opener open, std::uint32_t size = 0, int which = 0) {
     AttachName(s, name == kNullDevice ? std::string(name) : PathOf(name));
     if (size != 0) UseBuffer(s, buffers_[which].data(), size);
@@ -253,7 +252,6 @@ TEST_F(Textio, StandardStreams) {
   Record(), FaultTable().stdHandle = Redirected, OpenStandardStreams();
   EXPECT_EQ(std::exchange(ExitStep, saved), &CloseStandardStreams);
   EXPECT_TRUE(Input.mode == StreamMode::kReading && Output.handle == gStdOutput);
-  // One write per line up to 128 bytes, however many items it holds.
   Line(Output, std::string(126, 'o'));
   WriteText(Output, "File ", 0), WriteNumber(Output, -12, 0), WriteChar(Output, ' ', 0), WriteLineEnd(Output);
   WriteNumber(Output, INT32_MIN, 0), EndStatement(Output);
