@@ -30,12 +30,6 @@ TEST(IoStatusRules, PendingCodesAndTheirMessages) {
   for (const auto& [code, message] : rows) EXPECT_STREQ(EInOutError(code, {}).Message(), message);
 }
 
-#ifdef _WIN32
-constexpr const char* kModule = "errors_tests.exe";
-#else
-constexpr const char* kModule = "errors_tests";
-#endif
-
 [[gnu::noinline]] const void* CodeAddressHere() { return __builtin_return_address(0); }
 
 // The report with its offset masked; the offset itself goes to offset.
@@ -50,7 +44,9 @@ std::string Report(const Exception& exception, const FailureSite& site, std::uin
 
 TEST(FailureReport, ExactBytesAndTheOffsetInTheModuleOrTheProgram) {
   const void* address = CodeAddressHere();
-  const std::string head = std::string(" in module ") + kModule + " at XXXXXXXX.\r\n";
+  char path[kMaxPath];
+  ASSERT_GT(NativePlatform().executablePath(path, sizeof path), 0u);
+  const std::string head = " in module " + std::filesystem::path(path).filename().string() + " at XXXXXXXX.\r\n";
   const EInOutError notFound(2, {}), badName(3, {}), diskFull(112, {});
   const Exception refused("Refused.", {}), empty("", {});
   const EOutOfMemory noMemory(FailureSite{});
@@ -64,8 +60,6 @@ TEST(FailureReport, ExactBytesAndTheOffsetInTheModuleOrTheProgram) {
     EXPECT_EQ(Report(*exception, {address, file, 7}, &first), "Exception " + expected);
   // An offset within the image, not the address: two places differ by as
   // much in their offsets as in their addresses.
-  char path[kMaxPath];
-  ASSERT_GT(NativePlatform().executablePath(path, sizeof path), 0u);
   Report(notFound, {address, nullptr, 0}, &first);
   Report(notFound, {static_cast<const char*>(address) + 16, nullptr, 0}, &second);
   EXPECT_GT(first, 0u);
@@ -95,8 +89,7 @@ void ReportPending() {
 }
 
 // A step set by a step runs too. A failure after the one a note named: the
-// report's message and the reason. (A failure in a folder that could not be
-// made, and one before the report is set up: the end-to-end cases.)
+// report's message and the reason.
 TEST(ProcessEndDeathTest, ExitStepsNotesAndReport) {
   EXPECT_EXIT({ ExitStep = ChainAnotherStep; ExitProgram(5); }, ::testing::ExitedWithCode(5), "^closing$");
   EXPECT_EXIT({ StoreIoFailureOn(3, "create", "a.log"); StoreIoFailure(3); ReportPending(); },

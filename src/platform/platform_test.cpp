@@ -36,9 +36,8 @@ using testing::WriteFile;
 const PlatformApi& Native() { return NativePlatform(); }
 
 bool Open(const std::string& name, FileCreation creation = FileCreation::kOpenExisting) {
-  const bool write = creation != FileCreation::kOpenExisting;
-  const OsHandle file =
-      Native().createFile(name.c_str(), write ? FileAccess::kReadWrite : FileAccess::kRead, creation);
+  const FileAccess access = creation == FileCreation::kOpenExisting ? FileAccess::kRead : FileAccess::kReadWrite;
+  const OsHandle file = Native().createFile(name.c_str(), access, creation);
   return file != kInvalidHandle && Native().closeHandle(file);
 }
 

@@ -41,7 +41,6 @@ bool RecordingWrite(OsHandle file, const void* bytes, std::uint32_t size, std::u
   return gForward(file, bytes, take, done);
 }
 
-// Counts the platform's calls from here on and records every write.
 void Record(const FaultPlan& plan = {}, int room = -1) {
   InstallFaults(plan), gWrites.clear();
   gRoom = room, gForward = FaultTable().writeFile, FaultTable().writeFile = RecordingWrite;

@@ -58,6 +58,9 @@ def read(path):
 def listing(path):
     return sorted(os.listdir(path))
 
+def tree(folder):  # every file below folder with its bytes
+    return {os.path.join(f, n): read(os.path.join(f, n)) for f, _, ns in os.walk(folder) for n in ns}
+
 def typed(path):  # a path as a user of the platform types it
     return path.replace("/", "\\") if windows() else path
 

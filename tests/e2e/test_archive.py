@@ -125,13 +125,6 @@ class Cut(Case):
                 self.assertEqual(self.q(["*.log"] + args).code, 0)
             self.assertEqual(read(self.p("Archive/" + name)), (b"a" * 3000 + b"line\r\n" * 2)[-1024:])
             self.assertEqual(os.listdir(self.p("Archive")), [name])
-        if WINDOWS:  # archive paths of 257 characters: no .tmp fits, none is needed without /T
-            folder, archives = "d" * 200, "e" * 54
-            self.files({folder + "/a": b"line\n"})
-            self.assertEqual(self.q([folder + "\\a", archives]).code, 0)
-            self.assertReport(self.q([folder + "\\a", archives, "/T1", "/D"]).out, "EInOutError", "I/O error 206.")
-            self.assertEqual((read(self.p(folder + "/a")), read(self.p(folder + "/" + archives + "/a"))),
-                             (b"line\n", b"line\r\n"))  # with /T refused before anything is appended
 
     def test_a_small_disk(self):
         disk = self.p("disk")

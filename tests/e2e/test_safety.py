@@ -8,8 +8,8 @@ import subprocess
 import sys
 import unittest
 
-from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, typed,
-                     windows, write)
+from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, tree,
+                     typed, windows, write)
 
 POSIX = not windows()
 posix_only = unittest.skipUnless(POSIX, "Linux behaviour")
@@ -18,10 +18,6 @@ try:
     OTHER = pwd.getpwnam("nobody")[2:4]
 except (ImportError, KeyError):
     OTHER = None
-
-
-def tree(folder):
-    return {os.path.join(f, n): read(os.path.join(f, n)) for f, _, ns in os.walk(folder) for n in ns}
 
 
 class Links(Case):

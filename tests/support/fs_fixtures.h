@@ -6,13 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "fs/file_helpers.h"
+
 namespace quilbo::testing {
 
-#ifdef _WIN32
-inline constexpr char kSep = '\\';
-#else
-inline constexpr char kSep = '/';
-#endif
+inline constexpr char kSep = kPathSeparator;
 
 // A fresh folder, removed with everything in it at the end of the test.
 struct TempDir {
