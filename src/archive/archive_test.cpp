@@ -20,13 +20,7 @@
 namespace quilbo {
 namespace {
 
-// What one copy of log appends, by the line rule.
-std::string Copied(const std::string& log) {
-  std::string out;
-  const std::string text = log.substr(0, log.find('\x1a'));
-  for (const char byte : text) out += byte == '\n' ? "\r\n" : byte == '\r' ? "" : std::string(1, byte);
-  return out + (!text.empty() && text.back() != '\n' ? "\r\n" : "");
-}
+using testing::CopiedByTheLineRule;
 
 CopyCount CountInBlocks(const std::string& log, std::size_t block, std::int64_t keep) {
   CopyCount count;
@@ -45,7 +39,7 @@ TEST(CopyCount, CountsTheCopyAndMarksStayCloseToTheKeptTail) {
   for (const std::string log : {"", "a\r\nb\r\n", "a\nb", "a\rb\r\n", "\r", "a\x1a" "b\r\n", "\x1a" "a", "a\n\r"}) {
     for (const std::size_t block : {1u, 3u, 4096u}) {
       const CopyCount count = CountInBlocks(log, block, 100);
-      EXPECT_EQ(count.copy, std::ssize(Copied(log))) << log << " in blocks of " << block;
+      EXPECT_EQ(count.copy, std::ssize(CopiedByTheLineRule(log))) << log << " in blocks of " << block;
       EXPECT_EQ(count.textEnd, std::ssize(log.substr(0, log.find('\x1a'))));
     }
   }
@@ -125,7 +119,7 @@ TEST(Cut, RemovesALeftoverOnlyWhenItsBytesWereCompared) {
     std::string log;
     for (int i = 0; i < 300; ++i) log += "line " + std::to_string(i) + "\n";
     testing::WriteFile(run.dir.At("a.log"), log);
-    const std::string kept = Copied(log).substr(Copied(log).size() - 1024);
+    const std::string kept = CopiedByTheLineRule(log).substr(CopiedByTheLineRule(log).size() - 1024);
     std::filesystem::create_directories(run.archives);
     testing::WriteFile(run.archives + testing::kSep + "a.log.tmp", kept.substr(0, 100));
     testing::ScopedFaults faults(testing::FaultPlan{});
@@ -159,7 +153,12 @@ TEST(Cut, ArchiveWithoutRoomForItsCutNameIsRefusedOnlyWithALimit) {
   InstallFailureReporting();  // failures raise, rather than end the process
   EXPECT_NO_THROW(run.Run({"a"}, 0));
   EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
-  EXPECT_ANY_THROW(run.Run({"a"}, 1));
+  try {
+    run.Run({"a"}, 1);
+    ADD_FAILURE() << "a cut with no room for its name went ahead";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.IoCode(), kErrFilenameTooLong);
+  }
   TakeIoStatus();
   EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a"), "x\r\n");
 }

@@ -12,7 +12,6 @@ namespace {
 
 using testing::FaultTable;
 
-// The platform entries the tests replace.
 const char* gLine = nullptr;
 const char* const* gArgv = nullptr;
 int gArgc = 0;
@@ -113,7 +112,7 @@ TEST(Arguments, CutArgumentsAndTheSplitVector) {
   EXPECT_FALSE(ArgIsCut(1));
 }
 
-TEST(Options, NumbersAndTexts) {
+TEST(Options, NumbersAndDeleteTruncateOrFolder) {
   const std::tuple<std::string, std::int32_t, std::int32_t> parses[] = {  // text, value, error position
       {"1000", 1000, 0}, {"1000kb", 0, 5}, {"", 0, 1}, {"-5", -5, 0}, {"+7", 7, 0}, {" 12", 12, 0}, {"12 ", 0, 3},
       {"\t12", 0, 1}, {"   ", 0, 4}, {"-", 0, 2}, {" -$", 0, 4}, {"--5", 0, 2}, {"1$", 0, 2}, {"1e3", 0, 2},
@@ -131,9 +130,6 @@ TEST(Options, NumbersAndTexts) {
       {"1000kb", 1000}, {"k", 0}, {"-5", -5}, {"$10", 16}, {"12 34", 12}, {"1e3", 1}, {"0x10", 0},
       {"2147483648", 214748364}, {"99999999999", 999999999}, {"$123456789", 0x12345678}};
   for (const auto& [text, kb] : leading) EXPECT_EQ(ParseLeadingNumber(text), kb) << text;
-}
-
-TEST(Options, DeleteTruncateOrFolder) {
   const auto kD = ArgumentRole::kDelete, kT = ArgumentRole::kTruncate, kF = ArgumentRole::kFolder;
   std::vector<std::tuple<const char*, bool, std::int32_t, const char*, ArgumentRole>> rows = {
       {"/D", true, 0, "Archive", kD}, {"/d", true, 0, "Archive", kD}, {"/Dx", false, 0, "/Dx", kF},

@@ -3,10 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <tuple>
 #include <utility>
@@ -14,6 +10,7 @@
 #include "errors/io_status.h"
 #include "errors/termination.h"
 #include "support/fault_platform.h"
+#include "support/fs_fixtures.h"
 #include "textio/console.h"
 
 namespace quilbo::testing {
@@ -26,14 +23,6 @@ constexpr const char* kNullDevice = "/dev/null";
 #endif
 constexpr std::uint32_t kLarge = 64 * 1024;
 using Opener = void (*)(TextStream&);
-
-void Put(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-std::string Get(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void Line(TextStream& stream, std::string_view text) { WriteText(stream, text, 0), WriteLineEnd(stream); }
 
@@ -52,7 +41,6 @@ bool RecordingWrite(OsHandle file, const void* bytes, std::uint32_t size, std::u
   return gForward(file, bytes, take, done);
 }
 
-// Counts the platform's calls from here on and records every write.
 void Record(const FaultPlan& plan = {}, int room = -1) {
   InstallFaults(plan), gWrites.clear();
   gRoom = room, gForward = FaultTable().writeFile, FaultTable().writeFile = RecordingWrite;
@@ -60,18 +48,12 @@ void Record(const FaultPlan& plan = {}, int room = -1) {
 
 class Textio : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ /= "quilbo_textio_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::filesystem::create_directories(dir_);
-  }
   void TearDown() override {
     RemoveFaults();
     EXPECT_EQ(TakeIoStatus(), 0) << "a failure was left pending";
-    std::filesystem::remove_all(dir_);
   }
-  std::string PathOf(std::string_view name) const { return (dir_ / std::string(name)).string(); }
-  // Opens a file of the test's folder (or the device), through a buffer of
-  // size bytes when size is not 0.
+  std::string PathOf(std::string_view name) const { return dir_.At(name); }
+  // A file of the test's folder or the device; a size of 0 keeps the built-in buffer.
   void Open(TextStream& s, std::string_view name, Opener open, std::uint32_t size = 0, int which = 0) {
     AttachName(s, name == kNullDevice ? std::string(name) : PathOf(name));
     if (size != 0) UseBuffer(s, buffers_[which].data(), size);
@@ -80,7 +62,7 @@ class Textio : public ::testing::Test {
   // What the copy loop of the archive engine appends to a new archive.
   std::string Copied(std::string_view source, std::uint32_t size = 0) {
     TextStream from{}, to{};
-    Put(PathOf("source.log"), source);
+    WriteFile(PathOf("source.log"), source);
     Open(from, "source.log", OpenRead, size, 0);
     Open(to, "archive.log", OpenNew, size, 1);
     for (std::string piece; !AtEnd(from);) {
@@ -89,31 +71,18 @@ class Textio : public ::testing::Test {
       if (AtLineEnd(from)) SkipLineEnd(from), WriteLineEnd(to);
     }
     CloseStream(from), CloseStream(to);
-    return Get(PathOf("archive.log"));
+    return ReadWholeFile(PathOf("archive.log"));
   }
-  std::filesystem::path dir_ = std::filesystem::temp_directory_path();  // made per test
+  TempDir dir_;
   std::vector<char> buffers_[2] = {std::vector<char>(kLarge), std::vector<char>(kLarge)};
 };
-
-// The rule written out plainly: the text before the first 0x1A, split at every
-// LF, CRs removed, each piece ended by CR LF (an empty last one writes nothing).
-std::string ModelCopy(std::string_view source) {
-  const std::string_view text = source.substr(0, source.find('\x1A'));
-  std::string out;
-  for (std::size_t start = 0, stop = 0; start < text.size(); start = stop + 1) {
-    stop = std::min(text.find('\n', start), text.size());
-    for (std::size_t i = start; i < stop; ++i) if (text[i] != '\r') out += text[i];
-    out += "\r\n";
-  }
-  return out;
-}
 
 // Random sources over the bytes that matter and the control bytes next to
 // them, CR LF pairs laid at and around buffer boundaries, long lines across
 // the 255-byte scans; through the built-in 128 bytes and caller buffers.
 TEST_F(Textio, CopyFollowsTheLineRule) {
   for (const std::string source : {"a\r\nb", "a\rb\r\n", "a\r\r\n", "\r", "a\n\nb", "a\x1A" "b\n", "", "\x80\xFF\n"})
-    EXPECT_EQ(Copied(source), ModelCopy(source)) << ::testing::PrintToString(source);
+    EXPECT_EQ(Copied(source), CopiedByTheLineRule(source)) << ::testing::PrintToString(source);
   std::mt19937 random(20240611);
   const char alphabet[] = {'a', '\r', '\n', '\x1A', '\0', '\xFF', '\x0C', '\x0E', '\x19', '\x1B', '\t'};
   for (int n = 0; n < 900; ++n) {
@@ -127,7 +96,7 @@ TEST_F(Textio, CopyFollowsTheLineRule) {
     const std::size_t step = size == 0 ? 128 : size;
     for (std::size_t edge = step; edge + 2 <= source.size(); edge += step)
       source.replace(edge - 2 + random() % 4, 2, "\r\n");
-    ASSERT_EQ(Copied(source, size), ModelCopy(source)) << n << ": " << ::testing::PrintToString(source);
+    ASSERT_EQ(Copied(source, size), CopiedByTheLineRule(source)) << n << ": " << ::testing::PrintToString(source);
   }
 }
 
@@ -145,7 +114,7 @@ TEST_F(Textio, ReadOperationsAnswerAsTheRulesSay) {
   for (const std::uint32_t size : {0u, 1000u}) {
     for (const auto& row : rows) {
       TextStream stream{};
-      Put(PathOf("script.log"), row[0]), Open(stream, "script.log", OpenRead, size);
+      WriteFile(PathOf("script.log"), row[0]), Open(stream, "script.log", OpenRead, size);
       std::string answers, piece;
       for (const char op : row[1]) {
         if (op == 'P') ReadPiece(stream, piece);
@@ -163,7 +132,7 @@ TEST_F(Textio, ReadOperationsAnswerAsTheRulesSay) {
 // writes it as a new disk file (buffered, whatever the stream was before),
 // and once closed opens again by its name like any other stream.
 TEST_F(Textio, StreamReusedAfterOpenNewFile) {
-  Put(PathOf("in.log"), "abc\n");
+  WriteFile(PathOf("in.log"), "abc\n");
   for (const char* before : {"in.log", kNullDevice}) {
     TextStream s{};
     const bool reading = before[0] == 'i';
@@ -179,7 +148,7 @@ TEST_F(Textio, StreamReusedAfterOpenNewFile) {
     CloseStream(s), (reading ? OpenRead : OpenNew)(s);
     EXPECT_EQ(s.mode, reading ? StreamMode::kReading : StreamMode::kWriting);
     CloseStream(s);
-    EXPECT_EQ(Get(made), "one\r\n") << before;
+    EXPECT_EQ(ReadWholeFile(made), "one\r\n") << before;
   }
 }
 
@@ -195,12 +164,12 @@ TEST_F(Textio, AppendCutsAtTheFirstMarkerInTheLast128Bytes) {
     for (const auto& [length, markers, kept] : rows) {
       std::string before(length, 't');
       for (const std::size_t at : markers) before[at] = '\x1A';
-      Put(PathOf("archive.log"), before);
+      WriteFile(PathOf("archive.log"), before);
       TextStream archive{};
       Open(archive, "archive.log", OpenAppend, size);
       WriteText(archive, "Z", 0);
       CloseStream(archive);
-      EXPECT_TRUE(Get(PathOf("archive.log")) == before.substr(0, kept) + "Z") << length << " " << kept;
+      EXPECT_TRUE(ReadWholeFile(PathOf("archive.log")) == before.substr(0, kept) + "Z") << length << " " << kept;
     }
   }
   // A short archive fails the seek to its last 128 bytes and is read from its start.
@@ -213,13 +182,13 @@ TEST_F(Textio, AppendCutsAtTheFirstMarkerInTheLast128Bytes) {
       {Service::kSetFilePointer, 2, 87, shortOne, shortOne}};  // the end cannot be reached
   for (const auto& [service, nth, code, before, after] : failures) {
     TextStream archive{};
-    Put(PathOf("archive.log"), before), InstallFaults({0, service, nth, code == 0, 87});
+    WriteFile(PathOf("archive.log"), before), InstallFaults({0, service, nth, code == 0, 87});
     Open(archive, "archive.log", OpenAppend);
     EXPECT_GE(Counts().injected, 1U);
     EXPECT_EQ(TakeIoStatus(), code);
     if (code == 0) WriteText(archive, "Z", 0), CloseStream(archive);
     EXPECT_EQ(archive.mode, StreamMode::kClosed);
-    EXPECT_EQ(Get(PathOf("archive.log")), after);
+    EXPECT_EQ(ReadWholeFile(PathOf("archive.log")), after);
   }
 }
 
@@ -233,13 +202,13 @@ TEST_F(Textio, WritesFollowTheKindOfFile) {
       {kNullDevice, OpenNew, kLarge, w300, 1, {128, 128, 46, 0}}};
   for (const auto& [name, open, size, text, lines, writes] : rows) {
     TextStream s{};
-    Put(PathOf("a.log"), ""), Record(), Open(s, name, open, size);
+    WriteFile(PathOf("a.log"), ""), Record(), Open(s, name, open, size);
     const bool device = std::string_view(name) == kNullDevice;
     EXPECT_TRUE(open != OpenAppend || (CallsOf(Service::kSetFilePointer) > 0) != device);
     for (int i = 0; i < lines; ++i) Line(s, text);
     CloseStream(s);
     EXPECT_EQ(gWrites, writes) << name << " " << lines;
-    EXPECT_EQ(Get(PathOf("a.log")).size(), device ? 0 : static_cast<std::size_t>(lines) * (text.size() + 2));
+    EXPECT_EQ(ReadWholeFile(PathOf("a.log")).size(), device ? 0 : static_cast<std::size_t>(lines) * (text.size() + 2));
   }
 }
 
@@ -256,12 +225,12 @@ TEST_F(Textio, FailedAndShortWrites) {
   EXPECT_EQ(TakeIoStatus(), kErrDiskFull);
   CloseStream(s);
   EXPECT_EQ(gWrites.size(), 2u);
-  EXPECT_EQ(Get(PathOf("a.log")), text.substr(128, 72));
+  EXPECT_EQ(ReadWholeFile(PathOf("a.log")), text.substr(128, 72));
   for (const auto& [room, code] : {std::pair{-1, 0}, {170, kErrDiskFull}}) {
     Open(s, "b.log", OpenNew), Record({}, room), WriteText(s, text, 0);
     EXPECT_EQ(TakeIoStatus(), code);
     code == 0 ? CloseStream(s) : static_cast<void>(Os().closeHandle(s.handle));  // as a run's end
-    EXPECT_EQ(Get(PathOf("b.log")), text.substr(0, room < 0 ? 300 : 170)) << room;
+    EXPECT_EQ(ReadWholeFile(PathOf("b.log")), text.substr(0, room < 0 ? 300 : 170)) << room;
   }
 }
 
@@ -274,7 +243,7 @@ OsHandle Redirected(StdStream stream) { return stream == StdStream::kInput ? gSt
 // and never cuts or empties what it is connected to.
 TEST_F(Textio, StandardStreams) {
   const std::string out = PathOf("out.txt");
-  Put(out, "before\x1A\r\n");
+  WriteFile(out, "before\x1A\r\n");
   gStdInput = Os().createFile(kNullDevice, FileAccess::kReadWrite, FileCreation::kOpenExisting);
   gStdOutput = Os().createFile(out.c_str(), FileAccess::kReadWrite, FileCreation::kOpenExisting);
   ASSERT_TRUE(Os().setFilePointer(gStdOutput, 0, SeekFrom::kEnd, nullptr));
@@ -282,7 +251,6 @@ TEST_F(Textio, StandardStreams) {
   Record(), FaultTable().stdHandle = Redirected, OpenStandardStreams();
   EXPECT_EQ(std::exchange(ExitStep, saved), &CloseStandardStreams);
   EXPECT_TRUE(Input.mode == StreamMode::kReading && Output.handle == gStdOutput);
-  // One write per line up to 128 bytes, however many items it holds.
   Line(Output, std::string(126, 'o'));
   WriteText(Output, "File ", 0), WriteNumber(Output, -12, 0), WriteChar(Output, ' ', 0), WriteLineEnd(Output);
   WriteNumber(Output, INT32_MIN, 0), EndStatement(Output);
@@ -290,7 +258,7 @@ TEST_F(Textio, StandardStreams) {
   EXPECT_EQ(gWrites, (std::vector<std::size_t>{128, 0, 11, 11, 0}));
   EXPECT_EQ(CallsOf(Service::kCloseHandle), 2U);
   EXPECT_EQ(CallsOf(Service::kCreateFile) + CallsOf(Service::kSetEndOfFile), 0U);
-  EXPECT_EQ(Get(out), "before\x1A\r\n" + std::string(126, 'o') + "\r\nFile -12 \r\n-2147483648");
+  EXPECT_EQ(ReadWholeFile(out), "before\x1A\r\n" + std::string(126, 'o') + "\r\nFile -12 \r\n-2147483648");
 }
 
 }  // namespace

@@ -58,13 +58,14 @@ def read(path):
 def listing(path):
     return sorted(os.listdir(path))
 
+def tree(folder):  # every file below folder with its bytes
+    return {os.path.join(f, n): read(os.path.join(f, n)) for f, _, ns in os.walk(folder) for n in ns}
+
 def typed(path):  # a path as a user of the platform types it
     return path.replace("/", "\\") if windows() else path
 
 def copied(source):
-    """What one copy of source appends: the text before the first 0x1A, split
-    at LF, CRs dropped, each piece ended by CR LF (an empty last one adds
-    nothing)."""
+    """What one copy appends: the text before the first 0x1A, CRs dropped, each line (a last one too) CR LF ended."""
     pieces = source.split(b"\x1a", 1)[0].split(b"\n")
     return b"".join(piece.replace(b"\r", b"") + CRLF for piece in pieces[:-1] + [pieces[-1]] * bool(pieces[-1]))
 

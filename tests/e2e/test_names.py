@@ -52,8 +52,6 @@ class Names(Case):
         for pattern, folder in (("logs\\*.log", "old\\new"), ("logs/*.log", "old/new2")):
             self.assertEqual(self.q([pattern, folder]).out, settings(folder) + file_line(1, pattern[:5] + "a.log", 2))
             self.assertEqual(read(self.p("logs/" + folder.replace("\\", "/") + "/a.log")), b"a\r\n")
-        self.assertEqual(self.q(["logs/*.log", "/d"]).out, settings(delete=True) + file_line(1, "logs/a.log", 2))
-        self.assertEqual((read(self.p("a.log")), listing(self.p("logs"))), (b"here\n", ["Archive", "old"]))
 
     @unittest.skipUnless(POSIX, "Windows names hold no '\\', '*' or '?'")
     def test_found_names_are_never_patterns_or_paths(self):

@@ -1,8 +1,6 @@
-// Statically linked test programs (linux32): GoogleTest can stream its
-// results to a network socket (--gtest_stream_result_to), which needs
-// glibc's getaddrinfo, and a static getaddrinfo needs glibc's shared
-// libraries at run time (the linker warns). The tests never stream; here
-// the name lookup fails, as it would without those libraries.
+// Statically linked test programs (linux32): GoogleTest's result streaming
+// needs getaddrinfo, which a static glibc takes from its shared libraries at
+// run time (the linker warns). The tests never stream: the lookup fails.
 #include <netdb.h>
 
 extern "C" {

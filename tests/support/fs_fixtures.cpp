@@ -49,4 +49,11 @@ std::string ReadWholeFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string CopiedByTheLineRule(std::string_view source) {
+  const std::string_view text = source.substr(0, source.find('\x1A'));
+  std::string out;
+  for (const char byte : text) out += byte == '\n' ? "\r\n" : byte == '\r' ? "" : std::string(1, byte);
+  return out + (!text.empty() && text.back() != '\n' ? "\r\n" : "");
+}
+
 }  // namespace quilbo::testing

@@ -1,17 +1,16 @@
-// Fixtures for the file tests: temporary folders and files.
+// Fixtures for the file tests: temporary folders and files, and what a copy
+// of a log appends.
 #ifndef QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
 #define QUILBO_TESTS_SUPPORT_FS_FIXTURES_H_
 
 #include <string>
 #include <string_view>
 
+#include "fs/file_helpers.h"
+
 namespace quilbo::testing {
 
-#ifdef _WIN32
-inline constexpr char kSep = '\\';
-#else
-inline constexpr char kSep = '/';
-#endif
+inline constexpr char kSep = kPathSeparator;
 
 // A fresh folder, removed with everything in it at the end of the test.
 struct TempDir {
@@ -28,6 +27,9 @@ struct TempDir {
 std::string DeepPath(const TempDir& dir, std::size_t length);
 void WriteFile(const std::string& path, std::string_view content);
 std::string ReadWholeFile(const std::string& path);
+// The line rule written out plainly: the text before the first 0x1A, every LF
+// as CR LF, CRs dropped, a last line without its LF ended all the same.
+std::string CopiedByTheLineRule(std::string_view source);
 
 }  // namespace quilbo::testing
 
