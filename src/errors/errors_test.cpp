@@ -51,10 +51,13 @@ TEST(FailureReport, ExactBytesAndTheOffsetInTheModuleOrTheProgram) {
   const Exception refused("Refused.", {}), empty("", {});
   const EOutOfMemory noMemory(FailureSite{});
   const std::tuple<const Exception*, const char*, std::string> rows[] = {
-      {&notFound, "src/archive/archive_log.cpp", "EInOutError" + head + "File: archive_log.cpp Line#: 7\r\nFile not found."},
+      {&notFound, "src/archive/archive_log.cpp",
+       "EInOutError" + head + "File: archive_log.cpp Line#: 7\r\nFile not found."},
       {&badName, "C:\\build\\src\\fs\\x.cpp", "EInOutError" + head + "File: x.cpp Line#: 7\r\nInvalid filename."},
-      {&diskFull, nullptr, "EInOutError" + head + "I/O error 112."}, {&refused, nullptr, "Exception" + head + "Refused."},
-      {&empty, nullptr, "Exception" + head}, {&noMemory, "", "EOutOfMemory" + head + "Out of memory."}};
+      {&diskFull, nullptr, "EInOutError" + head + "I/O error 112."},
+      {&refused, nullptr, "Exception" + head + "Refused."},
+      {&empty, nullptr, "Exception" + head},
+      {&noMemory, "", "EOutOfMemory" + head + "Out of memory."}};
   std::uint32_t first = 0, second = 0;
   for (const auto& [exception, file, expected] : rows)
     EXPECT_EQ(Report(*exception, {address, file, 7}, &first), "Exception " + expected);
@@ -75,8 +78,15 @@ TEST(FailureReport, ExactBytesAndTheOffsetInTheModuleOrTheProgram) {
 
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
 
-void SayClosing() { std::uint32_t done; Os().writeFile(Os().stdHandle(StdStream::kError), "closing", 7, &done); }
-void ChainAnotherStep() { ExitStep = SayClosing, IoStatus = 5; }  // cleared before the next step
+void SayClosing() {
+  std::uint32_t done = 0;
+  Os().writeFile(Os().stdHandle(StdStream::kError), "closing", 7, &done);
+}
+
+void ChainAnotherStep() {
+  ExitStep = SayClosing;
+  IoStatus = 5;  // cleared before the next step
+}
 OsHandle StandardError(StdStream) { return NativePlatform().stdHandle(StdStream::kError); }
 
 // The report goes to standard output, which a death test cannot watch: the

@@ -222,20 +222,27 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
 // Reading a log to archive it is no use of it: its access time stays, as
 // backup tools leave it, and the read costs its inode no update. Only the
 // owner, or root, may ask that; once refused, the run stops asking.
+namespace {
 thread_local bool tKeepAccessTime = true;
+
+int OpenEntry(int folder, const char* name, int flags) {
+  int fd;
+  do {
+    fd = openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+}  // namespace
 
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
                       FileCreation creation) {
   const int flags = OpenFlags(access, creation);
-  int fd;
-  do {
-    const int atime = access == FileAccess::kRead && tKeepAccessTime ? O_NOATIME : 0;
-    fd = openat(folder, name, flags | atime | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-    if (fd < 0 && errno == EPERM && atime != 0) {
-      tKeepAccessTime = false;
-      errno = EINTR;  // once more, without
-    }
-  } while (fd < 0 && errno == EINTR);
+  const bool keepAccessTime = access == FileAccess::kRead && tKeepAccessTime;
+  int fd = OpenEntry(folder, name, keepAccessTime ? flags | O_NOATIME : flags);
+  if (fd < 0 && errno == EPERM && keepAccessTime) {
+    tKeepAccessTime = false;
+    fd = OpenEntry(folder, name, flags);
+  }
   if (fd >= 0) return CheckOpened(fd, access, creation);
   // A link at the end (refused by O_NOFOLLOW, or found by O_EXCL): the
   // one-step resolution decides whether it may be followed.

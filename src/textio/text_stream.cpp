@@ -264,7 +264,10 @@ void OpenNewFile(TextStream& stream, OsHandle file) {
 
 void OpenAppendFile(TextStream& stream, OsHandle file) {
   OpenNewFile(stream, file);
-  if (stream.handle != file) return;
+  if (stream.mode != StreamMode::kWriting || stream.handle != file) {
+    Os().closeHandle(file);  // a stream still open keeps its own file
+    return;
+  }
   const std::int32_t code = CutAtEndMarker(stream);
   if (code == 0) return;
   Os().closeHandle(file);
