@@ -1,8 +1,8 @@
 // /D: logs are deleted in groups. The archives of a group are written, one
 // flush puts them all on the disk, then the group's logs go: no log goes
-// before its archive is on the disk, and a run that dies loses at most one
-// group's deletions (those logs are archived again by the next run, never
-// lost).
+// before its archive is on the disk. The flush of one group runs while the
+// next group is copied, so a run that dies loses at most two groups'
+// deletions (those logs are archived again by the next run, never lost).
 #ifndef QUILBO_ARCHIVE_LOG_REMOVAL_H_
 #define QUILBO_ARCHIVE_LOG_REMOVAL_H_
 
@@ -25,19 +25,24 @@ struct PendingRemoval {
 };
 
 struct RemovalGroup {
-  std::vector<PendingRemoval> logs;
-  std::uint64_t startedAt;  // tick of the group's first log
+  std::vector<PendingRemoval> logs;      // archived, not yet on their way to the disk
+  std::vector<PendingRemoval> flushing;  // the group before, whose archives are
+  OsHandle flush = kInvalidHandle;       // going to the disk with this flush
+  std::uint64_t startedAt;               // tick of logs' first log
 };
 
 // Bounds of a group.
 inline constexpr std::size_t kGroupLogs = 256;
 inline constexpr std::uint64_t kGroupMilliseconds = 1000;
 
-// Adds a log to the group, and deletes the group once it is full or old.
+// Adds a log to the group. Once the group is full or old, its archives
+// start on their way to the disk, and the logs of the group before, whose
+// archives are there now, are deleted.
 void AddRemoval(RemovalGroup& group, const RunFolders& folders, PendingRemoval removal);
-// Puts the group's archives on the disk, then deletes its logs; a log that
-// must stay (another process holds it, it grew) is archived again next run.
-// A failed flush ends the run with the report, before any log goes.
+// At the end of the run: puts every archive left on the disk, then deletes
+// the logs left. A log that must stay (another process holds it, it grew)
+// is archived again next run. A failed flush ends the run with the report
+// before any log of its group goes.
 void RemoveLogs(RemovalGroup& group, const RunFolders& folders);
 
 }  // namespace quilbo

@@ -224,7 +224,12 @@ struct PlatformApi {
   bool (*deleteFileAt)(OsHandle folder, const char* name);
   // Writes the named files of folder, and their names, through to the
   // disk: one flush for a whole group of archives where the system can.
-  bool (*flushFilesAt)(OsHandle folder, const char* const* names, std::size_t count);
+  // startFlushAt sets the flush going (POSIX: in the background, so the
+  // run goes on meanwhile) and gives a handle that finishFlush waits for
+  // and releases, true once all is on the disk. What was written before
+  // the start is flushed; what is written after may not be.
+  OsHandle (*startFlushAt)(OsHandle folder, const char* const* names, std::size_t count);
+  bool (*finishFlush)(OsHandle flush);
   // Deletes a group of logs whose archives are on the disk, as deleteFile
   // does, but a log that another process holds open, or whose size is no
   // longer its copiedSize, is kept (error 32). Each log gets its own error; the

@@ -144,7 +144,8 @@ OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
-bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count);
+OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count);
+bool FinishFlushPosix(OsHandle flush);
 std::uint64_t TickCountPosix();
 
 }  // namespace quilbo::posix

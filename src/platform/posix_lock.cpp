@@ -3,11 +3,15 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "platform/errno_map.h"
 #include "platform/posix_internal.h"
@@ -115,22 +119,73 @@ bool FlushFilePosix(OsHandle file) { return Flush(file); }
 // A new or renamed name is durable only once its folder is flushed.
 bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
 
+namespace {
+
 // One flush of the folder's file system writes every archive of a group,
 // and every name made in the folder, through to the disk: far cheaper than
 // a flush of each archive and of the folder, and as sound. A system
 // without syncfs flushes each file, then the folder.
-bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
-  if (syncfs(static_cast<int>(folder)) == 0) return true;
+bool FlushGroup(int folder, const std::vector<std::string>& names) {
+  if (syncfs(folder) == 0) return true;
   if (errno != ENOSYS) return Fail(errno);
-  for (std::size_t i = 0; i < count; ++i) {
-    const OsHandle file = OpenInFolder(static_cast<int>(folder), names[i],
-                                       FileAccess::kRead, FileCreation::kOpenExisting);
+  for (const std::string& name : names) {
+    const OsHandle file =
+        OpenInFolder(folder, name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) return false;
     const bool flushed = Flush(file);
     CloseOpened(static_cast<int>(file));
     if (!flushed) return false;
   }
   return Flush(folder);
+}
+
+// A flush on its way: the run copies the next group's logs while the disk
+// takes this one's archives.
+struct BackgroundFlush {
+  int folder;
+  std::vector<std::string> names;
+  pthread_t thread;
+  bool threaded;
+  int err;             // errno of the failure...
+  std::int32_t error;  // ...and its Windows number; 0 when flushed
+};
+
+void RunFlush(BackgroundFlush* job) {
+  if (FlushGroup(job->folder, job->names)) return;
+  job->err = errno;
+  job->error = tLastError;
+}
+
+void* FlushThread(void* job) {
+  RunFlush(static_cast<BackgroundFlush*>(job));
+  return nullptr;
+}
+
+}  // namespace
+
+OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
+  auto* job = new (std::nothrow) BackgroundFlush{static_cast<int>(folder), {}, {}, false, 0, 0};
+  if (job == nullptr) {
+    Fail(ENOMEM);
+    return kInvalidHandle;
+  }
+  job->names.assign(names, names + count);
+  // Without a thread the flush is done here and now: slower, as sound.
+  job->threaded = pthread_create(&job->thread, nullptr, FlushThread, job) == 0;
+  if (!job->threaded) RunFlush(job);
+  return reinterpret_cast<OsHandle>(job);
+}
+
+bool FinishFlushPosix(OsHandle flush) {
+  auto* job = reinterpret_cast<BackgroundFlush*>(flush);
+  if (job->threaded) pthread_join(job->thread, nullptr);
+  const int err = job->err;
+  const std::int32_t error = job->error;
+  delete job;
+  if (error == 0) return true;
+  tLastError = error;
+  RememberErrno(err, error);
+  return false;
 }
 
 }  // namespace quilbo::posix

@@ -138,24 +138,36 @@ bool DeleteFileAtWin(OsHandle folder, const char* name) {
 // NTFS has no flush of one folder's files short of a whole volume, which
 // needs an administrator: each archive is flushed, and with it the
 // file system's log, which records the archive's name.
-bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count) {
+//
+// Done here and now, not in the background: an archive held open by a
+// flush would refuse the replacement a cut makes of it meanwhile.
+OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count) {
   const PlatformApi& os = NativePlatform();
-  for (std::size_t i = 0; i < count; ++i) {
+  DWORD error = 0;
+  for (std::size_t i = 0; i < count && error == 0; ++i) {
     char path[kPathBytes];
-    if (!Join(folder, names[i], path)) return false;
+    if (!Join(folder, names[i], path)) {
+      error = GetLastError();
+      break;
+    }
     OsHandle file = os.createFile(path, FileAccess::kReadWrite, FileCreation::kOpenExisting);
     if (file == kInvalidHandle && GetLastError() == ERROR_ACCESS_DENIED)
       file = os.createFile(path, FileAccess::kRead, FileCreation::kOpenExisting);
-    if (file == kInvalidHandle) return false;
-    const bool flushed = os.flushFile(file);
-    const DWORD error = GetLastError();
-    os.closeHandle(file);
-    if (!flushed) {
-      SetLastError(error);
-      return false;
+    if (file == kInvalidHandle) {
+      error = GetLastError();
+      break;
     }
+    if (!os.flushFile(file)) error = GetLastError();
+    os.closeHandle(file);
   }
-  return true;
+  // The outcome is the handle: 0 when all went to the disk, else the error.
+  return static_cast<OsHandle>(error);
+}
+
+bool FinishFlushWin(OsHandle flush) {
+  if (flush == 0) return true;
+  SetLastError(static_cast<DWORD>(flush));
+  return false;
 }
 
 bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count) {

@@ -148,7 +148,7 @@ class Cut(Case):
     def test_a_log_goes_only_once_its_archive_is_on_disk(self):
         log = b"line\n" * 10
         for before, extra, service, error in [(b, e, s, r) for r in (5, 0) for b, e, s in (
-                (None, [], "flushFilesAt"), (b"old\r\n", [], "flushFilesAt"), (b"x" * 3000, ["/t1"], "flushFile"),
+                (None, [], "finishFlush"), (b"old\r\n", [], "startFlushAt"), (b"x" * 3000, ["/t1"], "flushFile"),
                 (b"x" * 3000, ["/t1"], "flushFolder"))]:
             with self.row(service=service, before=before and before[:5], error=error):
                 self.files({"a.log": log, **({"Archive/a.log": before} if before else {})})

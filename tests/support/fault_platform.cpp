@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "support/fs_fixtures.h"
 
@@ -55,6 +57,8 @@ struct DiskImage {
 std::map<std::string, DiskImage> gImages;
 std::map<OsHandle, std::string> gWriters;
 std::map<OsHandle, std::string> gFolders;  // open folders and their paths
+// Flushes started, not yet finished: the named files as they were then.
+std::map<OsHandle, std::vector<std::pair<std::string, std::string>>> gStartedFlushes;
 
 std::string Joined(OsHandle folder, const char* name) {
   const std::string& path = gFolders[folder];
@@ -113,13 +117,19 @@ void Track(R result, A... args) {
       image->bytes.resize(static_cast<std::size_t>(at));  // a size change is kept, as names are
   } else if constexpr (S == Service::kFlushFile) {
     if (DiskImage* image = ImageOf(std::get<0>(v))) *image = {ReadWholeFile(gWriters[std::get<0>(v)]), false};
-  } else if constexpr (S == Service::kFlushFilesAt) {
+  } else if constexpr (S == Service::kStartFlushAt) {
     // Only the files named count as flushed, though one flush of the file
-    // system may write more.
+    // system may write more, and only as they were at the start; and only
+    // once the flush is finished.
+    auto& started = gStartedFlushes[result];
     for (std::size_t i = 0; i < std::get<2>(v); ++i) {
       const std::string name = Joined(std::get<0>(v), std::get<1>(v)[i]);
-      if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
+      if (gImages.count(name) != 0) started.emplace_back(name, ReadWholeFile(name));
     }
+  } else if constexpr (S == Service::kFinishFlush) {
+    for (const auto& [name, bytes] : gStartedFlushes[std::get<0>(v)])
+      if (gImages.count(name) != 0) gImages[name] = DiskImage{bytes, true};
+    gStartedFlushes.erase(std::get<0>(v));
   } else if constexpr (S == Service::kMoveFileOverAt) {
     const std::string from = Joined(std::get<0>(v), std::get<1>(v));
     const std::string to = Joined(std::get<0>(v), std::get<2>(v));
@@ -137,7 +147,7 @@ bool ShouldFail(Service service) {
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[static_cast<int>(service)];
   if (service == Service::kFlushFile || service == Service::kFlushFolder ||
-      service == Service::kFlushFilesAt)
+      service == Service::kFinishFlush)
     Note(gFlushes, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
@@ -183,6 +193,21 @@ bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
   return false;
 }
 
+// A failed finish still waits for the flush, as the real one does.
+bool FinishFlush(OsHandle flush) {
+  if (!ShouldFail(Service::kFinishFlush)) {
+    const bool result = NativePlatform().finishFlush(flush);
+    if (gPlan.powerLossAfter == 0) return result;
+    Track<Service::kFinishFlush>(result, flush);
+    if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    return result;
+  }
+  NativePlatform().finishFlush(flush);
+  gStartedFlushes.erase(flush);
+  NativePlatform().setLastError(gPlan.error);
+  return false;
+}
+
 }  // namespace
 
 const char* ServiceName(Service service) {
@@ -200,12 +225,14 @@ void InstallFaults(const FaultPlan& plan) {
   gImages.clear();
   gWriters.clear();
   gFolders.clear();
+  gStartedFlushes.clear();
   gTable = NativePlatform();
 #define QUILBO_WRAP(field, service, failValue) \
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call;
   QUILBO_FAILABLE_SERVICES(QUILBO_WRAP)
 #undef QUILBO_WRAP
   gTable.removeLogsAt = RemoveLogsAt;
+  gTable.finishFlush = FinishFlush;
   SetPlatform(&gTable);
 }
 

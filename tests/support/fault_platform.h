@@ -28,8 +28,8 @@ namespace quilbo::testing {
   X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
   X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
   X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
-  X(flushFilesAt, kFlushFilesAt, false) X(removeLogsAt, kRemoveLogsAt, false)            \
-  X(allocate, kAllocate, nullptr)
+  X(startFlushAt, kStartFlushAt, kInvalidHandle) X(finishFlush, kFinishFlush, false)     \
+  X(removeLogsAt, kRemoveLogsAt, false) X(allocate, kAllocate, nullptr)
 
 #define QUILBO_SERVICE_ENUM(field, service, failValue) service,
 enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
@@ -63,7 +63,8 @@ struct FaultCounts {
 void InstallFaults(const FaultPlan& plan);
 void RemoveFaults();
 const FaultCounts& Counts();
-// Numbers of the calls that flushed a file or a folder, in order.
+// Numbers of the calls that flushed a file or a folder (or saw a flush
+// finish), in order.
 const char* FlushCallList();
 // Numbers of the calls that may have changed what the disk holds: between
 // two of them, a crash leaves the same files.
