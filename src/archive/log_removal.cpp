@@ -1,5 +1,6 @@
 #include "archive/log_removal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -57,9 +58,13 @@ void SendGroup(RemovalGroup& group, const RunFolders& folders) {
 
 void AddRemoval(RemovalGroup& group, const RunFolders& folders, PendingRemoval removal) {
   const PlatformApi& os = Os();
+  if (group.bound == 0) {
+    const std::size_t allowed = os.openFilesAllowed();
+    group.bound = allowed > kFilesReserved + 2 ? std::min(kGroupLogs, (allowed - kFilesReserved) / 2) : 1;
+  }
   if (group.logs.empty()) group.startedAt = os.tickCount();
   group.logs.push_back(std::move(removal));
-  if (group.logs.size() >= kGroupLogs || os.tickCount() - group.startedAt >= kGroupMilliseconds)
+  if (group.logs.size() >= group.bound || os.tickCount() - group.startedAt >= kGroupMilliseconds)
     SendGroup(group, folders);
 }
 

@@ -29,11 +29,15 @@ struct RemovalGroup {
   std::vector<PendingRemoval> flushing;  // the group before, whose archives are
   OsHandle flush = kInvalidHandle;       // going to the disk with this flush
   std::uint64_t startedAt;               // tick of logs' first log
+  std::size_t bound = 0;                 // most logs in a group (0: not yet known)
 };
 
-// Bounds of a group.
-inline constexpr std::size_t kGroupLogs = 256;
+// Bounds of a group. Each flush costs the disk's time, so a group is large;
+// but its logs stay open until they go, two groups at a time, so it takes
+// at most half the files the process may open, less a reserve for the rest.
+inline constexpr std::size_t kGroupLogs = 4096;
 inline constexpr std::uint64_t kGroupMilliseconds = 1000;
+inline constexpr std::size_t kFilesReserved = 64;
 
 // Adds a log to the group. Once the group is full or old, its archives
 // start on their way to the disk, and the logs of the group before, whose

@@ -238,6 +238,8 @@ struct PlatformApi {
   bool (*removeLogsAt)(OsHandle folder, LogRemoval* logs, std::size_t count);
   // Milliseconds of a clock that only moves forward.
   std::uint64_t (*tickCount)();
+  // How many files the process may hold open at once.
+  std::uint32_t (*openFilesAllowed)();
 
   // Process. commandLine is null where the platform hands the arguments
   // over already split (then splitArguments gives them). Both, and the

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,7 +99,7 @@ const PlatformApi kPosix = {
     CreateFileAtPosix,    LookupFileAtPosix,    FileIdentityOfPosix,
     CreateFileAsAtPosix,  DeleteFileAtPosix,    StartFlushAtPosix,    FinishFlushPosix,
     RemoveLogsAtPosix,
-    TickCountPosix,       CommandLinePosix,     SplitArgumentsPosix,
+    TickCountPosix,       OpenFilesAllowedPosix, CommandLinePosix,     SplitArgumentsPosix,
     ExecutablePathPosix,  ModuleOfAddressPosix, Allocate,
     Release,              LastErrorPosix,       SetLastErrorPosix,
     ExitProcessPosix,
@@ -186,6 +187,13 @@ void InitPlatform(int argc, char** argv) {
   // A process opening a log while a deletion holds its lease would send
   // SIGIO, whose default ends the process.
   signal(SIGIO, SIG_IGN);
+  // A group of logs waiting for deletion stays open: the soft limit on
+  // open files (often 1,024) is raised to the hard one, as far as it goes.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 }
 
 }  // namespace quilbo

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/errno_map.h"
 #include "platform/posix_internal.h"
@@ -82,18 +83,25 @@ struct OpenedFacts {
   dev_t dev;
   ino_t ino;
 };
-constexpr int kOpenedKept = 512;  // descriptors above are asked again
-thread_local OpenedFacts tOpened[kOpenedKept];
+constexpr int kOpenedKept = 1 << 16;  // descriptors above are asked again
+thread_local std::vector<OpenedFacts> tOpened;  // grows with the highest descriptor
+
+OpenedFacts* FactsOf(int fd) {
+  const auto at = static_cast<std::size_t>(fd);
+  return fd >= 0 && at < tOpened.size() ? &tOpened[at] : nullptr;
+}
 }  // namespace
 
 void RememberOpened(int fd, const struct stat& info) {
-  if (fd >= 0 && fd < kOpenedKept)
-    tOpened[fd] = OpenedFacts{true, info.st_mode, info.st_uid, info.st_gid, info.st_dev, info.st_ino};
+  if (fd < 0 || fd >= kOpenedKept) return;
+  if (FactsOf(fd) == nullptr) tOpened.resize(static_cast<std::size_t>(fd) + 1);
+  *FactsOf(fd) = OpenedFacts{true, info.st_mode, info.st_uid, info.st_gid, info.st_dev, info.st_ino};
 }
 
 bool OpenedInfo(int fd, struct stat* info) {
-  if (fd < 0 || fd >= kOpenedKept || !tOpened[fd].known) return false;
-  const OpenedFacts& facts = tOpened[fd];
+  const OpenedFacts* found = FactsOf(fd);
+  if (found == nullptr || !found->known) return false;
+  const OpenedFacts& facts = *found;
   *info = {};
   info->st_mode = facts.mode;
   info->st_uid = facts.uid;
@@ -136,7 +144,7 @@ bool FolderGiftOf(int folder, FolderGift* gift) {
 }
 
 void ForgetOpened(int fd) {
-  if (fd >= 0 && fd < kOpenedKept) tOpened[fd].known = false;
+  if (OpenedFacts* facts = FactsOf(fd)) facts->known = false;
   for (FolderFacts& facts : tFolders)
     if (facts.fd == fd) facts.fd = -1;
 }

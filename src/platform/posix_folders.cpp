@@ -6,6 +6,7 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -133,6 +134,12 @@ std::uint64_t TickCountPosix() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
          static_cast<std::uint64_t>(now.tv_nsec / 1000000);
+}
+
+std::uint32_t OpenFilesAllowedPosix() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
+  return files.rlim_cur < (1u << 24) ? static_cast<std::uint32_t>(files.rlim_cur) : 1u << 24;
 }
 
 }  // namespace quilbo::posix

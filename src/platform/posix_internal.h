@@ -147,6 +147,7 @@ bool FlushFolderPosix(OsHandle lock);
 OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count);
 bool FinishFlushPosix(OsHandle flush);
 std::uint64_t TickCountPosix();
+std::uint32_t OpenFilesAllowedPosix();
 
 }  // namespace quilbo::posix
 

@@ -55,7 +55,7 @@ const PlatformApi kWin32 = {
     CreateFileAtWin,    LookupFileAtWin,    FileIdentityOfWin,
     CreateFileAsAtWin,  DeleteFileAtWin,    StartFlushAtWin,    FinishFlushWin,
     RemoveLogsAtWin,
-    TickCountWin,       CommandLineWin,     SplitArgumentsWin,
+    TickCountWin,       OpenFilesAllowedWin, CommandLineWin,     SplitArgumentsWin,
     ExecutablePathWin,  ModuleOfAddressWin, Allocate,
     Release,            LastErrorWin,       SetLastErrorWin,
     ExitProcessWin,

@@ -187,6 +187,9 @@ bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count) {
 
 std::uint64_t TickCountWin() { return GetTickCount64(); }
 
+// Handles are limited only by memory, far beyond what a run holds.
+std::uint32_t OpenFilesAllowedWin() { return 1u << 24; }
+
 }  // namespace quilbo::win32
 
 #endif  // _WIN32

@@ -25,6 +25,7 @@ OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t 
 bool FinishFlushWin(OsHandle flush);
 bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count);
 std::uint64_t TickCountWin();
+std::uint32_t OpenFilesAllowedWin();
 
 }  // namespace quilbo::win32
 

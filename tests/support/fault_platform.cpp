@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -91,7 +92,7 @@ template <Service S, typename R, typename... A>
 void Track(R result, A... args) {
   const auto v = std::make_tuple(args...);
   if constexpr (S == Service::kCloseHandle) gWriters.erase(std::get<0>(v));
-  if constexpr (S == Service::kCreateFileAt || S == Service::kCreateFileAsAt || S == Service::kOpenFolder) {
+  if constexpr (std::is_same_v<R, OsHandle>) {
     if (result == kInvalidHandle) return;
   } else if (!result) {
     return;
