@@ -56,7 +56,12 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
       {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
       {[&] { return Native().findNextFile(kInvalidHandle, &entry); }, kErrInvalidHandle},
-      {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound}};
+      {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
+#ifndef _WIN32
+      // The flush fails on its own thread; the number must reach this one.
+      {[&] { return Native().finishFlush(Native().startFlushAt(1 << 20, nullptr, 0)); }, kErrInvalidHandle},
+#endif
+  };
   for (const auto& [attempt, error] : cases) {
     Native().setLastError(0);
     EXPECT_FALSE(attempt());
