@@ -12,7 +12,11 @@ namespace quilbo {
 
 namespace {
 
-[[noreturn]] void ReportFailedFlush(std::int32_t error, const RunFolders& folders) {
+// The group's logs stay: their archives may not be on the disk.
+[[noreturn]] void ReportFailedFlush(std::int32_t error, RemovalGroup& group,
+                                    const RunFolders& folders) {
+  group.flushing.clear();
+  group.logs.clear();
   StoreIoFailureOn(error, "flush the archives in", folders.archivePath);
   CheckIo();
   std::abort();  // CheckIo ends the run after a stored failure
@@ -21,22 +25,31 @@ namespace {
 void WaitForFlush(RemovalGroup& group, const RunFolders& folders) {
   if (group.flush == kInvalidHandle) return;
   if (!Os().finishFlush(std::exchange(group.flush, kInvalidHandle)))
-    ReportFailedFlush(FailedCallError(), folders);
+    ReportFailedFlush(FailedCallError(), group, folders);
 }
 
 // Deletes logs whose archives are on the disk.
-void DeleteLogs(std::vector<PendingRemoval>& group, const RunFolders& folders) {
-  if (group.empty()) return;
+void DeleteLogs(std::vector<PendingRemoval>& pending, const RunFolders& folders) {
+  if (pending.empty()) return;
+  // Taken first: whatever happens next, no handle is closed twice.
+  const std::vector<PendingRemoval> group = std::move(pending);
+  pending.clear();
   std::vector<LogRemoval> logs;
   logs.reserve(group.size());
-  for (const PendingRemoval& pending : group)
-    logs.push_back(LogRemoval{pending.file, pending.log.c_str(), pending.copiedSize, 0});
+  for (const PendingRemoval& log : group)
+    logs.push_back(LogRemoval{log.file, log.log.c_str(), log.copiedSize, 0});
   // A log that must stay is archived again by the next run.
   if (!Os().removeLogsAt(folders.logs, logs.data(), logs.size())) {
     for (const LogRemoval& log : logs)
       if (log.error != 0) NoteKeptLog(folders.logPath + log.name, log.error);
   }
-  group.clear();
+}
+
+OsHandle StartFlush(const std::vector<PendingRemoval>& group, const RunFolders& folders) {
+  std::vector<const char*> archives;
+  archives.reserve(group.size());
+  for (const PendingRemoval& pending : group) archives.push_back(pending.archive.c_str());
+  return Os().startFlushAt(folders.archives, archives.data(), archives.size());
 }
 
 // The filled group's archives start on their way to the disk, once the
@@ -45,13 +58,10 @@ void SendGroup(RemovalGroup& group, const RunFolders& folders) {
   WaitForFlush(group, folders);
   std::vector<PendingRemoval> flushed = std::exchange(group.flushing, std::move(group.logs));
   group.logs.clear();
-  std::vector<const char*> archives;
-  archives.reserve(group.flushing.size());
-  for (const PendingRemoval& pending : group.flushing) archives.push_back(pending.archive.c_str());
-  group.flush = Os().startFlushAt(folders.archives, archives.data(), archives.size());
+  group.flush = StartFlush(group.flushing, folders);
   const std::int32_t error = group.flush == kInvalidHandle ? FailedCallError() : 0;
   DeleteLogs(flushed, folders);
-  if (error != 0) ReportFailedFlush(error, folders);
+  if (error != 0) ReportFailedFlush(error, group, folders);
 }
 
 }  // namespace
@@ -72,6 +82,21 @@ void RemoveLogs(RemovalGroup& group, const RunFolders& folders) {
   if (!group.logs.empty()) SendGroup(group, folders);
   WaitForFlush(group, folders);
   DeleteLogs(group.flushing, folders);
+}
+
+void RemoveLogsBeforeFailure(RemovalGroup& group, const RunFolders& folders) noexcept {
+  try {
+    const PlatformApi& os = Os();
+    if (group.flush != kInvalidHandle && !os.finishFlush(std::exchange(group.flush, kInvalidHandle)))
+      return;
+    DeleteLogs(group.flushing, folders);
+    if (group.logs.empty()) return;
+    const OsHandle flush = StartFlush(group.logs, folders);
+    if (flush != kInvalidHandle && os.finishFlush(flush)) DeleteLogs(group.logs, folders);
+  } catch (...) {
+    // The report of the failure that ends the run comes next; these logs
+    // are archived again by the next run.
+  }
 }
 
 }  // namespace quilbo

@@ -48,6 +48,11 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, PendingRemoval r
 // is archived again next run. A failed flush ends the run with the report
 // before any log of its group goes.
 void RemoveLogs(RemovalGroup& group, const RunFolders& folders);
+// On the way to the report of a failure that ends the run: the logs
+// archived before it go as they would have gone one by one, so that the
+// next run does not archive them again; those of a failed flush stay.
+// Raises nothing.
+void RemoveLogsBeforeFailure(RemovalGroup& group, const RunFolders& folders) noexcept;
 
 }  // namespace quilbo
 

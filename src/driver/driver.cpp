@@ -96,6 +96,35 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
   EndLine();
 }
 
+// Archives every log the pattern matches, in the walk's order; gives how
+// the walk ended.
+std::int32_t ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGroup& group,
+                         std::int32_t* counter) {
+  SearchEntry entry{};
+  entry.Handle = kInvalidHandle;
+  SearchFirst(TypedPath(settings.pattern), 0x27, entry);
+  while (SearchError == 0) {
+    // The platform's own name, not the console's form: only it is sure to
+    // reach the file that was found, and it is never split.
+    const std::string name(entry.OwnName);
+    // A log on its way out: its deletion, or the next run, finishes it.
+    if (IsAsideName(name)) {
+      SearchNext(entry);
+      continue;
+    }
+    ++*counter;
+    PrintFileLine(*counter, settings, entry);
+    PendingRemoval removal{};
+    ArchiveLogFile(run, name, name, 0, settings.TruncateKb,
+                   settings.DeleteOriginals ? &removal : nullptr);
+    if (removal.file != kInvalidHandle) AddRemoval(group, run, std::move(removal));
+    SearchNext(entry);
+  }
+  const std::int32_t walkEnd = SearchError;
+  SearchClose(entry);
+  return walkEnd;
+}
+
 }  // namespace
 
 void RunDriver() {
@@ -168,33 +197,17 @@ void RunDriver() {
   RunFolders run{};
   OpenRunFolders(run, folder, archiveFolder);
   RemovalGroup group{};
-  FinishDeletions(run, TypedPath(settings.pattern).substr(folder.size()), settings.TruncateKb,
-                  group);
-
   std::int32_t counter = 0;
-  SearchEntry entry{};
-  entry.Handle = kInvalidHandle;
-  SearchFirst(TypedPath(settings.pattern), 0x27, entry);
-  while (SearchError == 0) {
-    // The platform's own name, not the console's form: only it is sure to
-    // reach the file that was found, and it is never split.
-    const std::string name(entry.OwnName);
-    // A log on its way out: its deletion, or the next run, finishes it.
-    if (IsAsideName(name)) {
-      SearchNext(entry);
-      continue;
-    }
-    ++counter;
-    PrintFileLine(counter, settings, entry);
-    PendingRemoval removal{};
-    ArchiveLogFile(run, name, name, 0, settings.TruncateKb,
-                   settings.DeleteOriginals ? &removal : nullptr);
-    if (removal.file != kInvalidHandle) AddRemoval(group, run, std::move(removal));
-    SearchNext(entry);
+  std::int32_t walkEnd = 0;
+  try {
+    FinishDeletions(run, TypedPath(settings.pattern).substr(folder.size()), settings.TruncateKb,
+                    group);
+    walkEnd = ArchiveLogs(run, settings, group, &counter);
+    RemoveLogs(group, run);
+  } catch (...) {
+    RemoveLogsBeforeFailure(group, run);
+    throw;
   }
-  const std::int32_t walkEnd = SearchError;
-  SearchClose(entry);
-  RemoveLogs(group, run);
   CloseRunFolders(run);
   NoteUnreadFolder(settings.PatternDir, walkEnd);
   UnlockArchiveFolder();

@@ -5,7 +5,7 @@ import os
 import re
 import subprocess
 
-from harness import Case, copied, file_line, listing, note_re, read, root, settings, typed, windows, write
+from harness import Case, copied, file_line, listing, note_re, numbered, read, root, settings, typed, windows, write
 
 POSIX, WINDOWS = not windows(), windows()
 
@@ -157,3 +157,17 @@ class Cut(Case):
                 # A cut's new file not on the disk never replaced the archive.
                 after = before if service == "flushFile" else ((before or b"") + copied(log))[-1024 if extra else 0:]
                 self.assertEqual((read(self.p("a.log")), read(self.p("Archive/a.log"))), (log, after))
+
+    def test_a_failure_ends_the_run_after_deleting_what_it_archived(self):
+        # The logs archived before the failing one go, as they would have
+        # gone one by one: the next run must not archive them again.
+        logs = {"%s.log" % n: numbered(n.encode(), 2) for n in "abcd"}
+        self.files(logs)
+        result = self.q(["*.log", "/D"], ("readFile", 3, 1, 5))
+        self.assertReport(result.out, "EInOutError", "File access denied.")
+        walked = [name.decode() for name in re.findall(rb"File \d+ (\w\.log) ", result.out)]
+        self.assertGreaterEqual(len(walked), 2)
+        for name in walked[:-1]:
+            self.assertEqual((os.path.exists(self.p(name)), read(self.p("Archive/" + name))), (False, copied(logs[name])))
+        self.assertEqual({name: read(self.p(name)) for name in logs if name not in walked[:-1]},
+                         {name: text for name, text in logs.items() if name not in walked[:-1]})
