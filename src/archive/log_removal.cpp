@@ -12,6 +12,36 @@ namespace quilbo {
 
 namespace {
 
+// Sets a group's flush going, its deletions to follow.
+OsHandle StartFlush(RemovalGroup& group, const RunFolders& folders) {
+  std::vector<const char*> archives;
+  archives.reserve(group.flushing.size());
+  group.removing.clear();
+  group.removing.reserve(group.flushing.size());
+  for (const PendingRemoval& log : group.flushing) {
+    archives.push_back(log.archive.c_str());
+    group.removing.push_back(LogRemoval{log.file, log.log.c_str(), log.copiedSize, 0});
+  }
+  return Os().startFlushAt(folders.archives, archives.data(), archives.size(), folders.logs,
+                           group.removing.data(), group.removing.size());
+}
+
+// Waits for the flush on its way and its deletions; a log that had to
+// stay is archived again by the next run, which its note says. False when
+// the flush failed: then no log of its group went.
+bool FinishFlush(RemovalGroup& group, const RunFolders& folders) {
+  if (group.flush == kInvalidHandle) return true;
+  const bool flushed = Os().finishFlush(std::exchange(group.flush, kInvalidHandle));
+  const std::vector<LogRemoval> removed = std::move(group.removing);
+  group.removing.clear();
+  group.flushing.clear();
+  if (flushed) {
+    for (const LogRemoval& log : removed)
+      if (log.error != 0) NoteKeptLog(folders.logPath + log.name, log.error);
+  }
+  return flushed;
+}
+
 // The group's logs stay: their archives may not be on the disk.
 [[noreturn]] void ReportFailedFlush(std::int32_t error, RemovalGroup& group,
                                     const RunFolders& folders) {
@@ -22,46 +52,14 @@ namespace {
   std::abort();  // CheckIo ends the run after a stored failure
 }
 
-void WaitForFlush(RemovalGroup& group, const RunFolders& folders) {
-  if (group.flush == kInvalidHandle) return;
-  if (!Os().finishFlush(std::exchange(group.flush, kInvalidHandle)))
-    ReportFailedFlush(FailedCallError(), group, folders);
-}
-
-// Deletes logs whose archives are on the disk.
-void DeleteLogs(std::vector<PendingRemoval>& pending, const RunFolders& folders) {
-  if (pending.empty()) return;
-  // Taken first: whatever happens next, no handle is closed twice.
-  const std::vector<PendingRemoval> group = std::move(pending);
-  pending.clear();
-  std::vector<LogRemoval> logs;
-  logs.reserve(group.size());
-  for (const PendingRemoval& log : group)
-    logs.push_back(LogRemoval{log.file, log.log.c_str(), log.copiedSize, 0});
-  // A log that must stay is archived again by the next run.
-  if (!Os().removeLogsAt(folders.logs, logs.data(), logs.size())) {
-    for (const LogRemoval& log : logs)
-      if (log.error != 0) NoteKeptLog(folders.logPath + log.name, log.error);
-  }
-}
-
-OsHandle StartFlush(const std::vector<PendingRemoval>& group, const RunFolders& folders) {
-  std::vector<const char*> archives;
-  archives.reserve(group.size());
-  for (const PendingRemoval& pending : group) archives.push_back(pending.archive.c_str());
-  return Os().startFlushAt(folders.archives, archives.data(), archives.size());
-}
-
-// The filled group's archives start on their way to the disk, once the
-// group before is there; that group's logs go meanwhile.
+// The filled group's archives start on their way to the disk, and its
+// logs' deletions after them, once the group before is done.
 void SendGroup(RemovalGroup& group, const RunFolders& folders) {
-  WaitForFlush(group, folders);
-  std::vector<PendingRemoval> flushed = std::exchange(group.flushing, std::move(group.logs));
+  if (!FinishFlush(group, folders)) ReportFailedFlush(FailedCallError(), group, folders);
+  group.flushing = std::move(group.logs);
   group.logs.clear();
-  group.flush = StartFlush(group.flushing, folders);
-  const std::int32_t error = group.flush == kInvalidHandle ? FailedCallError() : 0;
-  DeleteLogs(flushed, folders);
-  if (error != 0) ReportFailedFlush(error, group, folders);
+  group.flush = StartFlush(group, folders);
+  if (group.flush == kInvalidHandle) ReportFailedFlush(FailedCallError(), group, folders);
 }
 
 }  // namespace
@@ -80,19 +78,16 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, PendingRemoval r
 
 void RemoveLogs(RemovalGroup& group, const RunFolders& folders) {
   if (!group.logs.empty()) SendGroup(group, folders);
-  WaitForFlush(group, folders);
-  DeleteLogs(group.flushing, folders);
+  if (!FinishFlush(group, folders)) ReportFailedFlush(FailedCallError(), group, folders);
 }
 
 void RemoveLogsBeforeFailure(RemovalGroup& group, const RunFolders& folders) noexcept {
   try {
-    const PlatformApi& os = Os();
-    if (group.flush != kInvalidHandle && !os.finishFlush(std::exchange(group.flush, kInvalidHandle)))
-      return;
-    DeleteLogs(group.flushing, folders);
-    if (group.logs.empty()) return;
-    const OsHandle flush = StartFlush(group.logs, folders);
-    if (flush != kInvalidHandle && os.finishFlush(flush)) DeleteLogs(group.logs, folders);
+    if (!FinishFlush(group, folders) || group.logs.empty()) return;
+    group.flushing = std::move(group.logs);
+    group.logs.clear();
+    group.flush = StartFlush(group, folders);
+    FinishFlush(group, folders);
   } catch (...) {
     // The report of the failure that ends the run comes next; these logs
     // are archived again by the next run.

@@ -1,8 +1,9 @@
 // /D: logs are deleted in groups. The archives of a group are written, one
 // flush puts them all on the disk, then the group's logs go: no log goes
-// before its archive is on the disk. The flush of one group runs while the
-// next group is copied, so a run that dies loses at most two groups'
-// deletions (those logs are archived again by the next run, never lost).
+// before its archive is on the disk. The flush and the deletions of one
+// group run while the next group is copied, so a run that dies loses at
+// most two groups' deletions (those logs are archived again by the next
+// run, never lost).
 #ifndef QUILBO_ARCHIVE_LOG_REMOVAL_H_
 #define QUILBO_ARCHIVE_LOG_REMOVAL_H_
 
@@ -26,8 +27,9 @@ struct PendingRemoval {
 
 struct RemovalGroup {
   std::vector<PendingRemoval> logs;      // archived, not yet on their way to the disk
-  std::vector<PendingRemoval> flushing;  // the group before, whose archives are
-  OsHandle flush = kInvalidHandle;       // going to the disk with this flush
+  std::vector<PendingRemoval> flushing;  // the group before, whose archives are going
+  std::vector<LogRemoval> removing;      // to the disk with flush, its logs then deleted
+  OsHandle flush = kInvalidHandle;
   std::uint64_t startedAt;               // tick of logs' first log
   std::size_t bound = 0;                 // most logs in a group (0: not yet known)
 };
@@ -39,9 +41,9 @@ inline constexpr std::size_t kGroupLogs = 4096;
 inline constexpr std::uint64_t kGroupMilliseconds = 1000;
 inline constexpr std::size_t kFilesReserved = 64;
 
-// Adds a log to the group. Once the group is full or old, its archives
-// start on their way to the disk, and the logs of the group before, whose
-// archives are there now, are deleted.
+// Adds a log to the group. Once the group is full or old, and the group
+// before is done, its archives start on their way to the disk, its logs'
+// deletions to follow, while the run goes on.
 void AddRemoval(RemovalGroup& group, const RunFolders& folders, PendingRemoval removal);
 // At the end of the run: puts every archive left on the disk, then deletes
 // the logs left. A log that must stay (another process holds it, it grew)

@@ -223,12 +223,17 @@ struct PlatformApi {
                              const void* data, std::uint32_t count);
   bool (*deleteFileAt)(OsHandle folder, const char* name);
   // Writes the named files of folder, and their names, through to the
-  // disk: one flush for a whole group of archives where the system can.
-  // startFlushAt sets the flush going (POSIX: in the background, so the
-  // run goes on meanwhile) and gives a handle that finishFlush waits for
-  // and releases, true once all is on the disk. What was written before
-  // the start is flushed; what is written after may not be.
-  OsHandle (*startFlushAt)(OsHandle folder, const char* const* names, std::size_t count);
+  // disk: one flush for a whole group of archives where the system can;
+  // then deletes the logCount logs of logFolder as removeLogsAt does.
+  // startFlushAt sets it going (POSIX: in the background, so the run goes
+  // on meanwhile) and gives a handle that finishFlush waits for and
+  // releases. What was written before the start is flushed; what is
+  // written after may not be. finishFlush is true once the files are on
+  // the disk (each log's error then tells whether it went); false when the
+  // flush failed, and then no log went. Either way every log's handle is
+  // closed. The logs stay the caller's until then.
+  OsHandle (*startFlushAt)(OsHandle folder, const char* const* names, std::size_t count,
+                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
   bool (*finishFlush)(OsHandle flush);
   // Deletes a group of logs whose archives are on the disk, as deleteFile
   // does, but a log that another process holds open, or whose size is no

@@ -59,7 +59,7 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
 #ifndef _WIN32
       // The flush fails on its own thread; the number must reach this one.
-      {[&] { return Native().finishFlush(Native().startFlushAt(1 << 20, nullptr, 0)); }, kErrInvalidHandle},
+      {[&] { return Native().finishFlush(Native().startFlushAt(1 << 20, nullptr, 0, 1 << 20, nullptr, 0)); }, kErrInvalidHandle},
 #endif
   };
   for (const auto& [attempt, error] : cases) {

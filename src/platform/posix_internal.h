@@ -138,13 +138,17 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
 
 // A group of logs deleted with one pause (posix_removal.cpp).
 bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);
+// The same, leaving the logs open (closing one gives its lease back); for
+// any thread. False when any log was kept.
+bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count);
 
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
-OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count);
+OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count,
+                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
 bool FinishFlushPosix(OsHandle flush);
 std::uint64_t TickCountPosix();
 std::uint32_t OpenFilesAllowedPosix();

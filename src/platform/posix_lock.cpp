@@ -139,11 +139,14 @@ bool FlushGroup(int folder, const std::vector<std::string>& names) {
   return Flush(folder);
 }
 
-// A flush on its way: the run copies the next group's logs while the disk
-// takes this one's archives.
+// A flush on its way, and the deletions that wait for it: the run copies
+// the next group's logs meanwhile, on the other processor where there is one.
 struct BackgroundFlush {
   int folder;
   std::vector<std::string> names;
+  int logFolder;
+  LogRemoval* logs;
+  std::size_t logCount;
   pthread_t thread;
   bool threaded;
   int err;             // errno of the failure...
@@ -151,7 +154,10 @@ struct BackgroundFlush {
 };
 
 void RunFlush(BackgroundFlush* job) {
-  if (FlushGroup(job->folder, job->names)) return;
+  if (FlushGroup(job->folder, job->names)) {
+    RemoveLogsIn(job->logFolder, job->logs, job->logCount);
+    return;
+  }
   job->err = errno;
   job->error = tLastError;
 }
@@ -163,8 +169,10 @@ void* FlushThread(void* job) {
 
 }  // namespace
 
-OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
-  auto* job = new (std::nothrow) BackgroundFlush{static_cast<int>(folder), {}, {}, false, 0, 0};
+OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count,
+                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
+  auto* job = new (std::nothrow) BackgroundFlush{
+      static_cast<int>(folder), {}, static_cast<int>(logFolder), logs, logCount, {}, false, 0, 0};
   if (job == nullptr) {
     Fail(ENOMEM);
     return kInvalidHandle;
@@ -181,6 +189,12 @@ bool FinishFlushPosix(OsHandle flush) {
   if (job->threaded) pthread_join(job->thread, nullptr);
   const int err = job->err;
   const std::int32_t error = job->error;
+  // Closed here, not by the thread: what this thread knows of its open
+  // descriptors must forget them.
+  for (std::size_t i = 0; i < job->logCount; ++i) {
+    if (error != 0) job->logs[i].error = error;
+    CloseOpened(static_cast<int>(job->logs[i].file));
+  }
   delete job;
   if (error == 0) return true;
   tLastError = error;

@@ -154,7 +154,13 @@ std::int32_t Finish(int folder, const LogRemoval& log, const std::string& aside)
 }  // namespace
 
 bool RemoveLogsAtPosix(OsHandle handle, LogRemoval* logs, std::size_t count) {
-  const int folder = static_cast<int>(handle);
+  const bool all = RemoveLogsIn(static_cast<int>(handle), logs, count);
+  for (std::size_t i = 0; i < count; ++i) CloseOpened(static_cast<int>(logs[i].file));
+  if (!all) tLastError = kErrSharingViolation;
+  return all;
+}
+
+bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count) {
   std::vector<std::string> asides(count);
   bool paused = false;
   for (std::size_t i = 0; i < count; ++i) {
@@ -168,11 +174,8 @@ bool RemoveLogsAtPosix(OsHandle handle, LogRemoval* logs, std::size_t count) {
   bool all = true;
   for (std::size_t i = 0; i < count; ++i) {
     if (!asides[i].empty()) logs[i].error = Finish(folder, logs[i], asides[i]);
-    // Closing gives the lease back.
-    CloseOpened(static_cast<int>(logs[i].file));
     if (logs[i].error != 0) all = false;
   }
-  if (!all) tLastError = kErrSharingViolation;
   return all;
 }
 

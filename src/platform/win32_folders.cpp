@@ -141,7 +141,8 @@ bool DeleteFileAtWin(OsHandle folder, const char* name) {
 //
 // Done here and now, not in the background: an archive held open by a
 // flush would refuse the replacement a cut makes of it meanwhile.
-OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count) {
+OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count,
+                         OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
   const PlatformApi& os = NativePlatform();
   DWORD error = 0;
   for (std::size_t i = 0; i < count && error == 0; ++i) {
@@ -159,6 +160,14 @@ OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t 
     }
     if (!os.flushFile(file)) error = GetLastError();
     os.closeHandle(file);
+  }
+  if (error == 0) {
+    RemoveLogsAtWin(logFolder, logs, logCount);
+  } else {
+    for (std::size_t i = 0; i < logCount; ++i) {
+      CloseHandle(reinterpret_cast<HANDLE>(logs[i].file));
+      logs[i].error = static_cast<std::int32_t>(error);
+    }
   }
   // The outcome is the handle: 0 when all went to the disk, else the error.
   return static_cast<OsHandle>(error);

@@ -21,7 +21,8 @@ OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
 bool DeleteFileAtWin(OsHandle folder, const char* name);
-OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count);
+OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count,
+                         OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
 bool FinishFlushWin(OsHandle flush);
 bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count);
 std::uint64_t TickCountWin();

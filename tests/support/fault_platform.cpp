@@ -177,35 +177,51 @@ struct Wrap<S, Member, FailValue> {
   }
 };
 
-// A failed group deletion keeps every log, and still closes their handles
-// as the real one does.
-bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
-  if (!ShouldFail(Service::kRemoveLogsAt)) {
-    const bool result = NativePlatform().removeLogsAt(folder, logs, count);
-    Note(gChanges, gCounts.total);
-    if (gPlan.powerLossAfter != 0 && gCounts.total == gPlan.powerLossAfter) PowerLoss();
-    return result;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    NativePlatform().closeHandle(logs[i].file);
-    logs[i].error = gPlan.error;
-  }
-  NativePlatform().setLastError(gPlan.error);
-  return false;
+// The logs a flush deletes once done: here they go in a call of their own
+// (removeLogsAt) when the flush is finished, so that a crash point or a
+// failure falls before or after the deletions, never amid them.
+struct Deletions {
+  OsHandle folder;
+  LogRemoval* logs;
+  std::size_t count;
+};
+std::map<OsHandle, Deletions> gDeletions;
+
+OsHandle StartFlushAt(OsHandle folder, const char* const* names, std::size_t count,
+                      OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
+  const OsHandle flush = Wrap<Service::kStartFlushAt, &PlatformApi::startFlushAt, kInvalidHandle>::Call(
+      folder, names, count, kInvalidHandle, nullptr, 0);
+  if (flush != kInvalidHandle) gDeletions[flush] = Deletions{logFolder, logs, logCount};
+  return flush;
 }
 
-// A failed finish still waits for the flush, as the real one does.
+// A failed finish still waits for the flush, as the real one does, and
+// closes the logs it keeps.
 bool FinishFlush(OsHandle flush) {
-  if (!ShouldFail(Service::kFinishFlush)) {
-    const bool result = NativePlatform().finishFlush(flush);
-    if (gPlan.powerLossAfter == 0) return result;
-    Track<Service::kFinishFlush>(result, flush);
-    if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
-    return result;
+  const Deletions then = gDeletions[flush];
+  gDeletions.erase(flush);
+  bool result = false;
+  std::int32_t error = gPlan.error;
+  if (ShouldFail(Service::kFinishFlush)) {
+    NativePlatform().finishFlush(flush);
+    gStartedFlushes.erase(flush);
+  } else {
+    result = NativePlatform().finishFlush(flush);
+    error = NativePlatform().lastError();
+    if (gPlan.powerLossAfter != 0) {
+      Track<Service::kFinishFlush>(result, flush);
+      if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
+    }
   }
-  NativePlatform().finishFlush(flush);
-  gStartedFlushes.erase(flush);
-  NativePlatform().setLastError(gPlan.error);
+  if (result) {
+    gTable.removeLogsAt(then.folder, then.logs, then.count);
+    return true;
+  }
+  for (std::size_t i = 0; i < then.count; ++i) {
+    NativePlatform().closeHandle(then.logs[i].file);
+    then.logs[i].error = error;
+  }
+  NativePlatform().setLastError(error);
   return false;
 }
 
@@ -227,12 +243,13 @@ void InstallFaults(const FaultPlan& plan) {
   gWriters.clear();
   gFolders.clear();
   gStartedFlushes.clear();
+  gDeletions.clear();
   gTable = NativePlatform();
 #define QUILBO_WRAP(field, service, failValue) \
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call;
   QUILBO_FAILABLE_SERVICES(QUILBO_WRAP)
 #undef QUILBO_WRAP
-  gTable.removeLogsAt = RemoveLogsAt;
+  gTable.startFlushAt = StartFlushAt;
   gTable.finishFlush = FinishFlush;
   SetPlatform(&gTable);
 }
