@@ -139,8 +139,9 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
 // A group of logs deleted with one pause (posix_removal.cpp).
 bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);
 // The same, leaving the logs open (closing one gives its lease back); for
-// any thread. False when any log was kept.
-bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count);
+// any thread, given what each log's open found (opened; null: asked).
+// False when any log was kept.
+bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count, const FileIdentity* opened);
 
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);

@@ -147,6 +147,7 @@ struct BackgroundFlush {
   int logFolder;
   LogRemoval* logs;
   std::size_t logCount;
+  std::vector<FileIdentity> opened;  // what each log's open found
   pthread_t thread;
   bool threaded;
   int err;             // errno of the failure...
@@ -155,7 +156,8 @@ struct BackgroundFlush {
 
 void RunFlush(BackgroundFlush* job) {
   if (FlushGroup(job->folder, job->names)) {
-    RemoveLogsIn(job->logFolder, job->logs, job->logCount);
+    RemoveLogsIn(job->logFolder, job->logs, job->logCount,
+                 job->opened.size() == job->logCount ? job->opened.data() : nullptr);
     return;
   }
   job->err = errno;
@@ -172,12 +174,20 @@ void* FlushThread(void* job) {
 OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count,
                            OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
   auto* job = new (std::nothrow) BackgroundFlush{
-      static_cast<int>(folder), {}, static_cast<int>(logFolder), logs, logCount, {}, false, 0, 0};
+      static_cast<int>(folder), {}, static_cast<int>(logFolder), logs, logCount, {}, {}, false, 0, 0};
   if (job == nullptr) {
     Fail(ENOMEM);
     return kInvalidHandle;
   }
   job->names.assign(names, names + count);
+  // Known to this thread at no cost, asked again by another.
+  job->opened.resize(logCount);
+  for (std::size_t i = 0; i < logCount; ++i) {
+    if (!FileIdentityOfPosix(logs[i].file, &job->opened[i])) {
+      job->opened.clear();
+      break;
+    }
+  }
   // Without a thread the flush is done here and now: slower, as sound.
   job->threaded = pthread_create(&job->thread, nullptr, FlushThread, job) == 0;
   if (!job->threaded) RunFlush(job);

@@ -90,7 +90,7 @@ std::int32_t RemoveNamed(int folder, const LogRemoval& log, bool leased, bool he
 
 // The first step of one log: everything but the final removal of a log
 // that went aside, whose name is then in *aside.
-std::int32_t Prepare(int folder, LogRemoval& log, std::string* aside) {
+std::int32_t Prepare(int folder, LogRemoval& log, const FileIdentity* opened, std::string* aside) {
   const int fd = static_cast<int>(log.file);
   const std::string name(log.name);
   if (name.empty() || name.find('/') != std::string::npos) return kErrInvalidName;
@@ -110,7 +110,12 @@ std::int32_t Prepare(int folder, LogRemoval& log, std::string* aside) {
   if (!leased || log.copiedSize < 0) return RemoveNamed(folder, log, leased, held);
   // The identity the open found; the size is checked on what went aside.
   struct stat open {};
-  if (!InfoOf(fd, &open)) return kErrSharingViolation;
+  if (opened != nullptr) {
+    open.st_dev = static_cast<dev_t>(opened->volume);
+    open.st_ino = static_cast<ino_t>(opened->index);
+  } else if (!InfoOf(fd, &open)) {
+    return kErrSharingViolation;
+  }
   *aside = AsideName(name, log.copiedSize);
   if (aside->size() > NAME_MAX || !Rename(folder, name, *aside)) {
     // No room for the name, or no such rename here: remove it directly.
@@ -154,17 +159,17 @@ std::int32_t Finish(int folder, const LogRemoval& log, const std::string& aside)
 }  // namespace
 
 bool RemoveLogsAtPosix(OsHandle handle, LogRemoval* logs, std::size_t count) {
-  const bool all = RemoveLogsIn(static_cast<int>(handle), logs, count);
+  const bool all = RemoveLogsIn(static_cast<int>(handle), logs, count, nullptr);
   for (std::size_t i = 0; i < count; ++i) CloseOpened(static_cast<int>(logs[i].file));
   if (!all) tLastError = kErrSharingViolation;
   return all;
 }
 
-bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count) {
+bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count, const FileIdentity* opened) {
   std::vector<std::string> asides(count);
   bool paused = false;
   for (std::size_t i = 0; i < count; ++i) {
-    logs[i].error = Prepare(folder, logs[i], &asides[i]);
+    logs[i].error = Prepare(folder, logs[i], opened != nullptr ? &opened[i] : nullptr, &asides[i]);
     if (!asides[i].empty() && !paused) paused = true;
   }
   if (paused) {
