@@ -4,6 +4,7 @@ nothing died (no byte lost, no line cut, no leftover, no refusal, no archive
 with other access than its log's). One run at a time per archive folder."""
 
 import concurrent.futures
+import fcntl
 import os
 import resource
 import select
@@ -113,6 +114,32 @@ class CrashPoints(Case):
                 self.assertEqual(self.q(["*.log", "/D"], env={name: str(value)}, **limit).code, CRASHED)
                 asides = [n for n in os.listdir(self.dir) if n.startswith(".quilbo-")]
                 self.assertTrue(asides or value != "0,300", "no log went aside")
+                self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
+                self.assertEqual(listing(self.dir), ["Archive"])
+                for name, text in logs.items():
+                    self.assertIn(read(self.p("Archive/" + name)), (copied(text), copied(text) * 2), name)
+
+    def test_a_run_killed_for_real_while_deleting_many_logs(self):
+        # The real program, its flushes and deletions on their own thread
+        # (groups of 100 logs), killed after the nth log's line: the next
+        # run leaves only the archive folder, every log archived.
+        if windows():
+            self.skipTest("a kill under wine ends wine's own process, not the program's")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (264, 264))
+        logs = {"log%04d.log" % n: numbered(b"n%04d" % n, 1 + n % 3) for n in range(1200)}
+        for nth in (150, 520, 1090):
+            with self.row(killed_after=nth):
+                self.fresh()
+                self.files(logs)
+                # A one-page pipe: the program runs at most about 120 lines ahead.
+                reader, writer = os.pipe()
+                fcntl.fcntl(writer, fcntl.F_SETPIPE_SZ, 4096)
+                with os.fdopen(reader, "rb") as lines, subprocess.Popen(
+                        command(["*.log", "/D"]), cwd=self.dir, stdout=writer, preexec_fn=limit) as killed:
+                    os.close(writer)
+                    for _ in range(nth + 2):  # the settings' two lines, then the logs'
+                        lines.readline()
+                    killed.kill()
                 self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
                 self.assertEqual(listing(self.dir), ["Archive"])
                 for name, text in logs.items():
