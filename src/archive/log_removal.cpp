@@ -45,7 +45,6 @@ bool FinishFlush(RemovalGroup& group, const RunFolders& folders) {
 // The group's logs stay: their archives may not be on the disk.
 [[noreturn]] void ReportFailedFlush(std::int32_t error, RemovalGroup& group,
                                     const RunFolders& folders) {
-  group.flushing.clear();
   group.logs.clear();
   StoreIoFailureOn(error, "flush the archives in", folders.archivePath);
   CheckIo();
