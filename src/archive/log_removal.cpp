@@ -12,8 +12,11 @@ namespace quilbo {
 
 namespace {
 
-// Sets a group's flush going, its deletions to follow.
-OsHandle StartFlush(RemovalGroup& group, const RunFolders& folders) {
+// The filled group's flush goes, its deletions to follow; false when it
+// could not be started.
+bool StartFlush(RemovalGroup& group, const RunFolders& folders) {
+  group.flushing = std::move(group.logs);
+  group.logs.clear();
   std::vector<const char*> archives;
   archives.reserve(group.flushing.size());
   group.removing.clear();
@@ -22,8 +25,9 @@ OsHandle StartFlush(RemovalGroup& group, const RunFolders& folders) {
     archives.push_back(log.archive.c_str());
     group.removing.push_back(LogRemoval{log.file, log.log.c_str(), log.copiedSize, 0});
   }
-  return Os().startFlushAt(folders.archives, archives.data(), archives.size(), folders.logs,
-                           group.removing.data(), group.removing.size());
+  group.flush = Os().startFlushAt(folders.archives, archives.data(), archives.size(), folders.logs,
+                                  group.removing.data(), group.removing.size());
+  return group.flush != kInvalidHandle;
 }
 
 // Waits for the flush on its way and its deletions; a log that had to
@@ -55,10 +59,7 @@ bool FinishFlush(RemovalGroup& group, const RunFolders& folders) {
 // logs' deletions after them, once the group before is done.
 void SendGroup(RemovalGroup& group, const RunFolders& folders) {
   if (!FinishFlush(group, folders)) ReportFailedFlush(FailedCallError(), group, folders);
-  group.flushing = std::move(group.logs);
-  group.logs.clear();
-  group.flush = StartFlush(group, folders);
-  if (group.flush == kInvalidHandle) ReportFailedFlush(FailedCallError(), group, folders);
+  if (!StartFlush(group, folders)) ReportFailedFlush(FailedCallError(), group, folders);
 }
 
 }  // namespace
@@ -83,10 +84,7 @@ void RemoveLogs(RemovalGroup& group, const RunFolders& folders) {
 void RemoveLogsBeforeFailure(RemovalGroup& group, const RunFolders& folders) noexcept {
   try {
     if (!FinishFlush(group, folders) || group.logs.empty()) return;
-    group.flushing = std::move(group.logs);
-    group.logs.clear();
-    group.flush = StartFlush(group, folders);
-    FinishFlush(group, folders);
+    if (StartFlush(group, folders)) FinishFlush(group, folders);
   } catch (...) {
     // The report of the failure that ends the run comes next; these logs
     // are archived again by the next run.
