@@ -240,10 +240,10 @@ void ArchiveLogFile(RunFolders& folders, std::string_view logName,
   // A log that will be deleted stays open until then: its deletion checks
   // that nobody else has it open, and that it is still the file copied. It
   // goes only once its archive is on the disk, with its group's (see
-  // log_removal.h).
+  // log_removal.h). One that stays closes with the next ones: it was only
+  // read, so its close has nothing to report.
   if (removal == nullptr) {
-    CloseStream(log);
-    CheckIo();
+    Os().closeReadHandle(DetachHandle(log));
     return;
   }
   removal->file = DetachHandle(log);

@@ -203,6 +203,7 @@ void RunDriver() {
     FinishDeletions(run, TypedPath(settings.pattern).substr(folder.size()), settings.TruncateKb,
                     group);
     walkEnd = ArchiveLogs(run, settings, group, &counter);
+    Os().closeReadHandle(kInvalidHandle);
     RemoveLogs(group, run);
   } catch (...) {
     RemoveLogsBeforeFailure(group, run);

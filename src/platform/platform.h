@@ -139,6 +139,8 @@ struct LogRemoval {
   std::int32_t error;       // set by removeLogsAt: 0 deleted, else why kept
 };
 
+inline constexpr std::size_t kReadHandlesHeld = 32;
+
 struct PlatformApi {
   // Files. Sharing is always read and write, the handle inheritable.
   OsHandle (*createFile)(const char* name, FileAccess access,
@@ -151,6 +153,11 @@ struct PlatformApi {
                          std::int64_t* position);
   bool (*setEndOfFile)(OsHandle file);
   bool (*closeHandle)(OsHandle handle);
+  // Closes a handle that was only read, whose close has nothing to report:
+  // now, or later together with the next ones (POSIX: a run of consecutive
+  // descriptors in one call; at most kReadHandlesHeld wait). kInvalidHandle
+  // closes every one still waiting. False when a close failed.
+  bool (*closeReadHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
   // Creates name, which must not exist (kErrFileExists), open for reading

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 
@@ -264,6 +265,81 @@ TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
   for (const int other : others) close(other);
   EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
   Native().closeFolder(folder);
+}
+
+bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+int OpenDescriptors() {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) count += IsOpen(fd) ? 1 : 0;
+  return count;
+}
+
+// The walk opens each plain file it finds to describe it; the run's open of
+// that name in that folder takes the very file found, no other open takes
+// it, and the walk's next step closes it. A log on its way out is never
+// opened by the walk: that would break its deletion's lease.
+TEST(Posix, WalkHandsItsFileOnlyToItsOwnName) {
+  TempDir dir;
+  for (const char* folder : {"a", "b"}) {
+    fs::create_directory(dir.At(folder));
+    WriteFile(dir.At(folder) + "/x.log", folder);
+  }
+  for (const char* name : {"a/v.log", "a/w.log", "a/y.log"}) WriteFile(dir.At(name), "y");
+  const std::string aside = dir.At("a/.quilbo-1-z.log");
+  WriteFile(aside, "z");
+  signal(SIGIO, SIG_IGN);  // as a run does: a lease broken by an open is no end
+  const int leased = open(aside.c_str(), O_RDONLY);
+  const bool leases = fcntl(leased, F_SETLEASE, F_WRLCK) == 0;
+  const OsHandle a = Native().openFolder(dir.At("a").c_str());
+  const OsHandle b = Native().openFolder(dir.At("b").c_str());
+  const auto readAll = [](OsHandle folder, const char* name) {
+    const OsHandle file = Native().createFileAt(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
+    char text[8] = {};
+    std::uint32_t done = 0;
+    if (file == kInvalidHandle || !Native().readFile(file, text, sizeof text, &done)) return std::string("-");
+    Native().closeHandle(file);
+    return std::string(text, done);
+  };
+  const int before = OpenDescriptors();
+  int most = 0;
+  std::string seen;
+  FindData entry{};
+  const OsHandle search = Native().findFirstFile((dir.At("a") + "/*").c_str(), &entry);
+  for (bool more = search != kInvalidHandle; more; more = Native().findNextFile(search, &entry)) {
+    most = std::max(most, OpenDescriptors());
+    if (entry.name != std::string("x.log")) continue;
+    fs::remove(dir.At("a/x.log"));  // gone from its name, still the file found
+    for (const auto& [folder, name] : {std::pair{b, "x.log"}, {a, "y.log"}, {a, "x.log"}, {a, "x.log"}})
+      seen += readAll(folder, name);
+  }
+  Native().findClose(search);
+  EXPECT_EQ(seen, "bya-");
+  EXPECT_LE(most, before + 2);  // the search's own and the file found
+  EXPECT_EQ(OpenDescriptors(), before);
+  if (leases) {
+    EXPECT_EQ(fcntl(leased, F_GETLEASE), F_WRLCK);
+  }
+  close(leased);
+  Native().closeFolder(a);
+  Native().closeFolder(b);
+}
+
+// Handles only read are closed together, never a descriptor between them
+// that is not theirs, and never more than a bounded number wait.
+TEST(Posix, ReadHandlesCloseTogetherAndOnlyThemselves) {
+  TempDir dir;
+  WriteFile(dir.At("f"), "f");
+  std::vector<int> fds;
+  for (std::size_t i = 0; i < kReadHandlesHeld + 3; ++i)
+    fds.push_back(static_cast<int>(Native().createFile(dir.At("f").c_str(), FileAccess::kRead, FileCreation::kOpenExisting)));
+  const int kept = fds[kReadHandlesHeld + 1];
+  for (const int fd : fds)
+    if (fd != kept) Native().closeReadHandle(fd);
+  for (std::size_t i = 0; i < kReadHandlesHeld; ++i) EXPECT_FALSE(IsOpen(fds[i])) << i;
+  EXPECT_TRUE(Native().closeReadHandle(kInvalidHandle));
+  for (const int fd : fds) EXPECT_EQ(IsOpen(fd), fd == kept) << fd;
+  close(kept);
 }
 
 #endif  // !_WIN32

@@ -87,7 +87,7 @@ using namespace posix;
 
 const PlatformApi kPosix = {
     CreateFilePosix,      ReadFilePosix,        WriteFilePosix,
-    SetFilePointerPosix,  SetEndOfFilePosix,    CloseHandlePosix,
+    SetFilePointerPosix,  SetEndOfFilePosix,    CloseHandlePosix,     CloseReadHandlePosix,
     FileTypePosix,        StdHandlePosix,       CreateFileAsPosix,
     MoveFileOverAtPosix, FindFirstFilePosix,
     FindNextFilePosix,    FindClosePosix,       FileTimeToLocalPosix,

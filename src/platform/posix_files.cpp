@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -242,8 +243,7 @@ int OpenEntry(int folder, const char* name, int flags) {
 }
 }  // namespace
 
-OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
-                      FileCreation creation) {
+int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation) {
   const int flags = OpenFlags(access, creation);
   const bool keepAccessTime = access == FileAccess::kRead && tKeepAccessTime;
   int fd = OpenEntry(folder, name, keepAccessTime ? flags | O_NOATIME : flags);
@@ -251,6 +251,17 @@ OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
     tKeepAccessTime = false;
     fd = OpenEntry(folder, name, flags);
   }
+  return fd;
+}
+
+OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
+                      FileCreation creation) {
+  if (access == FileAccess::kRead && creation == FileCreation::kOpenExisting) {
+    const int held = TakeHeldEntry(folder, name);
+    if (held >= 0) return held;
+  }
+  const int flags = OpenFlags(access, creation);
+  const int fd = OpenAsIn(folder, name, access, creation);
   if (fd >= 0) return CheckOpened(fd, access, creation);
   // A link at the end (refused by O_NOFOLLOW, or found by O_EXCL): the
   // one-step resolution decides whether it may be followed.
@@ -338,6 +349,36 @@ bool CloseHandlePosix(OsHandle handle) {
   ForgetOpened(static_cast<int>(handle));
   if (close(static_cast<int>(handle)) != 0 && errno != EINTR)
     return Fail(errno);
+  return true;
+}
+
+void CloseDescriptors(int* fds, std::size_t count) {
+  std::sort(fds, fds + count);
+  for (std::size_t first = 0; first < count;) {
+    std::size_t end = first + 1;
+    while (end < count && fds[end] == fds[end - 1] + 1) ++end;
+    for (std::size_t i = first; i < end; ++i) ForgetOpened(fds[i]);
+    // A run of consecutive descriptors, as a walk's logs opened one after
+    // another are, goes in one call.
+    if (end - first == 1 || close_range(static_cast<unsigned>(fds[first]),
+                                        static_cast<unsigned>(fds[end - 1]), 0) != 0) {
+      for (std::size_t i = first; i < end; ++i) close(fds[i]);
+    }
+    first = end;
+  }
+}
+
+namespace {
+thread_local int tReadHandles[kReadHandlesHeld];
+thread_local std::size_t tReadHandleCount = 0;
+}  // namespace
+
+bool CloseReadHandlePosix(OsHandle handle) {
+  if (handle != kInvalidHandle) tReadHandles[tReadHandleCount++] = static_cast<int>(handle);
+  if (tReadHandleCount == kReadHandlesHeld || (handle == kInvalidHandle && tReadHandleCount > 0)) {
+    CloseDescriptors(tReadHandles, tReadHandleCount);
+    tReadHandleCount = 0;
+  }
   return true;
 }
 

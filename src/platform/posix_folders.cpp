@@ -73,6 +73,10 @@ OsHandle OpenFolderPosix(const char* name) {
     tLastError = err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr);
     return kInvalidHandle;
   }
+  // Its identity, which tells the open of a log whether the walk's
+  // descriptor of that log was found in this very folder.
+  struct stat info {};
+  if (fstat(folder, &info) == 0) RememberOpened(folder, info);
   return folder;
 }
 

@@ -69,6 +69,9 @@ struct FolderGift {
   bool plainModes;
 };
 bool FolderGiftOf(int folder, FolderGift* gift);
+// The open of one entry of an open folder as OpenInFolder makes it, links
+// at the end refused: the descriptor, unchecked, or -1 with errno set.
+int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation);
 // Opens one entry of an open folder; a trusted link at the end is
 // followed, another user's is not.
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
@@ -81,6 +84,10 @@ bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
                          std::int64_t* position);
 bool SetEndOfFilePosix(OsHandle file);
 bool CloseHandlePosix(OsHandle handle);
+bool CloseReadHandlePosix(OsHandle handle);
+// Closes count descriptors whose close has nothing to report, forgetting
+// them, in as few calls as their numbers allow (the array is sorted).
+void CloseDescriptors(int* fds, std::size_t count);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
@@ -95,6 +102,10 @@ bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
 bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
 void CopyNamePosix(const char* name, char* destination, std::size_t size);
 bool LookupFilePosix(const char* name, FindData* entry);
+// The walk's last file, opened by the search to learn its entry: the open
+// of that name in that folder for reading takes this descriptor (checked,
+// remembered) instead of opening again; -1 for any other.
+int TakeHeldEntry(int folder, const char* name);
 // Fills entry from info, the file reached under name.
 void FillEntry(const struct stat& info, const char* name, FindData* entry);
 // Only regular files and folders are entries.

@@ -201,10 +201,12 @@ bool FinishFlushPosix(OsHandle flush) {
   const std::int32_t error = job->error;
   // Closed here, not by the thread: what this thread knows of its open
   // descriptors must forget them.
+  std::vector<int> files(job->logCount);
   for (std::size_t i = 0; i < job->logCount; ++i) {
     if (error != 0) job->logs[i].error = error;
-    CloseOpened(static_cast<int>(job->logs[i].file));
+    files[i] = static_cast<int>(job->logs[i].file);
   }
+  CloseDescriptors(files.data(), files.size());
   delete job;
   if (error == 0) return true;
   tLastError = error;

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/aside_name.h"
 #include "platform/errno_map.h"
 #include "platform/posix_internal.h"
 #include "platform/posix_path.h"
@@ -30,8 +31,51 @@ constexpr std::int64_t kEpochDelta = 11644473600LL;
 
 struct PosixSearch {
   DIR* dir;  // null for a name looked up directly
+  dev_t dev;  // the folder's identity
+  ino_t ino;
   char pattern[NAME_MAX + 1];
 };
+
+// A file the walk found is opened to learn its entry, and that descriptor
+// is what the run's open of the name takes: one resolution of the name
+// where a look and an open would take two, and the entry describes the
+// very file that is read. Only the walk's latest file is held; the next
+// step of the walk, or its end, closes it if nobody took it.
+struct HeldEntry {
+  int fd;
+  dev_t dev;  // the folder it was found in
+  ino_t ino;
+  struct stat info;
+  char name[NAME_MAX + 1];
+};
+thread_local HeldEntry tHeld{-1, 0, 0, {}, {}};
+
+void DropHeldEntry() {
+  if (tHeld.fd < 0) return;
+  close(tHeld.fd);
+  tHeld.fd = -1;
+}
+
+// Opens a plain file the folder's listing names, as the run opens a log,
+// and fills entry from it; false (nothing held) when it is anything else
+// by now or cannot be opened, which the look by name then sorts out. A log
+// on its way out is never opened here: an open of it would break the lease
+// of its deletion, which would then keep it.
+bool HoldEntry(const PosixSearch& search, int folder, const char* name, FindData* entry) {
+  if (IsAsideName(name)) return false;
+  const int fd = OpenAsIn(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
+  if (fd < 0) return false;
+  if (fstat(fd, &tHeld.info) != 0 || !S_ISREG(tHeld.info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  tHeld.fd = fd;
+  tHeld.dev = search.dev;
+  tHeld.ino = search.ino;
+  std::memcpy(tHeld.name, name, std::strlen(name) + 1);
+  FillEntry(tHeld.info, name, entry);
+  return true;
+}
 
 bool HasWildcards(const char* text) {
   return std::strpbrk(text, "*?") != nullptr;
@@ -74,6 +118,7 @@ std::uint64_t ToFileTime(const struct timespec& when) {
 // Entries that lead nowhere (a dangling or looping link, another user's
 // link) or to something other than a file or folder are skipped.
 bool NextMatch(PosixSearch* search, FindData* entry) {
+  DropHeldEntry();
   const int folder = dirfd(search->dir);
   for (;;) {
     errno = 0;
@@ -84,6 +129,7 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
       return false;
     }
     if (!NameMatches(search->pattern, item->d_name)) continue;
+    if (item->d_type == DT_REG && HoldEntry(*search, folder, item->d_name, entry)) return true;
     struct stat info {};
     if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
     std::int32_t ignored = 0;
@@ -97,6 +143,17 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
 }
 
 }  // namespace
+
+int TakeHeldEntry(int folder, const char* name) {
+  struct stat place {};
+  if (tHeld.fd < 0 || std::strcmp(name, tHeld.name) != 0 || !OpenedInfo(folder, &place) ||
+      place.st_dev != tHeld.dev || place.st_ino != tHeld.ino)
+    return -1;
+  const int fd = tHeld.fd;
+  tHeld.fd = -1;
+  RememberOpened(fd, tHeld.info);
+  return fd;
+}
 
 // Fills entry from info, the file reached under name.
 void FillEntry(const struct stat& info, const char* name, FindData* entry) {
@@ -187,6 +244,8 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
     return kInvalidHandle;
   }
   std::memcpy(search->pattern, last, std::strlen(last) + 1);
+  search->dev = folderInfo.st_dev;
+  search->ino = folderInfo.st_ino;
   auto fail = [search](std::int32_t code) {
     if (search->dir != nullptr) closedir(search->dir);
     std::free(search);
@@ -242,6 +301,7 @@ bool FindClosePosix(OsHandle handle) {
   }
   if (search->dir != nullptr) closedir(search->dir);
   std::free(search);
+  DropHeldEntry();
   return true;
 }
 

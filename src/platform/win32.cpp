@@ -43,7 +43,7 @@ using namespace win32;
 
 const PlatformApi kWin32 = {
     CreateFileWin,      ReadFileWin,        WriteFileWin,
-    SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,
+    SetFilePointerWin,  SetEndOfFileWin,    CloseHandleWin,     CloseReadHandleWin,
     FileTypeWin,        StdHandleWin,       CreateFileAsWin,
     MoveFileOverAtWin, FindFirstFileWin,
     FindNextFileWin,    FindCloseWin,       FileTimeToLocalWin,

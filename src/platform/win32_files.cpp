@@ -70,6 +70,12 @@ bool SetEndOfFileWin(OsHandle file) { return SetEndOfFile(ToHandle(file)) != FAL
 
 bool CloseHandleWin(OsHandle handle) { return CloseHandle(ToHandle(handle)) != FALSE; }
 
+// Now: a log held open would refuse its writer's rename or deletion, and
+// here closing later would save nothing.
+bool CloseReadHandleWin(OsHandle handle) {
+  return handle == kInvalidHandle || CloseHandleWin(handle);
+}
+
 FileKind FileTypeWin(OsHandle handle) {
   switch (GetFileType(ToHandle(handle))) {
     case FILE_TYPE_DISK:

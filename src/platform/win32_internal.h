@@ -47,6 +47,7 @@ bool SetFilePointerWin(OsHandle file, std::int64_t distance, SeekFrom from,
                        std::int64_t* position);
 bool SetEndOfFileWin(OsHandle file);
 bool CloseHandleWin(OsHandle handle);
+bool CloseReadHandleWin(OsHandle handle);
 FileKind FileTypeWin(OsHandle handle);
 OsHandle StdHandleWin(StdStream stream);
 bool DeleteFileWin(const char* name);

@@ -15,6 +15,7 @@ namespace quilbo::testing {
   X(createFile, kCreateFile, kInvalidHandle) X(readFile, kReadFile, false)               \
   X(writeFile, kWriteFile, false) X(setFilePointer, kSetFilePointer, false)              \
   X(setEndOfFile, kSetEndOfFile, false) X(closeHandle, kCloseHandle, false)              \
+  X(closeReadHandle, kCloseReadHandle, false)                                            \
   X(createFileAs, kCreateFileAs, kInvalidHandle) X(moveFileOverAt, kMoveFileOverAt, false) \
   X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
   X(findClose, kFindClose, false)                                                        \
