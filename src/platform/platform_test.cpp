@@ -333,10 +333,11 @@ TEST(Posix, ReadHandlesCloseTogetherAndOnlyThemselves) {
   std::vector<int> fds;
   for (std::size_t i = 0; i < kReadHandlesHeld + 3; ++i)
     fds.push_back(static_cast<int>(Native().createFile(dir.At("f").c_str(), FileAccess::kRead, FileCreation::kOpenExisting)));
-  const int kept = fds[kReadHandlesHeld + 1];
-  for (const int fd : fds)
-    if (fd != kept) Native().closeReadHandle(fd);
+  for (std::size_t i = 0; i < kReadHandlesHeld; ++i) Native().closeReadHandle(fds[i]);
   for (std::size_t i = 0; i < kReadHandlesHeld; ++i) EXPECT_FALSE(IsOpen(fds[i])) << i;
+  const int kept = fds[kReadHandlesHeld + 1];
+  Native().closeReadHandle(fds[kReadHandlesHeld]);
+  Native().closeReadHandle(fds[kReadHandlesHeld + 2]);
   EXPECT_TRUE(Native().closeReadHandle(kInvalidHandle));
   for (const int fd : fds) EXPECT_EQ(IsOpen(fd), fd == kept) << fd;
   close(kept);
