@@ -139,6 +139,7 @@ struct LogRemoval {
   std::int32_t error;       // set by removeLogsAt: 0 deleted, else why kept
 };
 
+// The most handles closeReadHandle keeps waiting to close together.
 inline constexpr std::size_t kReadHandlesHeld = 32;
 
 struct PlatformApi {
