@@ -13,8 +13,8 @@ order, each repetition from the same fresh folder:
 Printed: the median wall time of each and the medians of the pairwise
 ratios (quilbo over python, before over python), then, with strace, the
 system calls per log of a /D run (strace -c -f); each run's wall and CPU
-time on standard error as it goes. The scratch folder (every repetition's,
-kept to the end: see make_logs) is removed however the script ends.
+time on standard error as it goes. The scratch folders (every repetition's,
+kept to the end of its part: see make_logs) are removed however the script ends.
 
   bench/many_logs.py                                   20,000 logs, 5 reps
   bench/many_logs.py --before /tmp/main/build/quilbo   with a build of main
@@ -118,11 +118,18 @@ def main():
         for label, flag, loop in (("/D", ["/D"], PYTHON_DELETE), ("no /D", [], PYTHON_WALK)):
             if args.only not in (None, label):
                 continue
-            contenders = [("quilbo", [exe.resolve(), "*.log"] + flag)]
-            if args.before:
-                contenders.append(("before", [args.before.resolve(), "*.log"] + flag))
-            contenders.append(("python", [sys.executable, "-c", loop, str(folder)]))
-            measure(label, contenders, folder, args.logs, args.reps, args.existing)
+            # Each part starts from the same file system: what the part
+            # before left (hundreds of thousands of files) makes every file
+            # created later cost more, for every contender alike, which
+            # would tie one part's ratios to the other's having run.
+            with scratch_folder("part_", work) as part:
+                logs = part / "logs"
+                contenders = [("quilbo", [exe.resolve(), "*.log"] + flag)]
+                if args.before:
+                    contenders.append(("before", [args.before.resolve(), "*.log"] + flag))
+                contenders.append(("python", [sys.executable, "-c", loop, str(logs)]))
+                measure(label, contenders, logs, args.logs, args.reps, args.existing)
+            os.sync()
         if shutil.which("strace"):
             print("system calls per log with /D (strace -c -f):")
             for name, path in (("quilbo", exe), ("before", args.before)):
