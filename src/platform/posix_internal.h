@@ -48,7 +48,7 @@ bool FailPath(const PathFailure& why, const char* path);
 // failure leaves the Windows number and gives false.
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 
-// Files and handles (posix_files.cpp).
+// Files (posix_files.cpp) and the handles the run holds (posix_handles.cpp).
 // Checks a new descriptor as the open of a Windows file would: folders,
 // devices for reading, read-only files for writing are refused (closed).
 OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
@@ -94,7 +94,9 @@ OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
                            std::uint32_t count);
 bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
 
-// Search, lookups, times and code pages (posix_search.cpp).
+// Search, lookups and code pages (posix_search.cpp); times (posix_times.cpp).
+// A POSIX time as a Windows file time.
+std::uint64_t ToFileTime(const struct timespec& when);
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
 bool FindNextFilePosix(OsHandle handle, FindData* entry);
 bool FindClosePosix(OsHandle handle);

@@ -1,0 +1,137 @@
+// POSIX handles the run holds: what each one's open found, kept while it
+// is open, and their closing.
+
+#ifndef _WIN32
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/posix_internal.h"
+
+namespace quilbo::posix {
+
+// What the open of a handle the core holds found, so that asking again
+// costs no call: a handle's kind never changes while it is open, and a
+// log's access and owner, as its open found them, are the model of its
+// new archive. A handle is forgotten when it closes. Kept by descriptor,
+// so that a whole group of logs held open for deletion is still known.
+namespace {
+struct OpenedFacts {
+  bool known;
+  mode_t mode;
+  uid_t uid;
+  gid_t gid;
+  dev_t dev;
+  ino_t ino;
+};
+constexpr int kOpenedKept = 1 << 16;  // descriptors above are asked again
+thread_local std::vector<OpenedFacts> tOpened;  // grows with the highest descriptor
+
+OpenedFacts* FactsOf(int fd) {
+  const auto at = static_cast<std::size_t>(fd);
+  return fd >= 0 && at < tOpened.size() ? &tOpened[at] : nullptr;
+}
+}  // namespace
+
+void RememberOpened(int fd, const struct stat& info) {
+  if (fd < 0 || fd >= kOpenedKept) return;
+  if (FactsOf(fd) == nullptr) tOpened.resize(static_cast<std::size_t>(fd) + 1);
+  *FactsOf(fd) = OpenedFacts{true, info.st_mode, info.st_uid, info.st_gid, info.st_dev, info.st_ino};
+}
+
+bool OpenedInfo(int fd, struct stat* info) {
+  const OpenedFacts* found = FactsOf(fd);
+  if (found == nullptr || !found->known) return false;
+  const OpenedFacts& facts = *found;
+  *info = {};
+  info->st_mode = facts.mode;
+  info->st_uid = facts.uid;
+  info->st_gid = facts.gid;
+  info->st_dev = facts.dev;
+  info->st_ino = facts.ino;
+  return true;
+}
+
+namespace {
+// The open folders that files were created in, and what creating a file
+// there gives it; found at the first creation, kept while open.
+struct FolderFacts {
+  int fd;
+  FolderGift gift;
+};
+thread_local FolderFacts tFolders[2] = {{-1, {}}, {-1, {}}};
+}  // namespace
+
+void CloseOpened(int fd) {
+  ForgetOpened(fd);
+  close(fd);
+}
+
+bool FolderGiftOf(int folder, FolderGift* gift) {
+  for (const FolderFacts& facts : tFolders) {
+    if (facts.fd == folder && folder >= 0) {
+      *gift = facts.gift;
+      return true;
+    }
+  }
+  struct stat place {};
+  if (fstat(folder, &place) != 0) return false;
+  gift->group = (place.st_mode & S_ISGID) != 0 ? place.st_gid : getegid();
+  gift->plainModes = fgetxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 &&
+                     (errno == ENODATA || errno == EOPNOTSUPP);
+  FolderFacts& kept = tFolders[tFolders[0].fd < 0 ? 0 : 1];
+  kept = FolderFacts{folder, *gift};
+  return true;
+}
+
+void ForgetOpened(int fd) {
+  if (OpenedFacts* facts = FactsOf(fd)) facts->known = false;
+  for (FolderFacts& facts : tFolders)
+    if (facts.fd == fd) facts.fd = -1;
+}
+
+bool CloseHandlePosix(OsHandle handle) {
+  ForgetOpened(static_cast<int>(handle));
+  if (close(static_cast<int>(handle)) != 0 && errno != EINTR)
+    return Fail(errno);
+  return true;
+}
+
+void CloseDescriptors(int* fds, std::size_t count) {
+  std::sort(fds, fds + count);
+  for (std::size_t first = 0; first < count;) {
+    std::size_t end = first + 1;
+    while (end < count && fds[end] == fds[end - 1] + 1) ++end;
+    for (std::size_t i = first; i < end; ++i) ForgetOpened(fds[i]);
+    // A run of consecutive descriptors, as a walk's logs opened one after
+    // another are, goes in one call.
+    if (end - first == 1 || close_range(static_cast<unsigned>(fds[first]),
+                                        static_cast<unsigned>(fds[end - 1]), 0) != 0) {
+      for (std::size_t i = first; i < end; ++i) close(fds[i]);
+    }
+    first = end;
+  }
+}
+
+namespace {
+thread_local int tReadHandles[kReadHandlesHeld];
+thread_local std::size_t tReadHandleCount = 0;
+}  // namespace
+
+bool CloseReadHandlePosix(OsHandle handle) {
+  if (handle != kInvalidHandle) tReadHandles[tReadHandleCount++] = static_cast<int>(handle);
+  if (tReadHandleCount == kReadHandlesHeld || (handle == kInvalidHandle && tReadHandleCount > 0)) {
+    CloseDescriptors(tReadHandles, tReadHandleCount);
+    tReadHandleCount = 0;
+  }
+  return true;
+}
+
+}  // namespace quilbo::posix
+
+#endif  // !_WIN32
