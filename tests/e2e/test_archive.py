@@ -65,7 +65,9 @@ class Archive(Case):
             # another user's link: no archive, no word; anything else ends.
             *[(b"k\n", None, [], ("createFileAt", 1, 1, error), 0, None, None, None) for error in (2, 3, 1921, 448)],
             (b"k\n", None, [], ("createFileAt", 1, 1, 32), 1, "EInOutError", "I/O error 32.", None),
-            (b"k\n", None, [], ("lockFolder", 1, 0, 5), 0, None, None, b"k\r\n")]  # used unlocked
+            (b"k\n", None, [], ("lockFolder", 1, 0, 5), 0, None, None, b"k\r\n"),  # used unlocked
+            (b"k\n", None, [], ("removeLogsAt", 1, 1, 32), 0, None, None, b"k\r\n",
+             rb"/D kept a\.log \(another program holds it open or was still writing to it\): .+")]
         if POSIX:  # a FIFO never blocks the run
             rows.append((b"k\n", os.mkfifo, [], None, 1, "EInOutError", None, None))
         if not (WINDOWS and root()):  # wine run by root opens read-only files for writing

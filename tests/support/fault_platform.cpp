@@ -177,6 +177,19 @@ struct Wrap<S, Member, FailValue> {
   }
 };
 
+// A failed group deletion keeps every log, each with the error, and still
+// closes their handles, as the real one does.
+bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
+  const std::uint64_t injected = gCounts.injected;
+  const bool result = Wrap<Service::kRemoveLogsAt, &PlatformApi::removeLogsAt, false>::Call(folder, logs, count);
+  if (gCounts.injected == injected) return result;
+  for (std::size_t i = 0; i < count; ++i) {
+    NativePlatform().closeHandle(logs[i].file);
+    logs[i].error = gPlan.error;
+  }
+  return false;
+}
+
 // The logs a flush deletes once done: here they go in a call of their own
 // (removeLogsAt) when the flush is finished, so that a crash point or a
 // failure falls before or after the deletions, never amid them.
@@ -249,6 +262,7 @@ void InstallFaults(const FaultPlan& plan) {
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call;
   QUILBO_FAILABLE_SERVICES(QUILBO_WRAP)
 #undef QUILBO_WRAP
+  gTable.removeLogsAt = RemoveLogsAt;
   gTable.startFlushAt = StartFlushAt;
   gTable.finishFlush = FinishFlush;
   SetPlatform(&gTable);
