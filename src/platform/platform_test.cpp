@@ -216,6 +216,14 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
   EXPECT_EQ(testing::ReadWholeFile(dir.At("real/f.txt")), "data");
 }
 
+bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+int OpenDescriptors() {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) count += IsOpen(fd) ? 1 : 0;
+  return count;
+}
+
 // One group: each log as its copy left it, deleted together, its handle
 // closed; a log held open or grown since its copy stays. An earlier run's log on its way out
 // (an aside name) is removed, or renamed to record what is archived now.
@@ -250,7 +258,7 @@ TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
   chmod(dir.At("ro.log").c_str(), 0444);
   // As a run deletes them: after a flush, on the flush's own thread.
   EXPECT_TRUE(Native().finishFlush(Native().startFlushAt(folder, nullptr, 0, folder, logs.data(), logs.size())));
-  for (const LogRemoval& log : logs) EXPECT_EQ(fcntl(static_cast<int>(log.file), F_GETFD), -1) << log.name;
+  for (const LogRemoval& log : logs) EXPECT_FALSE(IsOpen(static_cast<int>(log.file))) << log.name;
   const std::size_t links = std::size(cases);
   EXPECT_EQ(logs[links].error + logs[links + 1].error, 0);
   EXPECT_EQ(logs[links + 2].error, kErrAccessDenied);
@@ -265,14 +273,6 @@ TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
   for (const int other : others) close(other);
   EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
   Native().closeFolder(folder);
-}
-
-bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
-
-int OpenDescriptors() {
-  int count = 0;
-  for (int fd = 0; fd < 1024; ++fd) count += IsOpen(fd) ? 1 : 0;
-  return count;
 }
 
 // The walk opens each plain file it finds to describe it; the run's open of

@@ -88,6 +88,8 @@ bool CloseReadHandlePosix(OsHandle handle);
 // Closes count descriptors whose close has nothing to report, forgetting
 // them, in as few calls as their numbers allow (the array is sorted).
 void CloseDescriptors(int* fds, std::size_t count);
+// Closes the handles of a group of logs so (closing one gives its lease back).
+void CloseLogs(const LogRemoval* logs, std::size_t count);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,

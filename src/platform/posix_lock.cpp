@@ -201,12 +201,8 @@ bool FinishFlushPosix(OsHandle flush) {
   const std::int32_t error = job->error;
   // Closed here, not by the thread: what this thread knows of its open
   // descriptors must forget them.
-  std::vector<int> files(job->logCount);
-  for (std::size_t i = 0; i < job->logCount; ++i) {
-    if (error != 0) job->logs[i].error = error;
-    files[i] = static_cast<int>(job->logs[i].file);
-  }
-  CloseDescriptors(files.data(), files.size());
+  for (std::size_t i = 0; i < job->logCount && error != 0; ++i) job->logs[i].error = error;
+  CloseLogs(job->logs, job->logCount);
   delete job;
   if (error == 0) return true;
   tLastError = error;

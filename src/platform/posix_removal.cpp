@@ -160,7 +160,7 @@ std::int32_t Finish(int folder, const LogRemoval& log, const std::string& aside)
 
 bool RemoveLogsAtPosix(OsHandle handle, LogRemoval* logs, std::size_t count) {
   const bool all = RemoveLogsIn(static_cast<int>(handle), logs, count, nullptr);
-  for (std::size_t i = 0; i < count; ++i) CloseOpened(static_cast<int>(logs[i].file));
+  CloseLogs(logs, count);
   if (!all) tLastError = kErrSharingViolation;
   return all;
 }

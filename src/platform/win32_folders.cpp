@@ -149,14 +149,14 @@ OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t 
     char path[kPathBytes];
     if (!Join(folder, names[i], path)) {
       error = GetLastError();
-      break;
+      continue;
     }
     OsHandle file = os.createFile(path, FileAccess::kReadWrite, FileCreation::kOpenExisting);
     if (file == kInvalidHandle && GetLastError() == ERROR_ACCESS_DENIED)
       file = os.createFile(path, FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) {
       error = GetLastError();
-      break;
+      continue;
     }
     if (!os.flushFile(file)) error = GetLastError();
     os.closeHandle(file);
