@@ -5,11 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "archive/kept_log.h"
 #include "errors/io_status.h"
 #include "errors/notes.h"
 #include "errors/raise.h"
-#include "archive/log_removal.h"
 #include "fs/file_helpers.h"
 #include "fs/run_folders.h"
 #include "platform/platform.h"
@@ -48,12 +46,33 @@ bool IsMissingSource(std::int32_t code) {
          code == kErrCantResolve || code == kErrUntrustedLink;
 }
 
-// The size the log had when its copy ended, which its deletion checks;
-// -1 when the copy stopped at an end marker (what follows it is never
-// archived, so growth there loses nothing). The copy began at from.
-std::int64_t CopiedSize(const TextStream& log, std::int64_t from) {
-  if (log.position < log.end) return -1;
-  return from + static_cast<std::int64_t>(log.bytesRead);
+// Where the copy of an append in place ended; it began at from. Stopped
+// at an end marker, the marker is the first byte the stream holds unread.
+CopyEnd EndOfCopy(const TextStream& log, std::int64_t from) {
+  const std::int64_t read = from + static_cast<std::int64_t>(log.bytesRead);
+  if (log.position >= log.end) return CopyEnd{read, -1};
+  return CopyEnd{read, read - static_cast<std::int64_t>(log.end - log.position)};
+}
+
+// Whether the log holds anything but end markers after its first one, at
+// marker: then it is no text log, and deleting it would lose what was
+// never archived. Reads until the first such byte.
+bool MoreThanText(OsHandle log, std::int64_t marker, char* block, const std::string& source) {
+  const PlatformApi& os = Os();
+  if (!os.setFilePointer(log, marker, SeekFrom::kBegin, nullptr)) {
+    StoreIoFailureOn(FailedCallError(), "read", source);
+    CheckIo();
+  }
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!os.readFile(log, block, kCopyBufferSize, &got)) {
+      StoreIoFailureOn(FailedCallError(), "read", source);
+      CheckIo();
+    }
+    if (got == 0) return false;
+    for (std::uint32_t i = 0; i < got; ++i)
+      if (block[i] != '\x1A') return true;
+  }
 }
 
 // A new archive has its log's access from the moment its name exists; it
@@ -145,10 +164,10 @@ void RefuseLinkedArchive(std::string_view archive) {
   RaiseError(message);
 }
 
-void ArchiveLogFile(RunFolders& folders, std::string_view logName,
-                    std::string_view archiveName, std::int64_t from,
-                    std::int32_t truncateKb, PendingRemoval* removal) {
-  if (removal != nullptr) removal->file = kInvalidHandle;
+bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_view archiveName,
+                    std::int64_t from, std::int32_t truncateKb, bool keepOpen,
+                    ArchivedLog* done) {
+  *done = ArchivedLog{};
   const std::string source = folders.logPath + std::string(logName);
   const std::string target = folders.archivePath + kPathSeparator + std::string(archiveName);
   // A found log whose path the platform cannot take would look missing:
@@ -184,7 +203,7 @@ void ArchiveLogFile(RunFolders& folders, std::string_view logName,
   if (IsMissingSource(IoStatus) ||
       (IoStatus != 0 && !IsPlainFileAt(folders.logs, logName))) {
     TakeIoStatus();
-    return;
+    return false;
   }
   CheckIo();
   if (from > 0 && !Os().setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) {
@@ -202,19 +221,17 @@ void ArchiveLogFile(RunFolders& folders, std::string_view logName,
   // a creation that fails for any reason is left to the open and its
   // reports.
   const char* text = ScratchName(archiveName);
-  const OsHandle made = folders.archivesNew && (truncateKb == 0 || from > 0) && text != nullptr
+  const OsHandle made = folders.archivesNew && truncateKb == 0 && text != nullptr
                             ? Os().createFileAsAt(folders.archives, text, log.handle, nullptr, 0)
                             : kInvalidHandle;
   const OsHandle old = made != kInvalidHandle ? kInvalidHandle
                                               : OpenArchive(folders, archiveName, log.handle, target);
   folders.archivesNew = old == kInvalidHandle;
 
-  std::int64_t copiedSize = -1;
-  // A log taken up again from the middle (an earlier run's, see
-  // FinishDeletions) is appended in place; the next cut keeps the limit.
-  bool cut = truncateKb > 0 && from == 0 &&
-             AppendAndCut(log, folders, archiveName, old, static_cast<std::int64_t>(truncateKb) * 1024,
-                          buffers.get(), &copiedSize);
+  CopyEnd end;
+  const bool cut = truncateKb > 0 &&
+                   AppendAndCut(log, from, folders, archiveName, old,
+                                static_cast<std::int64_t>(truncateKb) * 1024, buffers.get(), &end);
   if (!cut) {
     TextStream archive{};
     AttachName(archive, folders.archives, archiveName);
@@ -232,24 +249,24 @@ void ArchiveLogFile(RunFolders& folders, std::string_view logName,
     RefuseLinkedArchive(target);
     CheckIo();
     CopyText(log, archive);
-    copiedSize = CopiedSize(log, from);
+    end = EndOfCopy(log, from);
     CloseStream(archive);
     CheckIo();
   }
+  done->copiedSize = end.marker >= 0 ? -1 : end.size;
+  done->moreThanText = keepOpen && end.marker >= 0 &&
+                       MoreThanText(log.handle, end.marker + 1, buffers.get(), source);
 
   // A log that will be deleted stays open until then: its deletion checks
-  // that nobody else has it open, and that it is still the file copied. It
-  // goes only once its archive is on the disk, with its group's (see
-  // log_removal.h). One that stays closes with the next ones: it was only
-  // read, so its close has nothing to report.
-  if (removal == nullptr) {
+  // that nobody else has it open, and that it is still the file copied.
+  // One that stays closes with the next ones: it was only read, so its
+  // close has nothing to report.
+  if (!keepOpen) {
     Os().closeReadHandle(DetachHandle(log));
-    return;
+    return true;
   }
-  removal->file = DetachHandle(log);
-  removal->log.assign(logName);
-  removal->archive.assign(archiveName);
-  removal->copiedSize = copiedSize;
+  done->file = DetachHandle(log);
+  return true;
 }
 
 }  // namespace quilbo

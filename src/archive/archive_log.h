@@ -6,30 +6,40 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "textio/text_stream.h"
 
 namespace quilbo {
 
-struct PendingRemoval;
 struct RunFolders;
+
+// Where the copy of a log ended: the log's size then, and the offset of its
+// first end marker (0x1A), or -1 when its text ran to the end.
+struct CopyEnd {
+  std::int64_t size = -1;
+  std::int64_t marker = -1;
+};
+
+// What an append did to a log that its caller may delete.
+struct ArchivedLog {
+  OsHandle file = kInvalidHandle;  // the log, still open (keepOpen only)
+  // The log's size when its copy ended; -1 when the copy stopped at an end
+  // marker (nothing after one is archived, so growth there loses nothing).
+  std::int64_t copiedSize = -1;
+  // After its end marker the log holds bytes other than end markers: not
+  // all of it was archived (a binary or compressed file matched).
+  bool moreThanText = false;
+};
 
 // Appends the text of the log called log in the run's log folder, from its
 // byte from on, to the archive called archive in the archive folder
 // (created when missing), then cuts the archive to its last truncateKb KB
-// when truncateKb > 0. With removal, a log whose text went in whole stays
-// open in *removal for its deletion (its file is kInvalidHandle otherwise).
+// when truncateKb > 0. False when the log was gone (skipped without a
+// word). With keepOpen the log stays open in done->file for its deletion.
 // A failure ends the run through the report.
-void ArchiveLogFile(RunFolders& folders, std::string_view log,
-                    std::string_view archive, std::int64_t from,
-                    std::int32_t truncateKb, PendingRemoval* removal);
-
-// Logs that a run which died while deleting them left under an aside name
-// (see platform/aside_name.h): what a writer added after the bytes already
-// archived goes to the log's archive, then they join the group's deletion.
-// Only logs whose names the run's pattern (its last part, logPattern)
-// matches are taken: another pattern's run has another archive folder.
-void FinishDeletions(RunFolders& folders, std::string_view logPattern,
-                     std::int32_t truncateKb, struct RemovalGroup& group);
+bool ArchiveLogFile(RunFolders& folders, std::string_view log, std::string_view archive,
+                    std::int64_t from, std::int32_t truncateKb, bool keepOpen,
+                    ArchivedLog* done);
 
 // Ends the run with a report naming archive when the pending failure is a
 // link of another user on its way, which is never followed.
@@ -73,18 +83,18 @@ void FinishCount(CopyCount& count);
 // The last mark at or before copy offset at.
 CopyMark MarkBefore(const CopyCount& count, std::int64_t at);
 
-// With /T, when archive plus the copy of log exceed limit: writes the last
-// limit bytes of (the archive's text, then the copy) into a new file, which
-// then replaces the archive in one step; the log is counted through once
-// and its kept tail read again. False, the log back at its start, when the
-// copy fits under the limit: the caller appends in place. old: the archive,
-// open for reading and writing (kInvalidHandle: none yet), closed by a cut
-// and left open for the caller's append otherwise. buffers: two of
-// kCopyBufferSize. copiedSize: the log's size when the copy ended, or -1
-// when it ended at an end marker.
+// With /T, when archive plus the copy of log (from its byte from on) exceed
+// limit: writes the last limit bytes of (the archive's text, then the copy)
+// into a new file, which then replaces the archive in one step; the log is
+// counted through once and its kept tail read again. False, the log back
+// at from, when the copy fits under the limit: the caller appends in place.
+// old: the archive, open for reading and writing (kInvalidHandle: none
+// yet), closed by a cut and left open for the caller's append otherwise.
+// buffers: two of kCopyBufferSize. end: where the copy ended.
 // Every step works inside folders.archives.
-bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
-                  OsHandle old, std::int64_t limit, char* buffers, std::int64_t* copiedSize);
+bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
+                  std::string_view archiveName, OsHandle old, std::int64_t limit, char* buffers,
+                  CopyEnd* end);
 
 }  // namespace quilbo
 

@@ -79,7 +79,10 @@ struct ArchiveRun {
     std::filesystem::create_directories(archives);
     RunFolders run{};
     OpenRunFolders(run, dir.path + testing::kSep, archives);
-    for (const std::string& log : logs) ArchiveLogFile(run, log, log, 0, truncateKb, nullptr);
+    for (const std::string& log : logs) {
+      ArchivedLog done;
+      ArchiveLogFile(run, log, log, 0, truncateKb, false, &done);
+    }
     CloseRunFolders(run);
   }
 };

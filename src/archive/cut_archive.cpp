@@ -194,10 +194,12 @@ void CopyArchiveTail(CutFile& cut, const OldArchive& archive, std::int64_t from,
 }
 
 // The copy of the log from mark on, its first skip bytes left out.
-void CopyLogTail(CutFile& cut, TextStream& log, const CopyCount& count, CopyMark mark,
-                 std::int64_t skip, char* block) {
+// Log offsets count from origin, where the copy began.
+void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyCount& count,
+                 CopyMark mark, std::int64_t skip, char* block) {
   const PlatformApi& os = Os();
-  if (!os.setFilePointer(log.handle, mark.log, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
+  if (!os.setFilePointer(log.handle, origin + mark.log, SeekFrom::kBegin, nullptr))
+    StoreFailedCall("read", log.name);
   CheckIo();
   std::int64_t at = mark.log;
   while (at < count.textEnd) {
@@ -271,10 +273,11 @@ void CloseLeftovers(CutFile& cut) {
   cut.found = 0;
 }
 
-bool Rewind(TextStream& log) {
+bool Rewind(TextStream& log, std::int64_t origin) {
   log.position = 0;
   log.end = 0;
-  if (!Os().setFilePointer(log.handle, 0, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
+  if (!Os().setFilePointer(log.handle, origin, SeekFrom::kBegin, nullptr))
+    StoreFailedCall("read", log.name);
   CheckIo();
   return false;
 }
@@ -298,8 +301,9 @@ std::string CutFileName(std::string_view target, int n) {
   return std::string(target.substr(0, start)) + std::string(name) + suffix;
 }
 
-bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view archiveName,
-                  OsHandle old, std::int64_t limit, char* buffers, std::int64_t* copiedSize) {
+bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
+                  std::string_view archiveName, OsHandle old, std::int64_t limit, char* buffers,
+                  CopyEnd* end) {
   const PlatformApi& os = Os();
   const std::string target = NotedPath(folders.archives, archiveName);
   const bool exists = old != kInvalidHandle;
@@ -316,8 +320,9 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
   std::int64_t logSize = 0;
   if (!os.setFilePointer(log.handle, 0, SeekFrom::kEnd, &logSize)) StoreFailedCall("read", log.name);
   CheckIo();
-  if (text + 2 * logSize + 2 <= limit) return Rewind(log);
-  if (!os.setFilePointer(log.handle, 0, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
+  logSize = std::max<std::int64_t>(logSize - from, 0);
+  if (text + 2 * logSize + 2 <= limit) return Rewind(log, from);
+  if (!os.setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
   CheckIo();
 
   char* block = buffers + kCopyBufferSize;
@@ -332,7 +337,7 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
     if (!CountBlock(count, block, got, limit)) break;
   }
   FinishCount(count);
-  if (text + count.copy <= limit) return Rewind(log);
+  if (text + count.copy <= limit) return Rewind(log, from);
 
   CutFile cut{};
   cut.folder = folders.archives;
@@ -347,7 +352,7 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
     }
     const std::int64_t skip = count.copy - fromLog;
     const CopyMark mark = MarkBefore(count, skip);
-    CopyLogTail(cut, log, count, mark, skip - mark.copy, block);
+    CopyLogTail(cut, log, from, count, mark, skip - mark.copy, block);
     // The archive gives the new file its access, so it closes only once that
     // file exists; and before the replace, which an open archive would stop.
     Transfer(cut);
@@ -359,7 +364,8 @@ bool AppendAndCut(TextStream& log, const RunFolders& folders, std::string_view a
     throw;
   }
   CloseLeftovers(cut);
-  *copiedSize = count.markerFound ? -1 : readEnd;
+  end->size = from + readEnd;
+  end->marker = count.markerFound ? from + count.textEnd : -1;
   return true;
 }
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "archive/archive_log.h"
-#include "archive/log_removal.h"
 #include "driver/command_line.h"
 #include "driver/program.h"
 #include "driver/settings.h"
@@ -19,7 +18,7 @@
 #include "fs/folder_lock.h"
 #include "fs/run_folders.h"
 #include "fs/search.h"
-#include "platform/aside_name.h"
+#include "removal/removal.h"
 #include "textio/console.h"
 
 namespace quilbo {
@@ -103,21 +102,22 @@ std::int32_t ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGr
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
   SearchFirst(TypedPath(settings.pattern), 0x27, entry);
-  while (SearchError == 0) {
+  // A request to stop takes no new log; the one in hand is finished.
+  while (SearchError == 0 && Os().stopRequested() == 0) {
     // The platform's own name, not the console's form: only it is sure to
     // reach the file that was found, and it is never split.
     const std::string name(entry.OwnName);
     // A log on its way out: its deletion, or the next run, finishes it.
-    if (IsAsideName(name)) {
+    if (IsLeftover(run, name)) {
       SearchNext(entry);
       continue;
     }
     ++*counter;
     PrintFileLine(*counter, settings, entry);
-    PendingRemoval removal{};
-    ArchiveLogFile(run, name, name, 0, settings.TruncateKb,
-                   settings.DeleteOriginals ? &removal : nullptr);
-    if (removal.file != kInvalidHandle) AddRemoval(group, run, std::move(removal));
+    ArchivedLog done;
+    if (ArchiveLogFile(run, name, name, 0, settings.TruncateKb, settings.DeleteOriginals, &done) &&
+        settings.DeleteOriginals)
+      AddRemoval(group, run, name, name, done);
     SearchNext(entry);
   }
   const std::int32_t walkEnd = SearchError;
@@ -188,6 +188,8 @@ void RunDriver() {
   if (!MakeDirectory(archiveFolder))
     NoteFolderNotMade(archiveFolder,
                       PathFits(archiveFolder) ? FailedCallError() : kErrFilenameTooLong);
+  // A stop from now on ends the run cleanly: no log is left half done.
+  Os().watchStops();
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
   LockArchiveFolder(archiveFolder);
@@ -196,12 +198,13 @@ void RunDriver() {
   // works inside them.
   RunFolders run{};
   OpenRunFolders(run, folder, archiveFolder);
-  RemovalGroup group{};
+  RemovalGroup group;
+  StartRemovals(group, run, settings.TruncateKb);
   std::int32_t counter = 0;
   std::int32_t walkEnd = 0;
   try {
-    FinishDeletions(run, TypedPath(settings.pattern).substr(folder.size()), settings.TruncateKb,
-                    group);
+    FinishLeftovers(group, run, TypedPath(settings.pattern).substr(folder.size()),
+                    settings.DeleteOriginals);
     walkEnd = ArchiveLogs(run, settings, group, &counter);
     Os().closeReadHandle(kInvalidHandle);
     RemoveLogs(group, run);
@@ -210,8 +213,15 @@ void RunDriver() {
     throw;
   }
   CloseRunFolders(run);
-  NoteUnreadFolder(settings.PatternDir, walkEnd);
   UnlockArchiveFolder();
+  if (const std::int32_t stop = Os().stopRequested(); stop != 0) {
+    WriteNote("stopped by %s after %d logs; what they held is archived%s, the rest waits for the "
+              "next run",
+              Os().stopName(stop), static_cast<int>(counter),
+              settings.DeleteOriginals ? " and they are deleted" : "");
+    ExitStopped(stop);
+  }
+  NoteUnreadFolder(settings.PatternDir, walkEnd);
   ExitProgram(counter == 0 ? 5 : 0);
 }
 

@@ -29,13 +29,17 @@ void WriteAll(StdStream stream, const char* text, std::uint32_t length) {
   Os().writeFile(Os().stdHandle(stream), text, length, &done);
 }
 
-[[noreturn]] void EndProcess(std::int32_t code, const void* location) {
+void RunExitSteps() {
   while (ExitStep != nullptr) {
     const ExitRoutine routine = ExitStep;
     ExitStep = nullptr;
     IoStatus = 0;
     routine();
   }
+}
+
+[[noreturn]] void EndProcess(std::int32_t code, const void* location) {
+  RunExitSteps();
   if (location != nullptr) {
     char line[96];
     const int n = std::snprintf(
@@ -115,6 +119,13 @@ void ReportUnhandled(const Exception& exception, const FailureSite& site) {
 }
 
 void ExitProgram(std::int32_t code) { EndProcess(code, nullptr); }
+
+void ExitStopped(std::int32_t stop) {
+  RunExitSteps();
+  Os().endStopped(stop);
+  Os().exitProcess(1);  // a platform whose stop did not end the process
+  __builtin_unreachable();
+}
 
 void ExitProgramAt(std::int32_t code, const void* location) {
   EndProcess(code, location);

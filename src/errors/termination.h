@@ -29,6 +29,10 @@ bool FailureReportingInstalled();
 // Runs the exit step, then ends the process with code.
 [[noreturn]] void ExitProgram(std::int32_t code);
 
+// Runs the exit step, then ends the process as the request to stop (a
+// signal, a console event) would have ended it untouched.
+[[noreturn]] void ExitStopped(std::int32_t stop);
+
 // The end of a failure before start-up completed: the exit step, then
 // "Runtime error <code> at <address> TID=1." on standard error.
 [[noreturn]] void ExitProgramAt(std::int32_t code, const void* location);

@@ -24,7 +24,11 @@ bool LockArchiveFolder(std::string_view folder) {
   if (tHeld == kInvalidHandle && Os().lastError() == kErrTimeout) {
     WriteNote("waiting for another run that archives into %.*s",
               static_cast<int>(folder.size()), folder.data());
-    tHeld = Os().lockFolder(ScratchName(folder), kWaitForever);
+    // In steps, so that a request to stop is seen while it waits.
+    do {
+      tHeld = Os().lockFolder(ScratchName(folder), kQuietWaitMs);
+    } while (tHeld == kInvalidHandle && Os().lastError() == kErrTimeout &&
+             Os().stopRequested() == 0);
   }
   return tHeld != kInvalidHandle;
 }

@@ -84,6 +84,10 @@ enum class StdStream : std::uint8_t { kInput, kOutput, kError };
 // kCharacter covers character devices, pipes and sockets.
 enum class FileKind : std::uint8_t { kUnknown, kDisk, kCharacter };
 
+// Names the run gives files of its own in the log folder start so; the
+// walk never opens such a name for a look.
+inline constexpr char kReservedNamePrefix[] = ".quilbo-";
+
 // Windows attribute bits as the directory search reports them.
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
@@ -91,6 +95,8 @@ inline constexpr std::uint32_t kAttrSystem = 0x04;
 inline constexpr std::uint32_t kAttrVolume = 0x08;
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
 inline constexpr std::uint32_t kAttrArchive = 0x20;
+// A link (Windows: a reparse point), reported by entryInfoAt, never by a search.
+inline constexpr std::uint32_t kAttrLink = 0x400;
 
 // Windows error numbers the program itself needs to name.
 inline constexpr std::int32_t kErrFileNotFound = 2;
@@ -103,6 +109,7 @@ inline constexpr std::int32_t kErrNoMoreFiles = 18;
 // What a failed call stands for when the platform left no error number.
 inline constexpr std::int32_t kErrGeneralFailure = 31;
 inline constexpr std::int32_t kErrSharingViolation = 32;
+inline constexpr std::int32_t kErrNotSupported = 50;
 inline constexpr std::int32_t kErrFileExists = 80;
 inline constexpr std::int32_t kErrInvalidParameter = 87;
 inline constexpr std::int32_t kErrBrokenPipe = 109;
@@ -130,14 +137,16 @@ struct FileIdentity {
   std::uint64_t index;
 };
 
-// One log of a group that removeLogsAt deletes. file is the log, open for
-// reading since its copy began; removeLogsAt closes it, whatever happens.
-struct LogRemoval {
-  OsHandle file;
-  const char* name;         // inside the folder
-  std::int64_t copiedSize;  // -1: no size to check (the copy stopped early)
-  std::int32_t error;       // set by removeLogsAt: 0 deleted, else why kept
+// What a file is, as its entry or its open handle shows it.
+struct FileInfo {
+  std::uint32_t attributes;  // kAttr* bits; kAttrLink for a link itself
+  std::uint64_t size;
+  FileIdentity identity;
 };
+
+// Work handed to another thread: work(context) runs there while the caller
+// goes on, until finishWork waits for it.
+using WorkFunction = void (*)(void* context);
 
 // The most handles closeReadHandle keeps waiting to close together.
 inline constexpr std::size_t kReadHandlesHeld = 32;
@@ -231,24 +240,30 @@ struct PlatformApi {
                              const void* data, std::uint32_t count);
   bool (*deleteFileAt)(OsHandle folder, const char* name);
   // Writes the named files of folder, and their names, through to the
-  // disk: one flush for a whole group of archives where the system can;
-  // then deletes the logCount logs of logFolder as removeLogsAt does.
-  // startFlushAt sets it going (POSIX: in the background, so the run goes
-  // on meanwhile) and gives a handle that finishFlush waits for and
-  // releases. What was written before the start is flushed; what is
-  // written after may not be. finishFlush is true once the files are on
-  // the disk (each log's error then tells whether it went); false when the
-  // flush failed, and then no log went. Either way every log's handle is
-  // closed. The logs stay the caller's until then.
-  OsHandle (*startFlushAt)(OsHandle folder, const char* const* names, std::size_t count,
-                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
-  bool (*finishFlush)(OsHandle flush);
-  // Deletes a group of logs whose archives are on the disk, as deleteFile
-  // does, but a log that another process holds open, or whose size is no
-  // longer its copiedSize, is kept (error 32). Each log gets its own error; the
-  // result is false when any log was kept. POSIX: a log may pass through a
-  // name of AsideName's form while it goes (see aside_name.h).
-  bool (*removeLogsAt)(OsHandle folder, LogRemoval* logs, std::size_t count);
+  // disk: one flush for them all where the system can.
+  bool (*flushFilesAt)(OsHandle folder, const char* const* names, std::size_t count);
+  // The entry called name in folder itself (a link is not followed), and
+  // what an open handle reaches.
+  bool (*entryInfoAt)(OsHandle folder, const char* name, FileInfo* info);
+  bool (*fileInfoOf)(OsHandle file, FileInfo* info);
+  // A write lease on an open file (POSIX): granted only while no other
+  // process has the file open (else kErrSharingViolation), kErrNotSupported
+  // where the file system has none. While it is held, an open by another
+  // process waits until it is dropped or the handle closes; leaseHeld is
+  // false once such an open has begun.
+  bool (*takeLease)(OsHandle file);
+  bool (*leaseHeld)(OsHandle file);
+  bool (*dropLease)(OsHandle file);
+  // Opens the entry name of folder for its deletion, sharing nothing but
+  // deletion (Windows): refused (kErrSharingViolation) while another process
+  // holds it open, and nobody else opens it until this handle closes; a
+  // link is opened itself. kErrNotSupported on POSIX.
+  OsHandle (*openToDeleteAt)(OsHandle folder, const char* name);
+  // Threads: startWork runs work(context) on a thread of its own (or here
+  // and now where none can be made) and gives the handle finishWork waits
+  // for and releases.
+  OsHandle (*startWork)(WorkFunction work, void* context);
+  bool (*finishWork)(OsHandle work);
   // Milliseconds of a clock that only moves forward.
   std::uint64_t (*tickCount)();
   // How many files the process may hold open at once.
@@ -270,6 +285,16 @@ struct PlatformApi {
   std::int32_t (*lastError)();
   void (*setLastError)(std::int32_t code);
   void (*exitProcess)(std::uint32_t code);  // does not return
+  // A request to stop from outside (POSIX: SIGINT, SIGTERM, SIGHUP;
+  // Windows: Ctrl-C, Ctrl-Break, the console closing), caught from
+  // watchStops on: stopRequested gives 0, or what asked (the signal's
+  // number, or the console event's number plus 1), and stopName its name.
+  // endStopped ends the process as that request would have ended it
+  // untouched (the parent sees the signal); it does not return.
+  void (*watchStops)();
+  std::int32_t (*stopRequested)();
+  const char* (*stopName)(std::int32_t stop);
+  void (*endStopped)(std::int32_t stop);
 };
 
 // The table in use; tests swap in a wrapped copy with SetPlatform.

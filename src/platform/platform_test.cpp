@@ -58,10 +58,6 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
       {[&] { return Native().findNextFile(kInvalidHandle, &entry); }, kErrInvalidHandle},
       {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
-#ifndef _WIN32
-      // The flush fails on its own thread; the number must reach this one.
-      {[&] { return Native().finishFlush(Native().startFlushAt(1 << 20, nullptr, 0, 1 << 20, nullptr, 0)); }, kErrInvalidHandle},
-#endif
   };
   for (const auto& [attempt, error] : cases) {
     Native().setLastError(0);
@@ -222,57 +218,6 @@ int OpenDescriptors() {
   int count = 0;
   for (int fd = 0; fd < 1024; ++fd) count += IsOpen(fd) ? 1 : 0;
   return count;
-}
-
-// One group: each log as its copy left it, deleted together, its handle
-// closed; a log held open or grown since its copy stays. An earlier run's log on its way out
-// (an aside name) is removed, or renamed to record what is archived now.
-TEST(Posix, GroupKeepsLogsHeldOpenOrGrown) {
-  TempDir dir;
-  const OsHandle folder = Native().openFolder(dir.path.c_str());
-  const int probe = open(dir.At("probe").c_str(), O_RDONLY | O_CREAT, 0644);
-  const bool leases = fcntl(probe, F_SETLEASE, F_WRLCK) == 0;
-  close(probe);
-  const std::string longName(250, 'n');  // no room for its aside name: it goes at once
-  const struct { const char* name; std::int64_t copied; bool held, deleted; } cases[] = {
-      {"unchanged.log", 6, false, true}, {"unchecked.log", -1, false, true}, {"grew.log", 3, false, false},
-      {"held.log", 6, true, false}, {"held-unchecked.log", -1, true, false}, {longName.c_str(), 6, false, true},
-      {".quilbo-2-old.log", 6, false, true}, {".quilbo-2-kept.log", 6, true, false}};
-  std::vector<LogRemoval> logs;
-  std::vector<int> others;
-  for (const auto& c : cases) {
-    WriteFile(dir.At(c.name), "lines\n");
-    if (c.held) others.push_back(open(dir.At(c.name).c_str(), O_WRONLY | O_APPEND));
-    logs.push_back({Native().createFileAt(folder, c.name, FileAccess::kRead, FileCreation::kOpenExisting),
-                    c.name, c.copied, -1});
-  }
-  // A link goes, never the file it leads to, whether that is held or not
-  // (then the link went aside first); a read-only log stays, as with deleteFile.
-  for (const char* name : {"target", "free"}) WriteFile(dir.At(name), "kept");
-  others.push_back(open(dir.At("target").c_str(), O_RDONLY));
-  symlink("target", dir.At("link.log").c_str());
-  symlink("free", dir.At("free.log").c_str());
-  WriteFile(dir.At("ro.log"), "ro\n\n");
-  for (const char* name : {"link.log", "free.log", "ro.log"})
-    logs.push_back({Native().createFileAt(folder, name, FileAccess::kRead, FileCreation::kOpenExisting), name, 4, -1});
-  chmod(dir.At("ro.log").c_str(), 0444);
-  // As a run deletes them: after a flush, on the flush's own thread.
-  EXPECT_TRUE(Native().finishFlush(Native().startFlushAt(folder, nullptr, 0, folder, logs.data(), logs.size())));
-  for (const LogRemoval& log : logs) EXPECT_FALSE(IsOpen(static_cast<int>(log.file))) << log.name;
-  const std::size_t links = std::size(cases);
-  EXPECT_EQ(logs[links].error + logs[links + 1].error, 0);
-  EXPECT_EQ(logs[links + 2].error, kErrAccessDenied);
-  for (const char* name : {"link.log", "free.log"}) EXPECT_FALSE(fs::exists(fs::symlink_status(dir.At(name))));
-  EXPECT_TRUE(fs::exists(dir.At("ro.log")));
-  EXPECT_EQ(testing::ReadWholeFile(dir.At("target")) + testing::ReadWholeFile(dir.At("free")), "keptkept");
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    if (cases[i].held && !leases) continue;  // without leases only a grown log is seen
-    EXPECT_EQ(logs[i].error, cases[i].deleted ? 0 : kErrSharingViolation) << cases[i].name;
-    EXPECT_EQ(fs::exists(dir.At(cases[i].name)), !cases[i].deleted && cases[i].name[0] != '.');
-  }
-  for (const int other : others) close(other);
-  EXPECT_EQ(fs::exists(dir.At(".quilbo-6-kept.log")), leases);
-  Native().closeFolder(folder);
 }
 
 // The walk opens each plain file it finds to describe it; the run's open of

@@ -118,12 +118,6 @@ void CloseDescriptors(int* fds, std::size_t count) {
   }
 }
 
-void CloseLogs(const LogRemoval* logs, std::size_t count) {
-  std::vector<int> files(count);
-  for (std::size_t i = 0; i < count; ++i) files[i] = static_cast<int>(logs[i].file);
-  CloseDescriptors(files.data(), files.size());
-}
-
 namespace {
 thread_local int tReadHandles[kReadHandlesHeld];
 thread_local std::size_t tReadHandleCount = 0;

@@ -88,8 +88,6 @@ bool CloseReadHandlePosix(OsHandle handle);
 // Closes count descriptors whose close has nothing to report, forgetting
 // them, in as few calls as their numbers allow (the array is sorted).
 void CloseDescriptors(int* fds, std::size_t count);
-// Closes the handles of a group of logs so (closing one gives its lease back).
-void CloseLogs(const LogRemoval* logs, std::size_t count);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
@@ -151,21 +149,28 @@ bool DeleteEntry(int folder, const char* name, const char* path);
 bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
                  const char* toPath);
 
-// A group of logs deleted with one pause (posix_removal.cpp).
-bool RemoveLogsAtPosix(OsHandle folder, LogRemoval* logs, std::size_t count);
-// The same, leaving the logs open (closing one gives its lease back); for
-// any thread, given what each log's open found (opened; null: asked).
-// False when any log was kept.
-bool RemoveLogsIn(int folder, LogRemoval* logs, std::size_t count, const FileIdentity* opened);
+// Leases and what entries and handles are (posix_leases.cpp).
+bool EntryInfoAtPosix(OsHandle folder, const char* name, FileInfo* info);
+bool FileInfoOfPosix(OsHandle file, FileInfo* info);
+bool TakeLeasePosix(OsHandle file);
+bool LeaseHeldPosix(OsHandle file);
+bool DropLeasePosix(OsHandle file);
+OsHandle OpenToDeleteAtPosix(OsHandle folder, const char* name);
+
+// Threads and requests to stop (posix_work.cpp).
+OsHandle StartWorkPosix(WorkFunction work, void* context);
+bool FinishWorkPosix(OsHandle work);
+void WatchStopsPosix();
+std::int32_t StopRequestedPosix();
+const char* StopNamePosix(std::int32_t stop);
+void EndStoppedPosix(std::int32_t stop);
 
 // Locks and flushes (posix_lock.cpp).
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
-OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count,
-                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
-bool FinishFlushPosix(OsHandle flush);
+bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count);
 std::uint64_t TickCountPosix();
 std::uint32_t OpenFilesAllowedPosix();
 

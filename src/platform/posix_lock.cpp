@@ -3,15 +3,11 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
-#include <string>
-#include <vector>
 
 #include "platform/errno_map.h"
 #include "platform/posix_internal.h"
@@ -119,95 +115,22 @@ bool FlushFilePosix(OsHandle file) { return Flush(file); }
 // A new or renamed name is durable only once its folder is flushed.
 bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
 
-namespace {
-
-// One flush of the folder's file system writes every archive of a group,
-// and every name made in the folder, through to the disk: far cheaper than
-// a flush of each archive and of the folder, and as sound. A system
-// without syncfs flushes each file, then the folder.
-bool FlushGroup(int folder, const std::vector<std::string>& names) {
-  if (syncfs(folder) == 0) return true;
+// One flush of the folder's file system writes every named file, and
+// every name made in the folder, through to the disk: far cheaper than a
+// flush of each file and of the folder, and as sound. A system without
+// syncfs flushes each file, then the folder.
+bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
+  const int fd = static_cast<int>(folder);
+  if (syncfs(fd) == 0) return true;
   if (errno != ENOSYS) return Fail(errno);
-  for (const std::string& name : names) {
-    const OsHandle file =
-        OpenInFolder(folder, name.c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  for (std::size_t i = 0; i < count; ++i) {
+    const OsHandle file = OpenInFolder(fd, names[i], FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) return false;
     const bool flushed = Flush(file);
     CloseOpened(static_cast<int>(file));
     if (!flushed) return false;
   }
   return Flush(folder);
-}
-
-// A flush on its way, and the deletions that wait for it: the run copies
-// the next group's logs meanwhile, on the other processor where there is one.
-struct BackgroundFlush {
-  int folder;
-  std::vector<std::string> names;
-  int logFolder;
-  LogRemoval* logs;
-  std::size_t logCount;
-  std::vector<FileIdentity> opened;  // what each log's open found
-  pthread_t thread;
-  bool threaded;
-  int err;             // errno of the failure...
-  std::int32_t error;  // ...and its Windows number; 0 when flushed
-};
-
-void RunFlush(BackgroundFlush* job) {
-  if (FlushGroup(job->folder, job->names)) {
-    RemoveLogsIn(job->logFolder, job->logs, job->logCount,
-                 job->opened.size() == job->logCount ? job->opened.data() : nullptr);
-    return;
-  }
-  job->err = errno;
-  job->error = tLastError;
-}
-
-void* FlushThread(void* job) {
-  RunFlush(static_cast<BackgroundFlush*>(job));
-  return nullptr;
-}
-
-}  // namespace
-
-OsHandle StartFlushAtPosix(OsHandle folder, const char* const* names, std::size_t count,
-                           OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
-  auto* job = new (std::nothrow) BackgroundFlush{
-      static_cast<int>(folder), {}, static_cast<int>(logFolder), logs, logCount, {}, {}, false, 0, 0};
-  if (job == nullptr) {
-    Fail(ENOMEM);
-    return kInvalidHandle;
-  }
-  job->names.assign(names, names + count);
-  // Known to this thread at no cost, asked again by another.
-  job->opened.resize(logCount);
-  for (std::size_t i = 0; i < logCount; ++i) {
-    if (!FileIdentityOfPosix(logs[i].file, &job->opened[i])) {
-      job->opened.clear();
-      break;
-    }
-  }
-  // Without a thread the flush is done here and now: slower, as sound.
-  job->threaded = pthread_create(&job->thread, nullptr, FlushThread, job) == 0;
-  if (!job->threaded) RunFlush(job);
-  return reinterpret_cast<OsHandle>(job);
-}
-
-bool FinishFlushPosix(OsHandle flush) {
-  auto* job = reinterpret_cast<BackgroundFlush*>(flush);
-  if (job->threaded) pthread_join(job->thread, nullptr);
-  const int err = job->err;
-  const std::int32_t error = job->error;
-  // Closed here, not by the thread: what this thread knows of its open
-  // descriptors must forget them.
-  for (std::size_t i = 0; i < job->logCount && error != 0; ++i) job->logs[i].error = error;
-  CloseLogs(job->logs, job->logCount);
-  delete job;
-  if (error == 0) return true;
-  tLastError = error;
-  RememberErrno(err, error);
-  return false;
 }
 
 }  // namespace quilbo::posix

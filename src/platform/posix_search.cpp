@@ -15,7 +15,6 @@
 #include <ctime>
 #include <string>
 
-#include "platform/aside_name.h"
 #include "platform/errno_map.h"
 #include "platform/posix_internal.h"
 #include "platform/posix_path.h"
@@ -53,11 +52,12 @@ void DropHeldEntry() {
 
 // Opens a plain file the folder's listing names, as the run opens a log,
 // and fills entry from it; false (nothing held) when it is anything else
-// by now or cannot be opened, which the look by name then sorts out. A log
-// on its way out is never opened here: an open of it would break the lease
-// of its deletion, which would then keep it.
+// by now or cannot be opened, which the look by name then sorts out. A name
+// of the run's own (a log on its way out under /D) is never opened here:
+// an open of it would break the lease of its deletion, which would then
+// keep it.
 bool HoldEntry(const PosixSearch& search, int folder, const char* name, FindData* entry) {
-  if (IsAsideName(name)) return false;
+  if (std::strncmp(name, kReservedNamePrefix, sizeof kReservedNamePrefix - 1) == 0) return false;
   const int fd = OpenAsIn(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
   if (fd < 0) return false;
   if (fstat(fd, &tHeld.info) != 0 || !S_ISREG(tHeld.info.st_mode)) {

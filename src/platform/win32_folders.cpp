@@ -47,27 +47,21 @@ bool Join(OsHandle folder, const char* name, char (&joined)[kPathBytes]) {
 // handle closes. A link is opened itself, never its target.
 HANDLE OpenToDelete(const WidePath& path) {
   return CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
 }
 
-std::int32_t RemoveOne(const char* name, std::int64_t copiedSize) {
-  WidePath path;
-  if (!ToWide(name, path)) return static_cast<std::int32_t>(GetLastError());
-  HANDLE file = OpenToDelete(path);
-  if (file == INVALID_HANDLE_VALUE) return static_cast<std::int32_t>(GetLastError());
+bool Describe(HANDLE file, FileInfo* out) {
   BY_HANDLE_FILE_INFORMATION info;
-  LARGE_INTEGER size;
-  std::int32_t error = 0;
-  if (!GetFileInformationByHandle(file, &info) || !GetFileSizeEx(file, &size)) {
-    error = static_cast<std::int32_t>(GetLastError());
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-             copiedSize >= 0 && size.QuadPart != copiedSize) {
-    error = ERROR_SHARING_VIOLATION;
-  } else if (!DeleteFileW(path)) {
-    error = static_cast<std::int32_t>(GetLastError());
-  }
-  CloseHandle(file);  // the deletion takes effect here
-  return error;
+  if (GetFileInformationByHandle(file, &info) == FALSE) return false;
+  std::uint32_t attributes = info.dwFileAttributes & (kAttrReadOnly | kAttrHidden | kAttrSystem |
+                                                      kAttrDirectory | kAttrArchive);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) attributes |= kAttrLink;
+  out->attributes = attributes;
+  out->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out->identity.volume = info.dwVolumeSerialNumber;
+  out->identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }
 
 }  // namespace
@@ -136,62 +130,58 @@ bool DeleteFileAtWin(OsHandle folder, const char* name) {
 }
 
 // NTFS has no flush of one folder's files short of a whole volume, which
-// needs an administrator: each archive is flushed, and with it the
-// file system's log, which records the archive's name.
-//
-// Done here and now, not in the background: an archive held open by a
-// flush would refuse the replacement a cut makes of it meanwhile.
-OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count,
-                         OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
+// needs an administrator: each file is flushed, and with it the file
+// system's log, which records the file's name.
+bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count) {
   const PlatformApi& os = NativePlatform();
-  DWORD error = 0;
-  for (std::size_t i = 0; i < count && error == 0; ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     char path[kPathBytes];
-    if (!Join(folder, names[i], path)) {
-      error = GetLastError();
-      continue;
-    }
+    if (!Join(folder, names[i], path)) return false;
     OsHandle file = os.createFile(path, FileAccess::kReadWrite, FileCreation::kOpenExisting);
     if (file == kInvalidHandle && GetLastError() == ERROR_ACCESS_DENIED)
       file = os.createFile(path, FileAccess::kRead, FileCreation::kOpenExisting);
-    if (file == kInvalidHandle) {
-      error = GetLastError();
-      continue;
-    }
-    if (!os.flushFile(file)) error = GetLastError();
+    if (file == kInvalidHandle) return false;
+    const bool flushed = os.flushFile(file);
+    const DWORD error = GetLastError();
     os.closeHandle(file);
-  }
-  if (error == 0) {
-    RemoveLogsAtWin(logFolder, logs, logCount);
-  } else {
-    for (std::size_t i = 0; i < logCount; ++i) {
-      CloseHandle(reinterpret_cast<HANDLE>(logs[i].file));
-      logs[i].error = static_cast<std::int32_t>(error);
+    if (!flushed) {
+      SetLastError(error);
+      return false;
     }
   }
-  // The outcome is the handle: 0 when all went to the disk, else the error.
-  return static_cast<OsHandle>(error);
+  return true;
 }
 
-bool FinishFlushWin(OsHandle flush) {
-  if (flush == 0) return true;
-  SetLastError(static_cast<DWORD>(flush));
+bool EntryInfoAtWin(OsHandle folder, const char* name, FileInfo* info) {
+  char path[kPathBytes];
+  WidePath wide;
+  if (!Join(folder, name, path) || !ToWide(path, wide)) return false;
+  HANDLE file = CreateFileW(wide, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = Describe(file, info);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok;
+}
+
+bool FileInfoOfWin(OsHandle file, FileInfo* info) { return Describe(ToHandle(file), info); }
+
+OsHandle OpenToDeleteAtWin(OsHandle folder, const char* name) {
+  char path[kPathBytes];
+  WidePath wide;
+  if (!Join(folder, name, path) || !ToWide(path, wide)) return kInvalidHandle;
+  HANDLE file = OpenToDelete(wide);
+  return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<OsHandle>(file);
+}
+
+// The sharing modes keep other processes out instead.
+bool NoLeaseWin(OsHandle /*file*/) {
+  SetLastError(ERROR_NOT_SUPPORTED);
   return false;
-}
-
-bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count) {
-  bool all = true;
-  for (std::size_t i = 0; i < count; ++i) {
-    // This run's own handle would refuse the deletion.
-    CloseHandle(reinterpret_cast<HANDLE>(logs[i].file));
-    char path[kPathBytes];
-    logs[i].error = Join(folder, logs[i].name, path)
-                        ? RemoveOne(path, logs[i].copiedSize)
-                        : static_cast<std::int32_t>(GetLastError());
-    if (logs[i].error != 0) all = false;
-  }
-  if (!all) SetLastError(ERROR_SHARING_VIOLATION);
-  return all;
 }
 
 std::uint64_t TickCountWin() { return GetTickCount64(); }

@@ -21,10 +21,18 @@ OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
 bool DeleteFileAtWin(OsHandle folder, const char* name);
-OsHandle StartFlushAtWin(OsHandle folder, const char* const* names, std::size_t count,
-                         OsHandle logFolder, LogRemoval* logs, std::size_t logCount);
-bool FinishFlushWin(OsHandle flush);
-bool RemoveLogsAtWin(OsHandle folder, LogRemoval* logs, std::size_t count);
+bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count);
+bool EntryInfoAtWin(OsHandle folder, const char* name, FileInfo* info);
+bool FileInfoOfWin(OsHandle file, FileInfo* info);
+OsHandle OpenToDeleteAtWin(OsHandle folder, const char* name);
+bool NoLeaseWin(OsHandle file);
+// Threads and requests to stop (win32_work.cpp).
+OsHandle StartWorkWin(WorkFunction work, void* context);
+bool FinishWorkWin(OsHandle work);
+void WatchStopsWin();
+std::int32_t StopRequestedWin();
+const char* StopNameWin(std::int32_t stop);
+void EndStoppedWin(std::int32_t stop);
 std::uint64_t TickCountWin();
 std::uint32_t OpenFilesAllowedWin();
 

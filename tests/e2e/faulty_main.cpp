@@ -4,8 +4,8 @@
 // <service>,<nth>,<once:0|1>,<error> fails the service's nth call (once) or every
 // call from it on; QUILBO_FAULTY_CRASH_BEFORE=<n> ends the run (75) before call n,
 // as a kill would, QUILBO_FAULTY_POWER_LOSS_AFTER=<n> after it, unflushed writes
-// lost; QUILBO_FAULTY_STOP_IN_REMOVAL=<d>,<a> ends it (75) in the first group
-// deletion once d logs are deleted and the next a moved aside;
+// lost; QUILBO_FAULTY_STOP_AFTER=<n> asks the run to stop (as SIGTERM or Ctrl-C
+// would) once it has looked n times whether to;
 // QUILBO_FAULTY_BEFORE_REPORTING=memory|<n> fails before the report is installed.
 #include <cstdint>
 #include <cstdio>
@@ -15,7 +15,6 @@
 
 #include "driver/program.h"
 #include "errors/io_status.h"
-#include "platform/aside_name.h"
 #include "platform/platform.h"
 #include "support/fault_platform.h"
 
@@ -56,19 +55,18 @@ qt::FaultPlan PlanFromEnvironment() {
   return plan;
 }
 
-std::uint64_t gStopDeleted = 0, gStopAside = 0;
-bool (*gRemoveLogsAt)(quilbo::OsHandle, quilbo::LogRemoval*, std::size_t) = nullptr;
+std::uint64_t gStopAfter = 0;
 
-bool StopInRemoval(quilbo::OsHandle folder, quilbo::LogRemoval* logs, std::size_t count) {
-  const quilbo::PlatformApi& native = quilbo::NativePlatform();
-  const std::size_t deleted = gStopDeleted < count ? static_cast<std::size_t>(gStopDeleted) : count;
-  gRemoveLogsAt(folder, logs, deleted);
-  for (std::size_t i = deleted; i < count && i < deleted + gStopAside; ++i)
-    if (logs[i].copiedSize >= 0)
-      native.moveFileOverAt(folder, logs[i].name, quilbo::AsideName(logs[i].name, logs[i].copiedSize).c_str(),
-                            false);
-  native.exitProcess(qt::kCrashExitCode);
-  __builtin_trap();
+// What a stop request is here: SIGTERM, or Ctrl-C.
+#ifdef _WIN32
+constexpr std::int32_t kStop = 1;
+#else
+constexpr std::int32_t kStop = 15;
+#endif
+
+std::int32_t StopRequested() {
+  if (gStopAfter == 0) return 0;
+  return --gStopAfter == 0 ? (gStopAfter = 1, kStop) : 0;
 }
 
 void ExitProcess(std::uint32_t code) {
@@ -89,12 +87,9 @@ int main(int argc, char** argv) {
   quilbo::InitPlatform(argc, argv);
   qt::InstallFaults(PlanFromEnvironment());
   quilbo::PlatformApi& table = qt::FaultTable();
-  if (const char* stop = std::getenv("QUILBO_FAULTY_STOP_IN_REMOVAL")) {
-    gStopDeleted = Number(stop);
-    const char* comma = std::strchr(stop, ',');
-    gStopAside = comma != nullptr ? Number(comma + 1) : 0;
-    gRemoveLogsAt = table.removeLogsAt;
-    table.removeLogsAt = StopInRemoval;
+  if (const char* stop = std::getenv("QUILBO_FAULTY_STOP_AFTER")) {
+    gStopAfter = Number(stop);
+    table.stopRequested = StopRequested;
   }
   table.exitProcess = ExitProcess;
   if (const char* early = std::getenv("QUILBO_FAULTY_BEFORE_REPORTING")) {

@@ -13,8 +13,8 @@ import shutil
 import subprocess
 import tempfile
 
-from harness import (CRASHED, RUN_TIMEOUT, Case, command, copied, listing, note_re, numbered, read, run, typed,
-                     windows, write)
+from harness import (CRASHED, RUN_TIMEOUT, Case, command, copied, listing, note_re, numbered, read, run, tree,
+                     typed, windows, write)
 
 WORKLOADS = [  # (what, logs, archives before, other files in the archive folder, arguments)
     ("new archives", {"a.log": numbered(b"a", 3), "b.log": numbered(b"b", 2)}, {}, {}, []),
@@ -108,13 +108,17 @@ class CrashPoints(Case):
         points = [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in [clean.changes[len(clean.changes) * i // 4] + 1
                                                               for i in range(4)] + [f + d for f in clean.flushes for d in (0, 1)]]
         points += [("QUILBO_FAULTY_POWER_LOSS_AFTER", f) for f in clean.flushes]
-        points += [("QUILBO_FAULTY_STOP_IN_REMOVAL", stop) for stop in (["9,0"] if windows() else ["0,300", "9,100"])]
+        # Inside the first group's deletion: half its logs gone aside, or all
+        # aside and half of them removed.
+        deleting = [n for n in clean.changes if n > clean.flushes[0]]
+        inside = [] if windows() else [deleting[50], deleting[150]]
+        points += [("QUILBO_FAULTY_CRASH_BEFORE", k) for k in inside]
         for name, value in points:
             with self.row(name=name, value=value):
                 self.files(logs)
                 self.assertEqual(self.q(["*.log", "/D"], env={name: str(value)}, **limit).code, CRASHED)
                 asides = [n for n in os.listdir(self.dir) if n.startswith(".quilbo-")]
-                self.assertTrue(asides or value != "0,300", "no log went aside")
+                self.assertTrue(asides or value not in inside, "no log went aside")
                 self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
                 self.assertEqual(listing(self.dir), ["Archive"])
                 for name, text in logs.items():
@@ -148,24 +152,48 @@ class CrashPoints(Case):
                 for name, text in logs.items():
                     self.assertIn(read(self.p("Archive/" + name)), (copied(text), copied(text) * 2), name)
 
-    def test_an_aside_name_from_a_dead_run(self):
+    def test_leftovers_of_a_dead_run_are_proven_by_their_names(self):
         if windows():
             self.skipTest("Windows deletes without a move aside")
-        archived, added = b"first line\nsecond line\n", b"a writer's line\n"
-        # What a writer added after the recorded bytes is archived, then the
-        # name goes; another pattern's aside name stays for its own runs.
-        for args, code, other in ((["*.log"], 5, None), (["*.log", "/D"], 0, b"other\n")):
-            self.fresh()
-            self.files({".quilbo-%d-app.log" % len(archived): archived + added, ".quilbo-3-app.txt": b"o\n",
-                        "Archive/app.log": copied(archived)})
-            if other:
-                write(self.p("b.log"), other)
-            result = self.q(args)
-            self.assertEqual(result.code, code, result.out)
-            self.assertNotIn(b"quilbo-", result.out)  # no line of its own
-            self.assertEqual(read(self.p("Archive/app.log")), copied(archived + added))
-            self.assertEqual(listing(self.dir), [".quilbo-3-app.txt", "Archive"])
-            self.assertEqual(listing(self.p("Archive")), ["app.log"] + ["b.log"] * bool(other))
+        archived, added = b"first line\nsecond line\n", b"a writer's line\n" * 80
+
+        def leftover(name, text, folder="Archive"):  # as a run that died while deleting name leaves it
+            write(self.p(name), text)
+            os.makedirs(self.p(folder), exist_ok=True)
+            aside = ".quilbo-%d-%x-%x-%s" % (len(archived), os.stat(self.p(name)).st_ino,
+                                             os.stat(self.p(folder)).st_ino, name)
+            os.rename(self.p(name), self.p(aside))
+            return aside
+
+        # Finished only by a run with /D into its own archive folder, /T applied.
+        for args, code, archive, stays in ((["*.log"], 5, copied(archived), True),
+                                           (["*.log", "other", "/D"], 5, copied(archived), True),
+                                           (["*.log", "/D"], 5, copied(archived + added), False),
+                                           (["*.log", "/D", "/T1"], 5, copied(archived + added)[-1024:], False)):
+            with self.row(args=args):
+                self.files({"Archive/app.log": copied(archived)})
+                aside = leftover("app.log", archived + added)
+                os.mkdir(self.p("other"))
+                result = self.q(args)
+                self.assertEqual((result.code, result.out.count(b"File ")), (code, 0), result.out)
+                self.assertEqual(read(self.p("Archive/app.log")), archive)
+                self.assertEqual(os.path.exists(self.p(aside)), stays)
+                self.assertEqual(os.listdir(self.p("other")), [])
+                self.assertRegex(result.err, note_re(rb".+ holds app\.log, left aside by a run with /D that stopped; "
+                                                     rb"the next run with /D finishes it") if args == ["*.log"] else b"\\A\\Z")
+        # What only looks like one is a log like any other: never cut short,
+        # never deleted without /D; a link is archived as the log it leads to.
+        self.fresh()
+        self.files({".quilbo-12-x.log": b"user line one\nuser line two\n", "x.log": b"real log\n", "t.txt": b"t\n"})
+        os.symlink("t.txt", self.p(".quilbo-1-%x-%x-l.log" % (os.stat(self.p("t.txt")).st_ino, os.stat(self.dir).st_ino)))
+        self.assertEqual(self.q(["x.log"]).code, 0)
+        self.assertEqual((read(self.p("Archive/x.log")), read(self.p(".quilbo-12-x.log"))),
+                         (b"real log\r\n", b"user line one\nuser line two\n"))
+        self.assertEqual(self.q(["*.log", "/D"]).code, 0)
+        self.assertEqual((listing(self.dir), read(self.p("Archive/.quilbo-12-x.log"))),
+                         (["Archive", "t.txt"], b"user line one\r\nuser line two\r\n"))
+        self.assertEqual(sorted(set(tree(self.p("Archive")).values())),
+                         sorted({b"real log\r\nreal log\r\n", b"t\r\n", b"user line one\r\nuser line two\r\n"}))
 
 
 class Lock(Case):

@@ -38,7 +38,7 @@ bool Changed(R result, A... args) {
     return S == Service::kCreateFileAs || S == Service::kSetEndOfFile || S == Service::kMoveFile ||
            S == Service::kMoveFileOverAt || S == Service::kDeleteFile ||
            S == Service::kCreateDirectory || S == Service::kCreateFileAsAt ||
-           S == Service::kDeleteFileAt || S == Service::kRemoveLogsAt;
+           S == Service::kDeleteFileAt;
   }
 }
 
@@ -58,8 +58,6 @@ struct DiskImage {
 std::map<std::string, DiskImage> gImages;
 std::map<OsHandle, std::string> gWriters;
 std::map<OsHandle, std::string> gFolders;  // open folders and their paths
-// Flushes started, not yet finished: the named files as they were then.
-std::map<OsHandle, std::vector<std::pair<std::string, std::string>>> gStartedFlushes;
 
 std::string Joined(OsHandle folder, const char* name) {
   const std::string& path = gFolders[folder];
@@ -118,19 +116,13 @@ void Track(R result, A... args) {
       image->bytes.resize(static_cast<std::size_t>(at));  // a size change is kept, as names are
   } else if constexpr (S == Service::kFlushFile) {
     if (DiskImage* image = ImageOf(std::get<0>(v))) *image = {ReadWholeFile(gWriters[std::get<0>(v)]), false};
-  } else if constexpr (S == Service::kStartFlushAt) {
+  } else if constexpr (S == Service::kFlushFilesAt) {
     // Only the files named count as flushed, though one flush of the file
-    // system may write more, and only as they were at the start; and only
-    // once the flush is finished.
-    auto& started = gStartedFlushes[result];
+    // system may write more.
     for (std::size_t i = 0; i < std::get<2>(v); ++i) {
       const std::string name = Joined(std::get<0>(v), std::get<1>(v)[i]);
-      if (gImages.count(name) != 0) started.emplace_back(name, ReadWholeFile(name));
+      if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
     }
-  } else if constexpr (S == Service::kFinishFlush) {
-    for (const auto& [name, bytes] : gStartedFlushes[std::get<0>(v)])
-      if (gImages.count(name) != 0) gImages[name] = DiskImage{bytes, true};
-    gStartedFlushes.erase(std::get<0>(v));
   } else if constexpr (S == Service::kMoveFileOverAt) {
     const std::string from = Joined(std::get<0>(v), std::get<1>(v));
     const std::string to = Joined(std::get<0>(v), std::get<2>(v));
@@ -148,7 +140,7 @@ bool ShouldFail(Service service) {
   ++gCounts.total;
   const std::uint64_t nth = ++gCounts.byService[static_cast<int>(service)];
   if (service == Service::kFlushFile || service == Service::kFlushFolder ||
-      service == Service::kFinishFlush)
+      service == Service::kFlushFilesAt)
     Note(gFlushes, gCounts.total);
   bool fail = gPlan.failCall != 0 && gCounts.total == gPlan.failCall;
   if (service == gPlan.failService)
@@ -177,66 +169,13 @@ struct Wrap<S, Member, FailValue> {
   }
 };
 
-// A failed group deletion keeps every log, each with the error, and still
-// closes their handles, as the real one does.
-bool RemoveLogsAt(OsHandle folder, LogRemoval* logs, std::size_t count) {
-  const std::uint64_t injected = gCounts.injected;
-  const bool result = Wrap<Service::kRemoveLogsAt, &PlatformApi::removeLogsAt, false>::Call(folder, logs, count);
-  if (gCounts.injected == injected) return result;
-  for (std::size_t i = 0; i < count; ++i) {
-    NativePlatform().closeHandle(logs[i].file);
-    logs[i].error = gPlan.error;
-  }
-  return false;
+// Work meant for another thread runs in the call that starts it.
+OsHandle StartWorkHere(WorkFunction work, void* context) {
+  work(context);
+  return 1;
 }
 
-// The logs a flush deletes once done: here they go in a call of their own
-// (removeLogsAt) when the flush is finished, so that a crash point or a
-// failure falls before or after the deletions, never amid them.
-struct Deletions {
-  OsHandle folder;
-  LogRemoval* logs;
-  std::size_t count;
-};
-std::map<OsHandle, Deletions> gDeletions;
-
-OsHandle StartFlushAt(OsHandle folder, const char* const* names, std::size_t count,
-                      OsHandle logFolder, LogRemoval* logs, std::size_t logCount) {
-  const OsHandle flush = Wrap<Service::kStartFlushAt, &PlatformApi::startFlushAt, kInvalidHandle>::Call(
-      folder, names, count, kInvalidHandle, nullptr, 0);
-  if (flush != kInvalidHandle) gDeletions[flush] = Deletions{logFolder, logs, logCount};
-  return flush;
-}
-
-// A failed finish still waits for the flush, as the real one does, and
-// closes the logs it keeps.
-bool FinishFlush(OsHandle flush) {
-  const Deletions then = gDeletions[flush];
-  gDeletions.erase(flush);
-  bool result = false;
-  std::int32_t error = gPlan.error;
-  if (ShouldFail(Service::kFinishFlush)) {
-    NativePlatform().finishFlush(flush);
-    gStartedFlushes.erase(flush);
-  } else {
-    result = NativePlatform().finishFlush(flush);
-    error = NativePlatform().lastError();
-    if (gPlan.powerLossAfter != 0) {
-      Track<Service::kFinishFlush>(result, flush);
-      if (gCounts.total == gPlan.powerLossAfter) PowerLoss();
-    }
-  }
-  if (result) {
-    gTable.removeLogsAt(then.folder, then.logs, then.count);
-    return true;
-  }
-  for (std::size_t i = 0; i < then.count; ++i) {
-    NativePlatform().closeHandle(then.logs[i].file);
-    then.logs[i].error = error;
-  }
-  NativePlatform().setLastError(error);
-  return false;
-}
+bool FinishWorkHere(OsHandle /*work*/) { return true; }
 
 }  // namespace
 
@@ -255,16 +194,13 @@ void InstallFaults(const FaultPlan& plan) {
   gImages.clear();
   gWriters.clear();
   gFolders.clear();
-  gStartedFlushes.clear();
-  gDeletions.clear();
   gTable = NativePlatform();
 #define QUILBO_WRAP(field, service, failValue) \
   gTable.field = &Wrap<Service::service, &PlatformApi::field, failValue>::Call;
   QUILBO_FAILABLE_SERVICES(QUILBO_WRAP)
 #undef QUILBO_WRAP
-  gTable.removeLogsAt = RemoveLogsAt;
-  gTable.startFlushAt = StartFlushAt;
-  gTable.finishFlush = FinishFlush;
+  gTable.startWork = StartWorkHere;
+  gTable.finishWork = FinishWorkHere;
   SetPlatform(&gTable);
 }
 

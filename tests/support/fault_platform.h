@@ -29,8 +29,10 @@ namespace quilbo::testing {
   X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
   X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
   X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
-  X(startFlushAt, kStartFlushAt, kInvalidHandle) X(finishFlush, kFinishFlush, false)     \
-  X(removeLogsAt, kRemoveLogsAt, false) X(allocate, kAllocate, nullptr)
+  X(flushFilesAt, kFlushFilesAt, false) X(entryInfoAt, kEntryInfoAt, false)            \
+  X(fileInfoOf, kFileInfoOf, false) X(takeLease, kTakeLease, false)                      \
+  X(leaseHeld, kLeaseHeld, false) X(dropLease, kDropLease, false)                        \
+  X(openToDeleteAt, kOpenToDeleteAt, kInvalidHandle) X(allocate, kAllocate, nullptr)
 
 #define QUILBO_SERVICE_ENUM(field, service, failValue) service,
 enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
@@ -60,7 +62,9 @@ struct FaultCounts {
 };
 
 // Replaces the platform table with the counting wrapper (counts reset);
-// RemoveFaults goes back to the native table.
+// RemoveFaults goes back to the native table. Work the run would hand to
+// another thread is done in the call that starts it, so that every run
+// makes its calls in the same order.
 void InstallFaults(const FaultPlan& plan);
 void RemoveFaults();
 const FaultCounts& Counts();

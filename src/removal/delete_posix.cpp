@@ -1,0 +1,157 @@
+// POSIX deletion of a group of logs whose archives are on the disk.
+//
+// A log that another process holds open is not deleted, as on Windows,
+// where the writer's open does not share deletion: a write lease is granted
+// only while nobody else has the file open, and it makes a later open by
+// another process wait until it is given back. Where leases are not to be
+// had, a log whose size is no longer the size copied is kept.
+//
+// An open by another process that found the name just before the deletion
+// would go on, once the lease is given back, with the deleted file, and its
+// lines would be lost. So each log is first moved aside, to its AsideName:
+// opens that start after that create a new log, and one that had already
+// found the name shows as a lease being broken during one short pause,
+// shared by the whole group. Such a log goes back under its name and stays;
+// where a writer has made a new log under the name meanwhile, what was
+// added to the old one is archived by this run and it goes too (finish).
+// The others are removed. Every step is a check and an exclusive move:
+// where the file system has no exclusive move, the log stays, and says why.
+#ifndef _WIN32
+
+#include <chrono>
+#include <thread>
+
+#include "removal/removal.h"
+
+namespace quilbo {
+
+namespace {
+
+// How long an open that found a name before it went aside may take to
+// reach the lease.
+constexpr auto kPause = std::chrono::milliseconds(1);
+// How long a leftover (an aside name: nobody opens it anew) may stay open
+// by a writer that found it in time before it is kept: such a writer adds
+// its line and closes.
+constexpr int kLeftoverWaits = 100;
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+std::int32_t Delete(OsHandle folder, const std::string& name) {
+  return Os().deleteFileAt(folder, name.c_str()) ? 0 : FailedCallError();
+}
+
+// A leftover held open waits a moment for the writer to be done with it.
+bool LeaseLeftover(OsHandle file) {
+  const PlatformApi& os = Os();
+  for (int wait = 0; wait < kLeftoverWaits; ++wait) {
+    if (os.takeLease(file)) return true;
+    if (os.lastError() != kErrSharingViolation) return false;
+    std::this_thread::sleep_for(kPause);
+  }
+  return false;
+}
+
+// What stands under name must be the log as copied: a link goes (its
+// target stays); anything else that is not the copied file, or has grown,
+// stays. 0 when name may go. The copied file grown under an aside name is
+// to be finished: what a writer added is archived first.
+std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log) {
+  FileInfo named{};
+  AsideParts parts;
+  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return FailedCallError();
+  if ((named.attributes & kAttrLink) != 0) return 0;
+  if ((named.attributes & (kAttrDirectory | kAttrReadOnly)) != 0) return kErrAccessDenied;
+  if (!SameFile(named.identity, log.identity)) return kErrSharingViolation;
+  if (log.copiedSize >= 0 && named.size != static_cast<std::uint64_t>(log.copiedSize)) {
+    log.finish = name != log.log || ParseAsideName(name, &parts);
+    log.finish = log.finish && named.size > static_cast<std::uint64_t>(log.copiedSize);
+    return kErrSharingViolation;
+  }
+  return 0;
+}
+
+// The first step of one log: all but the removal of one that went aside,
+// whose name is then in log.aside.
+std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
+  const PlatformApi& os = Os();
+  AsideParts parts;
+  const bool leftover = ParseAsideName(log.log, &parts);
+  bool leased = os.takeLease(log.file);
+  if (!leased && os.lastError() == kErrSharingViolation) {
+    if (!leftover || !LeaseLeftover(log.file)) return kErrSharingViolation;
+    leased = true;
+  }
+  if (leftover) {
+    // Named by this program alone, so nobody opens it anew: it goes now.
+    const std::int32_t checked = Check(work.logs, log.log, log);
+    if (log.finish) log.aside = log.log;
+    return checked != 0 ? checked : Delete(work.logs, log.log);
+  }
+  // Past the end marker nothing is ever archived: no writer can lose a
+  // line there. Without a lease no pause could tell, and a name too long
+  // for the prefix cannot go aside: checked, then deleted by name.
+  const std::string aside = AsideName(log.log, log.copiedSize, log.identity, work.archiveFolder);
+  if (!leased || log.copiedSize < 0 || aside.empty()) {
+    const std::int32_t checked = Check(work.logs, log.log, log);
+    return checked != 0 ? checked : Delete(work.logs, log.log);
+  }
+  if (!os.moveFileOverAt(work.logs, log.log.c_str(), aside.c_str(), false)) {
+    const std::int32_t error = FailedCallError();
+    return error == kErrFileNotFound ? error : kKeptNoMoveAside;
+  }
+  // What went aside may not be the log copied: a link to it (which goes,
+  // its target stays), or a file that took the name meanwhile, or one that
+  // became read-only or grew since its copy (which come back and stay: the
+  // lease keeps writers out only from now on).
+  log.aside = aside;
+  const std::int32_t checked = Check(work.logs, aside, log);
+  if (checked == 0) return 0;
+  if (os.moveFileOverAt(work.logs, aside.c_str(), log.log.c_str(), false)) {
+    log.aside.clear();
+    log.finish = false;
+  }
+  return checked;
+}
+
+// The last step of a log that went aside, after the pause.
+std::int32_t Conclude(GroupWork& work, PendingRemoval& log) {
+  const PlatformApi& os = Os();
+  if (os.leaseHeld(log.file)) return Delete(work.logs, log.aside);
+  // Being opened: back under its name, and it stays. Where a writer has
+  // made a new log under that name meanwhile, the run archives what was
+  // added to this one, and it goes.
+  if (os.moveFileOverAt(work.logs, log.aside.c_str(), log.log.c_str(), false)) {
+    log.aside.clear();
+  } else {
+    log.finish = true;
+  }
+  return kErrSharingViolation;
+}
+
+}  // namespace
+
+void DeleteGroup(GroupWork& work) {
+  const PlatformApi& os = Os();
+  std::vector<PendingRemoval>& group = *work.group;
+  bool pause = false;
+  for (PendingRemoval& log : group) {
+    log.error = Prepare(work, log);
+    if (log.error == 0 && !log.aside.empty()) pause = true;
+  }
+  if (pause) std::this_thread::sleep_for(kPause);
+  for (PendingRemoval& log : group) {
+    if (log.error == 0 && !log.aside.empty()) {
+      log.error = Conclude(work, log);
+      if (log.error == 0) log.aside.clear();
+    }
+    // A log that stays is given back to whoever waits to open it.
+    if (log.error != 0) os.dropLease(log.file);
+  }
+}
+
+}  // namespace quilbo
+
+#endif  // !_WIN32
