@@ -2,6 +2,7 @@
 nowhere, FIFOs and sockets, logs held or written by services, access, limits."""
 
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -93,17 +94,17 @@ class Links(Case):
 @posix_only
 class Services(Case):
     def test_fifos_sockets_and_a_log_held_open(self):
-        self.files({"a.log": b"a\n"})
+        self.files({"a-log-with-a-long-name.log": b"a\n"})  # a note naming it reads no freed name
         os.mkfifo(self.p("p.log"))
         os.symlink("p.log", self.p("l.log"))
-        with socket.socket(socket.AF_UNIX) as s, open(self.p("a.log"), "ab"):
+        with socket.socket(socket.AF_UNIX) as s, open(self.p("a-log-with-a-long-name.log"), "ab"):
             s.bind(self.p("s.log"))
             result = self.q(["*.log", "/d"], timeout=20)  # blocks nowhere
-            self.assertEqual((result.code, result.out), (0, settings(delete=True) + file_line(1, "a.log", 2)))
-            self.assertRegex(result.err, note_re(rb"/D kept a\.log \(another program holds it open or was still writing "
+            self.assertEqual((result.code, result.out), (0, settings(delete=True) + file_line(1, "a-log-with-a-long-name.log", 2)))
+            self.assertRegex(result.err, note_re(rb"/D kept a-log-with-a-long-name\.log \(another program holds it open or was still writing "
                                                  rb"to it\): its text will be archived again next run"))
             self.assertEqual([self.q([name, "/D"], timeout=20).code for name in ("p.log", "s.log", "l.log")], [5] * 3)
-        self.assertEqual((listing(self.p("Archive")), read(self.p("a.log"))), (["a.log"], b"a\n"))
+        self.assertEqual((listing(self.p("Archive")), read(self.p("a-log-with-a-long-name.log"))), (["a-log-with-a-long-name.log"], b"a\n"))
 
     def test_writers_lose_no_line(self):
         # The writer holds the log through the first run, then writes while
@@ -122,6 +123,8 @@ class Services(Case):
             process.stdin.close()
             while not os.path.exists(closed):
                 self.assertIn(self.q(["app.log", "/D"]).code, (0, 5))
+                # A run that ended leaves no aside name, whatever the writer did.
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".quilbo-")], [])
                 if reopen == "0" and not os.path.exists(closed):  # held the whole run
                     self.assertTrue(os.path.exists(log), "deleted while held open")
             process.wait()
@@ -138,3 +141,37 @@ class Services(Case):
                               cwd=self.dir, stdout=subprocess.PIPE)
         self.assertReport(done.stdout, "EInOutError", "I/O error 223.")
         self.assertEqual((read(self.p("a.log")), os.path.getsize(self.p("Archive/a.log"))), (lines, 16 * 1024))
+
+    def test_a_stop_deletes_what_it_archived_and_ends_as_the_signal(self):
+        # Stopped amid a /D run (Ctrl-C, a systemd timeout, a closed
+        # terminal; on Windows Ctrl-C): the logs it printed are archived and
+        # gone, the rest untouched, so the next run archives each log once.
+        logs = {"log%04d.log" % n: b"line of log %04d\n" % n for n in range(2000)}
+        stops = [("QUILBO_FAULTY_STOP_AFTER", "40")]
+        if POSIX:
+            import signal
+            stops = [(signal.SIGINT, 200), (signal.SIGTERM, 200), (signal.SIGHUP, 200)] + stops
+        for stop, after in stops:
+            with self.row(stop=stop):
+                self.files(logs)
+                if isinstance(stop, str):
+                    result = self.q(["*.log", "/D"], env={stop: after})
+                    code, out, err = result.code, result.out, result.err
+                    self.assertIn(code, (-15, 0xC000013A), err)
+                else:
+                    with subprocess.Popen(command(["*.log", "/D"]), cwd=self.dir, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE) as run:
+                        head = b"".join(run.stdout.readline() for _ in range(after))
+                        run.send_signal(stop)
+                        out, err = run.communicate()
+                        out, code = head + out, run.returncode
+                    self.assertEqual(code, -stop, err)
+                printed = re.findall(rb"File \d+ (log\d+\.log) ", out)
+                self.assertLess(len(printed), len(logs))
+                self.assertRegex(err, note_re(rb"stopped by \S.* after %d logs; what they held is archived and they are "
+                                              rb"deleted, the rest waits for the next run" % len(printed)))
+                self.assertEqual(sorted(listing(self.p("Archive"))), sorted(n.decode() for n in printed))
+                self.assertEqual(len(listing(self.dir)), 1 + len(logs) - len(printed))
+                self.assertEqual(self.q(["*.log", "/D"]).code, 0)
+                self.assertEqual((listing(self.dir), tree(self.p("Archive"))),
+                                 (["Archive"], {self.p("Archive/" + n): copied(t) for n, t in logs.items()}))
