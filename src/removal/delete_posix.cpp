@@ -66,7 +66,7 @@ std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log
   if ((named.attributes & (kAttrDirectory | kAttrReadOnly)) != 0) return kErrAccessDenied;
   if (!SameFile(named.identity, log.identity)) return kErrSharingViolation;
   if (log.copiedSize >= 0 && named.size != static_cast<std::uint64_t>(log.copiedSize)) {
-    log.finish = name != log.log || ParseAsideName(name, &parts);
+    log.finish = name != log.log || (ParseAsideName(name, &parts) && parts.file == log.identity.index);
     log.finish = log.finish && named.size > static_cast<std::uint64_t>(log.copiedSize);
     return kErrSharingViolation;
   }
@@ -78,7 +78,7 @@ std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log
 std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
   const PlatformApi& os = Os();
   AsideParts parts;
-  const bool leftover = ParseAsideName(log.log, &parts);
+  const bool leftover = ParseAsideName(log.log, &parts) && parts.file == log.identity.index;
   bool leased = os.takeLease(log.file);
   if (!leased && os.lastError() == kErrSharingViolation) {
     if (!leftover || !LeaseLeftover(log.file)) return kErrSharingViolation;
