@@ -33,9 +33,16 @@ void NoteKeptLog(const RunFolders& folders, const PendingRemoval& log) {
   } else {
     DescribeFailure(log.error, reason, sizeof reason);
   }
+  // Left aside (now, or by an earlier run): the next run with /D archives
+  // only what was added to it, then deletes it.
+  AsideParts parts;
   if (!log.aside.empty() && log.aside != log.log) {
     WriteNote("/D kept %.*s, now %s%s (%s): the next run with /D finishes it", length, path.data(),
               folders.logPath.c_str(), log.aside.c_str(), reason);
+    return;
+  }
+  if (ParseAsideName(log.log, &parts) && parts.file == log.identity.index) {
+    WriteNote("/D kept %.*s (%s): the next run with /D finishes it", length, path.data(), reason);
     return;
   }
   WriteNote("/D kept %.*s (%s): its text will be archived again next run", length, path.data(),

@@ -94,6 +94,42 @@ class CrashPoints(Case):
             for done in [pool.submit(self.visit, *state) for state in states]:
                 done.result()
 
+    def test_every_crash_point_of_a_leftover(self):
+        # A leftover finished by a /D run that dies at any step: the next
+        # run leaves nothing but the archive, which holds the added lines
+        # (whole, twice at most).
+        if windows():
+            self.skipTest("Windows deletes without a move aside")
+        archived, added, log = numbered(b"a", 3), numbered(b"w", 5), numbered(b"b", 2)
+
+        def setup(folder):
+            write(os.path.join(folder, "logs", "Archive", "app.log"), copied(archived))
+            write(os.path.join(folder, "logs", "app.log"), archived + added)
+            write(os.path.join(folder, "logs", "b.log"), log)
+            aside = ".quilbo-%d-%x-%x-app.log" % (len(archived), os.stat(os.path.join(folder, "logs", "app.log")).st_ino,
+                                                  os.stat(os.path.join(folder, "logs", "Archive")).st_ino)
+            os.rename(os.path.join(folder, "logs", "app.log"), os.path.join(folder, "logs", aside))
+
+        def check(folder, label):
+            self.assertIn(run([PATTERN, "/D"], folder).code, (0, 5), label)
+            self.assertEqual(listing(os.path.join(folder, "logs")), ["Archive"], label)
+            now = read(os.path.join(folder, "logs", "Archive", "app.log"))
+            self.assertTrue(after_a_dead_run(now, copied(archived), copied(added), None), (label, now))
+            self.assertIn(read(os.path.join(folder, "logs", "Archive", "b.log")), (copied(log), copied(log) * 2), label)
+
+        setup(self.dir)
+        clean = run([PATTERN, "/D"], self.dir, env={})
+        self.assertEqual(clean.code, 0)
+        check(self.dir, "clean run")
+        for k in [1] + [n + 1 for n in clean.changes if n < clean.calls]:
+            folder = tempfile.mkdtemp(prefix="quilbo-crash-")
+            try:
+                setup(folder)
+                self.assertEqual(run([PATTERN, "/D"], folder, env={"QUILBO_FAULTY_CRASH_BEFORE": str(k)}).code, CRASHED)
+                check(folder, "crash before call %d" % k)
+            finally:
+                shutil.rmtree(folder, ignore_errors=True)
+
     def test_a_run_killed_while_deleting_many_logs(self):
         # A /D run over three groups of logs (the open-file limit makes them
         # 100 logs each; one is flushed while the next is copied) dies at

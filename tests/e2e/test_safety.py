@@ -180,8 +180,9 @@ class Services(Case):
                     code, out, err = result.code, result.out, result.err
                     self.assertIn(code, (-15, 0xC000013A, 0x3A), err)  # wine keeps the low byte
                 else:
+                    # Unbuffered: what readline reads ahead communicate would not see.
                     with subprocess.Popen(command(["*.log", "/D"]), cwd=self.dir, stdout=subprocess.PIPE,
-                                          stderr=subprocess.PIPE) as run:
+                                          stderr=subprocess.PIPE, bufsize=0) as run:
                         head = b"".join(run.stdout.readline() for _ in range(after))
                         run.send_signal(stop)
                         out, err = run.communicate()
