@@ -51,12 +51,15 @@ void PrintUsage() {
       " If ArchiveDir is not entered 'Archive' is used (don't use full path!)",
       " Original files will be deleted if /d option is used",
       " Archive will be truncated at xxxx Kb if /txxx is used",
-      "   example: Quilbo *.log backup /d /t1000",
+      // Linux would expand the unquoted pattern before the program starts.
+      kShellHabits ? "   example: quilbo '*.log' backup /d /t1000"
+                   : "   example: Quilbo *.log backup /d /t1000",
       " DO NOT USE on binary files !",
       "",
       kBanner,
   };
   for (const char* line : kLines) PrintLine(line);
+  if constexpr (kShellHabits) WriteNote("%s", kHelpPointer);
 }
 
 bool NamesExistingFile(std::string_view name) { return IsPlainFile(name); }
@@ -125,6 +128,27 @@ std::int32_t ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGr
   return walkEnd;
 }
 
+// A pattern that names a folder matches no file: a person is told how a
+// pattern for the files in it is written.
+void NoteFolderPattern(std::string_view pattern) {
+  if (pattern.find_first_of("*?") != std::string_view::npos) return;
+  std::string name = TypedPath(pattern);
+  while (name.size() > 1 && (name.back() == '/' || name.back() == kPathSeparator))
+    name.pop_back();
+  FindData found{};
+  if (name.empty() || !LookUpFile(name, &found) || (found.attributes & kAttrDirectory) == 0)
+    return;
+  const std::string shown = ConsoleForm(pattern.substr(0, name.size()));
+  const bool root = shown.back() == '/' || shown.back() == kPathSeparator;
+  const std::string example = shown + (root ? "" : std::string(1, kPathSeparator)) + "*.log";
+  if constexpr (kShellHabits)
+    WriteNote("%s is a folder, and the pattern names files: for its logs write '%s'",
+              shown.c_str(), example.c_str());
+  else
+    WriteNote("%s is a folder, and the pattern names files: for its logs write %s",
+              shown.c_str(), example.c_str());
+}
+
 }  // namespace
 
 void RunDriver() {
@@ -139,10 +163,21 @@ void RunDriver() {
         for (const char* line : LinuxHelp()) PrintLine(line);
         ExitProgram(0);
       case Shortcut::kVersion:
-        PrintLine(kBanner);
+        // As other Linux tools give theirs: LF-ended, with the licence.
+        WriteText(Output, kVersionText, 0);
+        EndStatement(Output);
+        CheckIo();
         ExitProgram(0);
       case Shortcut::kNone:
         break;
+    }
+    // An option before the pattern would be taken as the pattern, and the
+    // archive folder made beside what it names.
+    if (first == 1) {
+      std::vector<std::string> arguments;
+      for (std::int32_t i = 1; i <= ArgCount(); ++i) arguments.push_back(ArgAt(i));
+      const std::string message = OptionFirstMessage(arguments);
+      if (!message.empty()) RaiseError(message.c_str());
     }
   }
 
@@ -175,6 +210,10 @@ void RunDriver() {
     for (const std::string& folder : folders)
       if (IsMistypedOption(folder)) RaiseError(MistypedOptionMessage(folder).c_str());
   }
+  // A later folder argument replaces an earlier one: a person is told
+  // which one the run uses.
+  if (const std::string note = ReplacedFolderNote(folders); !note.empty())
+    WriteNote("%s", note.c_str());
   PrintSettings(settings);
 
   settings.PatternDir = DirectoryPart(settings.pattern);
@@ -222,6 +261,7 @@ void RunDriver() {
     ExitStopped(stop);
   }
   NoteUnreadFolder(settings.PatternDir, walkEnd);
+  if (counter == 0) NoteFolderPattern(settings.pattern);
   ExitProgram(counter == 0 ? 5 : 0);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "driver/settings.h"
+
 namespace quilbo {
 
 namespace {
@@ -12,6 +14,26 @@ bool HasWildcard(std::string_view name) {
 
 bool IsLiteralFile(std::string_view name, bool (*isFile)(std::string_view)) {
   return !name.empty() && !HasWildcard(name) && isFile(name);
+}
+
+// The first 80 bytes of an argument, enough to recognise it.
+int Shown(std::string_view argument) {
+  return static_cast<int>(argument.size() > 80 ? 80 : argument.size());
+}
+
+// names joined with spaces, " ..." where the rest does not fit in room.
+std::string ListOf(const std::vector<std::string>& names, std::size_t room) {
+  std::string list;
+  for (const std::string& name : names) {
+    const std::size_t needed = (list.empty() ? 0 : 1) + name.size();
+    if (list.size() + needed > room - 4) {
+      list += list.empty() ? "..." : " ...";
+      break;
+    }
+    if (!list.empty()) list += ' ';
+    list += name;
+  }
+  return list;
 }
 
 }  // namespace
@@ -58,7 +80,7 @@ bool IsMistypedOption(std::string_view folder) {
 }
 
 std::string MistypedOptionMessage(std::string_view argument) {
-  const int shown = static_cast<int>(argument.size() > 80 ? 80 : argument.size());
+  const int shown = Shown(argument);
   const bool dash = argument.starts_with('-');
   char message[256];
   std::snprintf(message, sizeof message,
@@ -96,17 +118,55 @@ std::string ExpandedPatternMessage(const std::vector<std::string>& names) {
       "leaves it to quilbo";
   // Room for the names: what the report's 255 characters leave.
   constexpr std::size_t kRoom = 255 - kHead.size() - kTail.size();
-  std::string list;
-  for (const std::string& name : names) {
-    const std::size_t needed = (list.empty() ? 0 : 1) + name.size();
-    if (list.size() + needed > kRoom - 4) {
-      list += list.empty() ? "..." : " ...";
-      break;
-    }
-    if (!list.empty()) list += ' ';
-    list += name;
+  return std::string(kHead) + ListOf(names, kRoom) + std::string(kTail);
+}
+
+std::string ReplacedFolderNote(const std::vector<std::string>& folders) {
+  if (folders.size() < 2) return {};
+  const std::string& used = folders.back();
+  const std::vector<std::string> replaced(folders.begin(), folders.end() - 1);
+  char note[512];
+  std::snprintf(note, sizeof note,
+                "the archive folder is %.*s: %s %s before it %s replaced (one "
+                "archive folder per run)",
+                Shown(used), used.data(), replaced.size() == 1 ? "the folder" : "the folders",
+                ListOf(replaced, 200).c_str(), replaced.size() == 1 ? "was" : "were");
+  return note;
+}
+
+std::string OptionFirstMessage(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return {};
+  const std::string& first = arguments.front();
+  const bool dash = first.starts_with('-');
+  RunSettings probe;
+  const bool known = !dash && ApplyOption(probe, first) != ArgumentRole::kFolder;
+  if (!dash && !known && (!IsMistypedOption(first) || HasWildcard(first))) return {};
+  const int shown = Shown(first);
+  char message[256];
+  if (ShortcutOf(1, first) != Shortcut::kNone) {
+    std::snprintf(message, sizeof message,
+                  "%.*s takes no other argument; a pattern of that name is written "
+                  "after --, as in quilbo -- %.*s",
+                  shown, first.data(), shown, first.data());
+  } else if (known) {
+    // The run that was meant, in the right order: the pattern, the rest,
+    // then the option.
+    std::string run = "quilbo '" + (arguments.size() > 1 ? arguments[1] : "Filepattern") + "'";
+    for (std::size_t i = 2; i < arguments.size(); ++i) run += " " + arguments[i];
+    run += " " + first;
+    if (run.size() > 160) run = run.substr(0, 156) + " ...";
+    std::snprintf(message, sizeof message, "The option %.*s comes after the pattern: %s",
+                  shown, first.data(), run.c_str());
+  } else {
+    std::snprintf(message, sizeof message,
+                  "Unknown option %.*s: the pattern comes first, then the folder "
+                  "and /D or /Txxxx, as in quilbo '*.log' backup /d /t1000; %s%.*s",
+                  shown, first.data(),
+                  dash ? "a pattern that starts with '-' follows --: quilbo -- "
+                       : "a file at the root is written /",
+                  shown, first.data());
   }
-  return std::string(kHead) + list + std::string(kTail);
+  return message;
 }
 
 }  // namespace quilbo

@@ -34,6 +34,14 @@ std::span<const char* const> LinuxHelp();
 // which ends the options, else 1.
 std::int32_t PatternIndex(std::string_view first);
 
+// A refusal of the first argument, before anything is created: an option
+// written before the pattern (-x, --word, /D, /T..., or /word without a
+// second '/' and without wildcards, which would search the root of the
+// file system). arguments are all of them, the first first. Gives the
+// message, at most 255 characters, or nothing when the first argument is
+// a pattern.
+std::string OptionFirstMessage(const std::vector<std::string>& arguments);
+
 // Whether an argument taken as the archive folder is an option mistyped:
 // it starts with '-', or it is /word without a second '/' (a folder at
 // the root of the file system, which no one means). Such a run is refused.
@@ -54,6 +62,21 @@ std::vector<std::string> ExpandedNames(std::string_view pattern,
 
 // The refusal's message for those names: at most 255 characters.
 std::string ExpandedPatternMessage(const std::vector<std::string>& names);
+
+// The note for folder arguments that a later one replaced (folders in
+// order, the last the one used); empty when there was only one.
+std::string ReplacedFolderNote(const std::vector<std::string>& folders);
+
+// The note after the usage screen: where the Linux usage is.
+inline constexpr const char* kHelpPointer =
+    "quilbo --help shows the usage on Linux; quote the pattern, as in "
+    "quilbo '*.log' backup /d /t1000";
+
+// What --version prints: the version and the licence, LF-ended.
+inline constexpr const char* kVersionText =
+    "quilbo 1.1\n"
+    "Copyright (c) 2026 the Quilbo authors\n"
+    "License MIT <https://opensource.org/license/mit>: free software, no warranty\n";
 
 }  // namespace quilbo
 
