@@ -86,7 +86,7 @@ void CreateArchive(const RunFolders& folders, std::string_view name, OsHandle lo
   }
   const OsHandle file = Os().createFileAsAt(folders.archives, text, log, nullptr, 0);
   if (file == kInvalidHandle) {
-    StoreIoFailureOn(FailedCallError(), "create", target);
+    StoreIoFailureOn(FailedCall(), "create", target);
     return;
   }
   OpenNewFile(archive, file);
@@ -105,7 +105,8 @@ OsHandle OpenArchive(const RunFolders& folders, std::string_view name, OsHandle 
   const OsHandle file =
       os.createFileAt(folders.archives, text, FileAccess::kReadWrite, FileCreation::kOpenExisting);
   if (file == kInvalidHandle) {
-    const std::int32_t code = FailedCallError();
+    const SystemFailure failure = FailedCall();
+    const std::int32_t code = failure.code;
     if (code == kErrFileNotFound || code == kErrPathNotFound) return kInvalidHandle;
     // A log that cannot be written to is still refused as its own archive.
     const OsHandle reading =
@@ -114,7 +115,7 @@ OsHandle OpenArchive(const RunFolders& folders, std::string_view name, OsHandle 
       RefuseSelfArchive(reading, log, target);
       os.closeHandle(reading);
     }
-    StoreIoFailureOn(code, "append to", target);
+    StoreIoFailureOn(failure, "append to", target);
     RefuseLinkedArchive(target);
     CheckIo();
   }
@@ -207,7 +208,7 @@ bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_v
   }
   CheckIo();
   if (from > 0 && !Os().setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) {
-    StoreIoFailureOn(FailedCallError(), "read", source);
+    StoreIoFailureOn(FailedCall(), "read", source);
     CheckIo();
   }
   if (folders.archives == kInvalidHandle) {

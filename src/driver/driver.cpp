@@ -100,7 +100,7 @@ void PrintFileLine(std::int32_t counter, const RunSettings& settings,
 
 // Archives every log the pattern matches, in the walk's order; gives how
 // the walk ended.
-std::int32_t ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGroup& group,
+SystemFailure ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGroup& group,
                          std::int32_t* counter) {
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
@@ -123,7 +123,7 @@ std::int32_t ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalGr
       AddRemoval(group, run, name, name, done);
     SearchNext(entry);
   }
-  const std::int32_t walkEnd = SearchError;
+  const SystemFailure walkEnd = FailureOf(SearchError);
   SearchClose(entry);
   return walkEnd;
 }
@@ -171,14 +171,6 @@ void RunDriver() {
       case Shortcut::kNone:
         break;
     }
-    // An option before the pattern would be taken as the pattern, and the
-    // archive folder made beside what it names.
-    if (first == 1) {
-      std::vector<std::string> arguments;
-      for (std::int32_t i = 1; i <= ArgCount(); ++i) arguments.push_back(ArgAt(i));
-      const std::string message = OptionFirstMessage(arguments);
-      if (!message.empty()) RaiseError(message.c_str());
-    }
   }
 
   // A cut pattern or folder names other files (logs/app*.log cut after
@@ -206,6 +198,14 @@ void RunDriver() {
     const std::vector<std::string> names =
         ExpandedNames(settings.pattern, folders, NamesExistingFile);
     if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
+    // An option before the pattern would be taken as the pattern, and the
+    // archive folder made beside what it names.
+    if (first == 1) {
+      std::vector<std::string> arguments;
+      for (std::int32_t i = 1; i <= ArgCount(); ++i) arguments.push_back(ArgAt(i));
+      const std::string message = OptionFirstMessage(arguments);
+      if (!message.empty()) RaiseError(message.c_str());
+    }
     // -d, --delete or /X would make a folder of that name and archive there.
     for (const std::string& folder : folders)
       if (IsMistypedOption(folder)) RaiseError(MistypedOptionMessage(folder).c_str());
@@ -225,8 +225,9 @@ void RunDriver() {
   // shows up as the failure to open the first archive, whose note then
   // tells why the folder is missing.
   if (!MakeDirectory(archiveFolder))
-    NoteFolderNotMade(archiveFolder,
-                      PathFits(archiveFolder) ? FailedCallError() : kErrFilenameTooLong);
+    NoteFolderNotMade(archiveFolder, PathFits(archiveFolder)
+                                         ? FailedCall()
+                                         : SystemFailure{kErrFilenameTooLong, 0});
   // A stop from now on ends the run cleanly: no log is left half done.
   Os().watchStops();
   // One run at a time per archive folder; taken before the walk starts, so
@@ -240,7 +241,7 @@ void RunDriver() {
   RemovalGroup group;
   StartRemovals(group, run, settings.TruncateKb);
   std::int32_t counter = 0;
-  std::int32_t walkEnd = 0;
+  SystemFailure walkEnd{0, 0};
   try {
     FinishLeftovers(group, run, TypedPath(settings.pattern).substr(folder.size()),
                     settings.DeleteOriginals);

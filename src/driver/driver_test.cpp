@@ -1,9 +1,11 @@
 // The command-line rules: the scanner, the platform's two ways of handing
-// arguments over and which arguments they cut, the options and their numbers.
+// arguments over and which arguments they cut, the options and their numbers,
+// and what a Unix shell's habits get refused or told.
 #include <gtest/gtest.h>
 
 #include "driver/command_line.h"
 #include "driver/settings.h"
+#include "driver/shell_habits.h"
 #include "driver/text_ops.h"
 #include "support/fault_platform.h"
 
@@ -150,6 +152,33 @@ TEST(Options, NumbersAndDeleteTruncateOrFolder) {
     EXPECT_EQ(settings.TruncateKb, kb) << argument;
     EXPECT_EQ(settings.ArchiveDir, folder) << argument;
   }
+}
+
+// A first argument that is an option is refused with the order that was
+// meant; a pattern, however it starts, is not. Linux only: Windows takes
+// the first argument as the pattern whatever it is.
+TEST(ShellHabits, OptionBeforeThePatternAndReplacedFolders) {
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      {{"/d", "*.log", "bk", "/t5"}, "The option /d comes after the pattern: quilbo '*.log' bk /t5 /d"},
+      {{"/T5"}, "The option /T5 comes after the pattern: quilbo 'Filepattern' /T5"},
+      {{"-d", "*.log"}, "Unknown option -d: the pattern comes first"},
+      {{"-"}, "Unknown option -: "}, {{"--x*"}, "Unknown option --x*: "},
+      {{"/app.log"}, "Unknown option /app.log: "}, {{"--version", "x"}, "--version takes no other argument"},
+      {{"-h", "x"}, "-h takes no other argument"},
+      {{"*.log", "/d"}, ""}, {{"/var/log/*.log"}, ""}, {{"/tmp/x"}, ""}, {{"/*.log"}, ""}, {{"/d/"}, ""},
+      {{"//app.log"}, ""}, {{"logs/-d"}, ""}, {{"./-d"}, ""}, {{"d"}, ""}};
+  for (const auto& [arguments, start] : rows) {
+    const std::string message = OptionFirstMessage(arguments);
+    if (!kShellHabits) continue;
+    EXPECT_EQ(message.substr(0, std::string_view(start).size()), start) << arguments[0];
+    EXPECT_EQ(message.empty(), *start == '\0') << arguments[0];
+    EXPECT_LE(message.size(), 255u);
+  }
+  EXPECT_LE(OptionFirstMessage({"/d", std::string(255, 'p'), std::string(255, 'f')}).size(), 255u);
+  EXPECT_EQ(ReplacedFolderNote({"a"}), "");
+  EXPECT_EQ(ReplacedFolderNote({"a", "b"}).substr(0, 51), "the archive folder is b: the folder a before it was");
+  EXPECT_EQ(ReplacedFolderNote({"a", "b", "c"}).substr(0, 55),
+            "the archive folder is c: the folders a b before it were");
 }
 
 }  // namespace

@@ -76,15 +76,26 @@ void WriteNote(const char* format, ...) {
                  static_cast<std::uint32_t>(n), &done);
 }
 
-void DescribeFailure(std::int32_t code, char* out, std::uint32_t size) {
-  if (code >= kIoReadBeyondEnd && code <= kIoInvalidNumeric)
-    IoMessage(code, out, size);
+void DescribeFailure(SystemFailure failure, char* out, std::uint32_t size) {
+  if (failure.cause == 0 && failure.code >= kIoReadBeyondEnd &&
+      failure.code <= kIoInvalidNumeric)
+    IoMessage(failure.code, out, size);
   else
-    SystemErrorText(code, out, size);
+    SystemErrorText(failure.code, failure.cause, out, size);
+}
+
+void DescribeFailure(std::int32_t code, char* out, std::uint32_t size) {
+  DescribeFailure(SystemFailure{code, 0}, out, size);
 }
 
 void StoreIoFailureOn(std::int32_t code, const char* step,
                       std::string_view subject, std::string_view other) {
+  StoreIoFailureOn(FailureOf(code), step, subject, other);
+}
+
+void StoreIoFailureOn(SystemFailure failure, const char* step,
+                      std::string_view subject, std::string_view other) {
+  const std::int32_t code = failure.code;
   if (code == 0) return;
   StoreIoFailure(code);
   tNote.failure = IoFailureCount;
@@ -97,18 +108,19 @@ void StoreIoFailureOn(std::int32_t code, const char* step,
                   Length(subject), subject.data(), Length(other), other.data());
   std::snprintf(tNote.subject, sizeof tNote.subject, "%.*s", Length(subject),
                 subject.data());
-  DescribeFailure(code, tNote.reason, sizeof tNote.reason);
+  DescribeFailure(failure, tNote.reason, sizeof tNote.reason);
 }
 
-void NoteFolderNotMade(std::string_view folder, std::int32_t code) {
+void NoteFolderNotMade(std::string_view folder, SystemFailure failure) {
   // An existing folder is what most runs find.
-  if (code == kErrAlreadyExists || code == kErrFileExists) return;
+  if (failure.code == kErrAlreadyExists || failure.code == kErrFileExists) return;
   std::snprintf(tFolder.folder, sizeof tFolder.folder, "%.*s", Length(folder),
                 folder.data());
-  DescribeFailure(code, tFolder.reason, sizeof tFolder.reason);
+  DescribeFailure(failure, tFolder.reason, sizeof tFolder.reason);
 }
 
-void NoteUnreadFolder(std::string_view patternDir, std::int32_t code) {
+void NoteUnreadFolder(std::string_view patternDir, SystemFailure failure) {
+  const std::int32_t code = failure.code;
   if (code == 0 || code == kErrFileNotFound || code == kErrNoMoreFiles) return;
   std::string_view folder = patternDir;
   // "logs/" is the folder logs; "/" and "C:\" stay whole.
@@ -116,7 +128,7 @@ void NoteUnreadFolder(std::string_view patternDir, std::int32_t code) {
     folder.remove_suffix(1);
   if (folder.empty()) folder = ".";
   char reason[kReasonSize];
-  DescribeFailure(code, reason, sizeof reason);
+  DescribeFailure(failure, reason, sizeof reason);
   WriteNote("cannot read the folder %.*s: %s", Length(folder), folder.data(), reason);
 }
 
@@ -127,8 +139,9 @@ void WriteFailureNote(const Exception& exception) {
     return;
   }
   if (tNote.failure != IoFailureCount || tNote.code != failure->IoCode()) {
+    // Stored without a note of its own: the platform may still know why.
     char reason[kReasonSize];
-    DescribeFailure(failure->IoCode(), reason, sizeof reason);
+    DescribeFailure(FailureOf(failure->IoCode()), reason, sizeof reason);
     WriteNote("%s: %s", exception.Message(), reason);
     return;
   }

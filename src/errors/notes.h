@@ -17,13 +17,21 @@ namespace quilbo {
 // Writes one note, printf-style, with one write; a failed write is ignored.
 [[gnu::format(printf, 1, 2)]] void WriteNote(const char* format, ...);
 
-// The system's reason for a failure code; the program's own codes (100 to
-// 106) get the report's message.
+// The system's reason for a failure: that of its cause, the errno of the
+// call that failed (FailedCall keeps it), when it has one; else of its
+// code, whose program's own values (100 to 106) get the report's message.
+void DescribeFailure(SystemFailure failure, char* out, std::uint32_t size);
+// The same for a code without a cause.
 void DescribeFailure(std::int32_t code, char* out, std::uint32_t size);
 
-// Stores code as StoreIoFailure does and remembers, for the failure
-// report's note, what failed ("cannot <step> <subject>", "... to <other>")
-// and the system's reason, taken now, while the system still knows it.
+// Stores the failure's code as StoreIoFailure does and remembers, for the
+// failure report's note, what failed ("cannot <step> <subject>", "... to
+// <other>") and the system's reason.
+void StoreIoFailureOn(SystemFailure failure, const char* step,
+                      std::string_view subject, std::string_view other = {});
+// The same for code: the number of the platform call that just failed (its
+// cause is taken now, while the system still knows it), or the program's
+// own.
 void StoreIoFailureOn(std::int32_t code, const char* step,
                       std::string_view subject, std::string_view other = {});
 
@@ -37,13 +45,13 @@ std::string NotedPath(OsHandle folder, std::string_view name);
 
 // The archive folder could not be made, for code: a failure on a file in
 // it says so too, since that is where it comes from.
-void NoteFolderNotMade(std::string_view folder, std::int32_t code);
+void NoteFolderNotMade(std::string_view folder, SystemFailure failure);
 
 // A walk of the pattern's folder (patternDir, as typed) that ended with
-// code: anything but "no (more) match" means the folder could not be read,
-// which a person is told, with the reason, though the run ends as one that
-// found nothing.
-void NoteUnreadFolder(std::string_view patternDir, std::int32_t code);
+// failure: anything but "no (more) match" means the folder could not be
+// read, which a person is told, with the reason, though the run ends as
+// one that found nothing.
+void NoteUnreadFolder(std::string_view patternDir, SystemFailure failure);
 
 // The note of the failure report for exception: for an I/O failure the
 // file (when the failed step named one) and the system's reason, else the

@@ -7,12 +7,12 @@ namespace quilbo {
 
 namespace {
 
-OsHandle OpenFolder(std::string_view path, std::int32_t* error) {
+OsHandle OpenFolder(std::string_view path, SystemFailure* error) {
   const char* name = ScratchName(path);
   const OsHandle folder = name != nullptr ? Os().openFolder(name) : kInvalidHandle;
-  *error = folder != kInvalidHandle ? 0
-           : name == nullptr        ? kErrFilenameTooLong
-                                    : FailedCallError();
+  *error = folder != kInvalidHandle ? SystemFailure{0, 0}
+           : name == nullptr        ? SystemFailure{kErrFilenameTooLong, 0}
+                                    : FailedCall();
   return folder;
 }
 

@@ -18,8 +18,8 @@ struct RunFolders {
   std::string archivePath;  // no separator at its end
   OsHandle logs;            // kInvalidHandle when it could not be opened...
   OsHandle archives;
-  std::int32_t logsError;  // ...and then why
-  std::int32_t archivesError;
+  SystemFailure logsError;  // ...and then why
+  SystemFailure archivesError;
   // The last archive looked for did not exist yet: in a folder of new
   // archives the next is created first, which spares the look that finds
   // nothing; in one of existing archives, opened first.

@@ -6,12 +6,13 @@
 
 namespace quilbo {
 
-// Writes the system's reason for the Windows error number code into out
-// (NUL-terminated, no final full stop or line end): FormatMessage on
-// Windows; on POSIX strerror of the errno behind the last failure that
-// became code, else of the errno code usually stands for. Without words of
-// the system: "error <code>".
-void SystemErrorText(std::int32_t code, char* out, std::uint32_t size);
+// Writes the system's reason for a failure into out (NUL-terminated, no
+// final full stop or line end): for its cause (lastCause of the call that
+// failed) when it has one, else for the Windows number code. Windows:
+// FormatMessage; POSIX: strerror of the errno, a code without a cause read
+// as the errno it usually stands for. Without words of the system:
+// "error <code>".
+void SystemErrorText(std::int32_t code, std::int32_t cause, char* out, std::uint32_t size);
 
 }  // namespace quilbo
 

@@ -283,7 +283,12 @@ struct PlatformApi {
   void* (*allocate)(std::size_t size);
   void (*release)(void* block);
   std::int32_t (*lastError)();
-  void (*setLastError)(std::int32_t code);
+  void (*setLastError)(std::int32_t code);  // a number without a cause
+  // The system's own number behind lastError: POSIX the errno of the call
+  // that failed (EROFS and EACCES both become 5; only the errno tells
+  // which), Windows the same number; 0 when no system call's failure is
+  // behind it (a refusal of the platform's own, setLastError).
+  std::int32_t (*lastCause)();
   void (*exitProcess)(std::uint32_t code);  // does not return
   // A request to stop from outside (POSIX: SIGINT, SIGTERM, SIGHUP;
   // Windows: Ctrl-C, Ctrl-Break, the console closing), caught from
@@ -310,6 +315,25 @@ void InitPlatform(int argc, char** argv);
 inline std::int32_t FailedCallError() {
   const std::int32_t code = Os().lastError();
   return code != 0 ? code : kErrGeneralFailure;
+}
+
+// A failure as it travels to the note that tells of it: the number the
+// program works with and the system's own reason behind it (lastCause; 0:
+// none, the number alone tells). Kept with the failure, since later calls
+// change what the system remembers.
+struct SystemFailure {
+  std::int32_t code;
+  std::int32_t cause;
+};
+
+// The platform call that just failed, with its cause.
+inline SystemFailure FailedCall() { return {FailedCallError(), Os().lastCause()}; }
+
+// code with the cause of the call that just failed when code is that
+// call's number, else with none (a number the program chose).
+inline SystemFailure FailureOf(std::int32_t code) {
+  const bool last = code != 0 && code == Os().lastError();
+  return {code, last ? Os().lastCause() : 0};
 }
 
 }  // namespace quilbo

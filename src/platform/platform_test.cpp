@@ -24,6 +24,7 @@
 #include <ctime>
 
 #include "platform/errno_map.h"
+#include "platform/error_text.h"
 #include "platform/posix_path.h"
 #endif
 
@@ -164,6 +165,42 @@ TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
   EXPECT_EQ(local, 0u);
 }
 
+// A failure's reason is the errno of the call that failed, though several
+// become one Windows number; a number set without one is read as the errno
+// it usually stands for, never as an earlier failure's.
+TEST(Posix, FailuresKeepTheirErrno) {
+  TempDir dir;
+  WriteFile(dir.At("a.txt"), "a");
+  fs::create_directory(dir.At("sub"));
+  FindData entry{};
+  const std::string under = dir.At("a.txt") + "/x";
+  const std::tuple<std::function<bool()>, std::int32_t, int> cases[] = {
+      {[&] { return Native().openFolder(dir.At("a.txt").c_str()) != kInvalidHandle; }, kErrPathNotFound, ENOTDIR},
+      {[&] { return Native().openFolder(dir.At("gone").c_str()) != kInvalidHandle; }, kErrPathNotFound, ENOENT},
+      {[&] { return Open(under, FileCreation::kCreateAlways); }, kErrPathNotFound, ENOTDIR},
+      {[&] { return Native().lookupFile(under.c_str(), &entry); }, kErrPathNotFound, ENOTDIR},
+      {[&] { return Native().findFirstFile((under + "/*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound,
+       ENOTDIR},
+      {[&] { return Open(dir.At("sub"), FileCreation::kCreateAlways); }, kErrAccessDenied, EISDIR},
+      {[&] { return Native().deleteFile(dir.At("sub").c_str()); }, kErrAccessDenied, EISDIR},
+      {[&] { return Native().setLastError(kErrPathNotFound), false; }, kErrPathNotFound, 0}};
+  for (const auto& [attempt, code, err] : cases) {
+    EXPECT_FALSE(attempt());
+    EXPECT_EQ(Native().lastError(), code) << err;
+    EXPECT_EQ(Native().lastCause(), err) << code;
+  }
+  const std::tuple<std::int32_t, std::int32_t, const char*> texts[] = {
+      {kErrAccessDenied, EROFS, "Read-only file system"}, {kErrAccessDenied, 0, "Permission denied"},
+      {kErrPathNotFound, ENOTDIR, "Not a directory"}, {kErrPathNotFound, 0, "No such file or directory"},
+      {kErrUntrustedLink, kErrnoUntrustedLink, "a link owned by another user, not followed"},
+      {kUnmappedErrnoBase | EXDEV, 0, "Invalid cross-device link"}, {9999, 0, "error 9999"}};
+  for (const auto& [code, cause, text] : texts) {
+    char out[64];
+    SystemErrorText(code, cause, out, sizeof out);
+    EXPECT_STREQ(out, text) << code << " " << cause;
+  }
+}
+
 // The running user's links are followed; dangling, looping and (as root)
 // another user's are not, and every resolution closes what it opened.
 TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
@@ -198,6 +235,7 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
     EXPECT_EQ(why.inFolder, c.inFolder) << c.path;
     EXPECT_FALSE(Open(dir.At(c.path)));
     EXPECT_EQ(Native().lastError(), c.code) << c.path;
+    EXPECT_EQ(Native().lastCause(), c.err) << c.path;
   }
   for (const auto& [path, name] : {std::pair{dir.At("real/"), "real"}, {"/", "."}, {"", ""}}) {
     PathSpot spot{-1, {}};

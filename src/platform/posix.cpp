@@ -72,7 +72,7 @@ bool ModuleOfAddressPosix(const void* address, char* path, std::uint32_t size,
 }
 
 std::int32_t LastErrorPosix() { return tLastError; }
-void SetLastErrorPosix(std::int32_t code) { tLastError = code; }
+void SetLastErrorPosix(std::int32_t code) { FailWith(code, 0); }
 void ExitProcessPosix(std::uint32_t code) { _exit(static_cast<int>(code)); }
 
 void* Allocate(std::size_t size) { return std::malloc(size); }
@@ -139,6 +139,7 @@ const PlatformApi kPosix = {
     .release = Release,
     .lastError = LastErrorPosix,
     .setLastError = SetLastErrorPosix,
+    .lastCause = LastCause,
     .exitProcess = ExitProcessPosix,
     .watchStops = WatchStopsPosix,
     .stopRequested = StopRequestedPosix,

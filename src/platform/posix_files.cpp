@@ -19,11 +19,26 @@ namespace quilbo::posix {
 
 thread_local std::int32_t tLastError = 0;
 
-bool Fail(int err, const char* path) {
-  tLastError = WindowsErrorFromErrno(err, path);
-  RememberErrno(err, tLastError);
+namespace {
+
+// The errno behind a failure, kept with the number it became.
+struct Cause {
+  int err;
+  std::int32_t code;
+};
+thread_local Cause tCause{0, 0};
+
+}  // namespace
+
+bool FailWith(std::int32_t code, int err) {
+  tLastError = code;
+  tCause = {err, code};
   return false;
 }
+
+std::int32_t LastCause() { return tCause.code == tLastError ? tCause.err : 0; }
+
+bool Fail(int err, const char* path) { return FailWith(WindowsErrorFromErrno(err, path), err); }
 
 PosixName ToPosix(const char* name) {
   PosixName result{};
@@ -49,19 +64,14 @@ std::int32_t PathError(const PathFailure& why, const char* path) {
 }
 
 bool FailPath(const PathFailure& why, const char* path) {
-  tLastError = PathError(why, path);
-  RememberErrno(why.err, tLastError);
-  return false;
+  return FailWith(PathError(why, path), why.err);
 }
 
 // Resolves the folder part of name (trusted links only) into spot; on
 // failure leaves the Windows number and gives false.
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
   *path = ToPosix(name);
-  if (!path->ok) {
-    tLastError = kErrFilenameTooLong;
-    return false;
-  }
+  if (!path->ok) return FailWith(kErrFilenameTooLong, ENAMETOOLONG);
   PathFailure why{};
   if (!ResolveParent(AT_FDCWD, path->text, spot, &why)) return FailPath(why, path->text);
   return true;
@@ -88,11 +98,11 @@ OsHandle FailedOpen(const PathFailure& why, int folder, const char* name,
   struct stat info {};
   if (why.err == EEXIST &&
       fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-    tLastError = kErrAccessDenied;
+    FailWith(kErrAccessDenied, EISDIR);
   } else if (why.err == EEXIST) {
-    tLastError = kErrFileExists;
+    FailWith(kErrFileExists, EEXIST);
   } else if (why.err == ENXIO) {
-    tLastError = kErrFileNotFound;  // a socket: nothing to open
+    FailWith(kErrFileNotFound, ENXIO);  // a socket: nothing to open
   } else {
     FailPath(why, path);
   }
@@ -115,10 +125,12 @@ OsHandle OpenInSpot(PathSpot* spot, FileAccess access, FileCreation creation,
 OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
   struct stat info {};
   std::int32_t refused = 0;
+  int err = 0;  // the system's reason, where a call of its failed
   if (fstat(fd, &info) != 0) {
-    refused = WindowsErrorFromErrno(errno, nullptr);
+    err = errno;
   } else if (S_ISDIR(info.st_mode)) {
     refused = kErrAccessDenied;
+    err = EISDIR;
   } else if (access == FileAccess::kRead && !S_ISREG(info.st_mode)) {
     // FIFOs, sockets and devices are not logs.
     refused = kErrFileNotFound;
@@ -127,18 +139,20 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
     // Windows refuses write access to a read-only file even to an
     // administrator; root would otherwise get it here.
     refused = kErrAccessDenied;
+    err = EACCES;
   } else if (creation == FileCreation::kCreateAlways && S_ISREG(info.st_mode) &&
              ftruncate(fd, 0) != 0) {
-    refused = WindowsErrorFromErrno(errno, nullptr);
+    err = errno;
   } else if (!S_ISREG(info.st_mode)) {
     // O_NONBLOCK changes nothing for a disk file; elsewhere it must go.
     const int status = fcntl(fd, F_GETFL);
     if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
-      refused = WindowsErrorFromErrno(errno, nullptr);
+      err = errno;
   }
+  if (refused == 0 && err != 0) refused = WindowsErrorFromErrno(err, nullptr);
   if (refused != 0) {
     close(fd);
-    tLastError = refused;
+    FailWith(refused, err);
     return kInvalidHandle;
   }
   RememberOpened(fd, info);

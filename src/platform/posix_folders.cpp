@@ -26,8 +26,7 @@ namespace {
 // name at all) can only be a mistake.
 bool IsEntryName(const char* name) {
   if (name[0] != '\0' && std::strchr(name, '/') == nullptr) return true;
-  tLastError = kErrInvalidName;
-  return false;
+  return FailWith(kErrInvalidName, name[0] == '\0' ? ENOENT : EINVAL);
 }
 
 // The entry itself (a link not followed): false with the error stored.
@@ -40,14 +39,10 @@ bool StatFollowed(int folder, const char* name, struct stat* info) {
   if (!IsEntryName(name) || !StatEntry(folder, name, info)) return false;
   if (S_ISLNK(info->st_mode)) {
     std::int32_t code = 0;
-    if (!StatThroughLinks(folder, name, info, &code)) {
-      tLastError = code;
-      return false;
-    }
+    if (!StatThroughLinks(folder, name, info, &code)) return false;
   }
   if (IsEntryKind(*info)) return true;
-  tLastError = kErrFileNotFound;
-  return false;
+  return FailWith(kErrFileNotFound, 0);
 }
 
 }  // namespace
@@ -55,14 +50,14 @@ bool StatFollowed(int folder, const char* name, struct stat* info) {
 OsHandle OpenFolderPosix(const char* name) {
   const PosixName path = ToPosix(name);
   if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
+    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
     return kInvalidHandle;
   }
   PathFailure why{};
   const int resolved = ResolvePath(AT_FDCWD, path.text[0] == '\0' ? "." : path.text, &why);
   if (resolved < 0) {
     // What an open inside a missing folder reports.
-    tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
+    FailWith(why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr), why.err);
     return kInvalidHandle;
   }
   // Readable, so that it can be flushed and locked, not only walked from.
@@ -70,7 +65,7 @@ OsHandle OpenFolderPosix(const char* name) {
   const int err = errno;
   close(resolved);
   if (folder < 0) {
-    tLastError = err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr);
+    FailWith(err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr), err);
     return kInvalidHandle;
   }
   // Its identity, which tells the open of a log whether the walk's
@@ -123,8 +118,7 @@ bool DeleteEntry(int folder, const char* name, const char* path) {
   struct stat info {};
   if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno, path);
   if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && NoWritePermission(info))) {
-    tLastError = kErrAccessDenied;
-    return false;
+    return FailWith(kErrAccessDenied, S_ISDIR(info.st_mode) ? EISDIR : EACCES);
   }
   return unlinkat(folder, name, 0) == 0 || Fail(errno, path);
 }

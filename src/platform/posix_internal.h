@@ -28,9 +28,13 @@ extern thread_local std::int32_t tLastError;
 // Stores the Windows number for err (path, when given, tells a missing
 // folder from a missing file) and gives false.
 bool Fail(int err, const char* path = nullptr);
-// Keeps err as the reason behind the Windows number code, for the note a
-// failure report writes (posix_error_text.cpp).
-void RememberErrno(int err, std::int32_t code);
+// Stores code as the number of a failure whose errno is err (0: no call
+// of the system failed: a refusal of the platform's own) and gives false.
+bool FailWith(std::int32_t code, int err);
+// The errno behind tLastError, or 0 (lastCause). A number stored straight
+// into tLastError has none: the errno kept with another number is never
+// told of it.
+std::int32_t LastCause();
 
 // A name as the system takes it. Names longer than the buffer fail rather
 // than being cut, so a cut name can never reach another file.

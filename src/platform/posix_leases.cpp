@@ -52,10 +52,9 @@ bool TakeLeasePosix(OsHandle file) {
   if (fcntl(static_cast<int>(file), F_SETLEASE, F_WRLCK) == 0) return true;
   const int err = errno;
   if (err == EAGAIN || err == EBUSY) {
-    tLastError = kErrSharingViolation;
+    FailWith(kErrSharingViolation, err);
   } else if (err == EINVAL || err == EACCES || err == ENOLCK || err == EPERM) {
-    tLastError = kErrNotSupported;
-    RememberErrno(err, kErrNotSupported);
+    FailWith(kErrNotSupported, err);
   } else {
     Fail(err);
   }

@@ -68,7 +68,8 @@ OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs) {
   const int statError = errno;
   if (!stated || !S_ISDIR(info.st_mode)) {
     close(fd);
-    tLastError = stated ? kErrPathNotFound : WindowsErrorFromErrno(statError, nullptr);
+    FailWith(stated ? kErrPathNotFound : WindowsErrorFromErrno(statError, nullptr),
+             stated ? ENOTDIR : statError);
     return kInvalidHandle;
   }
   // The lock belongs to the open folder, so it follows the folder's
@@ -79,7 +80,7 @@ OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs) {
     if (err != 0)
       Fail(err);
     else
-      tLastError = kErrTimeout;
+      FailWith(kErrTimeout, 0);
     return kInvalidHandle;
   }
   return fd;

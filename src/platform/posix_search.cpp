@@ -114,8 +114,7 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
     const dirent* item = readdir(search->dir);
     if (item == nullptr) {
       if (errno != 0) return Fail(errno);
-      tLastError = kErrNoMoreFiles;
-      return false;
+      return FailWith(kErrNoMoreFiles, 0);
     }
     if (!NameMatches(search->pattern, item->d_name)) continue;
     if (item->d_type == DT_REG && HoldEntry(*search, folder, item->d_name, entry)) return true;
@@ -166,25 +165,26 @@ bool IsEntryKind(const struct stat& info) {
 }
 
 // What path (from folder start) leads to through trusted links; false with
-// the Windows number in *code when that is nothing, or no entry.
+// the failure stored and its Windows number in *code when that is nothing,
+// or no entry.
 bool StatThroughLinks(int start, const char* path, struct stat* info,
                       std::int32_t* code) {
   PathFailure why{};
   const int fd = ResolvePath(start, path, &why);
   if (fd < 0) {
     *code = PathError(why, start == AT_FDCWD ? path : nullptr);
-    return false;
+    return FailWith(*code, why.err);
   }
   const bool ok = fstatat(fd, "", info, AT_EMPTY_PATH) == 0;
   const int err = errno;
   close(fd);
   if (!ok) {
     *code = WindowsErrorFromErrno(err, nullptr);
-    return false;
+    return FailWith(*code, err);
   }
   if (!IsEntryKind(*info)) {
     *code = kErrFileNotFound;
-    return false;
+    return FailWith(*code, 0);
   }
   return true;
 }
@@ -192,13 +192,13 @@ bool StatThroughLinks(int start, const char* path, struct stat* info,
 OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   const PosixName path = ToPosix(pattern);
   if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
+    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
     return kInvalidHandle;
   }
   const char* slash = std::strrchr(path.text, '/');
   const char* last = slash != nullptr ? slash + 1 : path.text;
   if (std::strlen(last) > NAME_MAX) {
-    tLastError = kErrFilenameTooLong;
+    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
     return kInvalidHandle;
   }
   std::string folderName;
@@ -213,8 +213,7 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
   PathFailure why{};
   const int folder = ResolvePath(AT_FDCWD, folderName, &why);
   if (folder < 0) {
-    tLastError = why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr);
-    RememberErrno(why.err, tLastError);
+    FailWith(why.err == ENOENT ? kErrPathNotFound : PathError(why, nullptr), why.err);
     return kInvalidHandle;
   }
   struct stat folderInfo {};
@@ -222,23 +221,23 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
       fstatat(folder, "", &folderInfo, AT_EMPTY_PATH) == 0 && S_ISDIR(folderInfo.st_mode);
   if (!isFolder || *last == '\0') {
     close(folder);
-    tLastError = isFolder ? kErrFileNotFound : kErrPathNotFound;
-    if (!isFolder) RememberErrno(ENOTDIR, tLastError);
+    FailWith(isFolder ? kErrFileNotFound : kErrPathNotFound, isFolder ? 0 : ENOTDIR);
     return kInvalidHandle;
   }
   auto* search = static_cast<PosixSearch*>(std::calloc(1, sizeof(PosixSearch)));
   if (search == nullptr) {
     close(folder);
-    tLastError = kErrNotEnoughMemory;
+    FailWith(kErrNotEnoughMemory, ENOMEM);
     return kInvalidHandle;
   }
   std::memcpy(search->pattern, last, std::strlen(last) + 1);
   search->dev = folderInfo.st_dev;
   search->ino = folderInfo.st_ino;
-  auto fail = [search](std::int32_t code) {
+  // The failure is stored already; closing the search leaves it so.
+  auto fail = [search](std::int32_t code, int err) {
     if (search->dir != nullptr) closedir(search->dir);
     std::free(search);
-    tLastError = code;
+    FailWith(code, err);
     return kInvalidHandle;
   };
   if (!HasWildcards(last)) {
@@ -247,24 +246,24 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
     std::int32_t code = 0;
     const bool found = StatThroughLinks(folder, last, &info, &code);
     close(folder);
-    if (!found) return fail(code);
+    if (!found) return fail(code, LastCause());
     FillEntry(info, last, entry);
     return reinterpret_cast<OsHandle>(search);
   }
   const int listing = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const int openError = errno;
   close(folder);
-  if (listing < 0) return fail(WindowsErrorFromErrno(openError, nullptr));
+  if (listing < 0) return fail(WindowsErrorFromErrno(openError, nullptr), openError);
   search->dir = fdopendir(listing);
   if (search->dir == nullptr) {
     const int err = errno;
     close(listing);
-    return fail(WindowsErrorFromErrno(err, nullptr));
+    return fail(WindowsErrorFromErrno(err, nullptr), err);
   }
   if (!NextMatch(search, entry)) {
     const std::int32_t code =
         tLastError == kErrNoMoreFiles ? kErrFileNotFound : tLastError;
-    return fail(code);
+    return fail(code, LastCause());
   }
   return reinterpret_cast<OsHandle>(search);
 }
@@ -272,21 +271,16 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
 bool FindNextFilePosix(OsHandle handle, FindData* entry) {
   auto* search = reinterpret_cast<PosixSearch*>(handle);
   if (search == nullptr || handle == kInvalidHandle) {
-    tLastError = kErrInvalidHandle;
-    return false;
+    return FailWith(kErrInvalidHandle, EBADF);
   }
-  if (search->dir == nullptr) {
-    tLastError = kErrNoMoreFiles;
-    return false;
-  }
+  if (search->dir == nullptr) return FailWith(kErrNoMoreFiles, 0);
   return NextMatch(search, entry);
 }
 
 bool FindClosePosix(OsHandle handle) {
   auto* search = reinterpret_cast<PosixSearch*>(handle);
   if (search == nullptr || handle == kInvalidHandle) {
-    tLastError = kErrInvalidHandle;
-    return false;
+    return FailWith(kErrInvalidHandle, EBADF);
   }
   if (search->dir != nullptr) closedir(search->dir);
   std::free(search);
@@ -305,20 +299,11 @@ void CopyNamePosix(const char* name, char* destination, std::size_t size) {
 // One entry by its name, through trusted links only, as the walk sees it.
 bool LookupFilePosix(const char* name, FindData* entry) {
   const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return false;
-  }
-  if (path.text[0] == '\0') {
-    tLastError = kErrPathNotFound;
-    return false;
-  }
+  if (!path.ok) return FailWith(kErrFilenameTooLong, ENAMETOOLONG);
+  if (path.text[0] == '\0') return FailWith(kErrPathNotFound, ENOENT);
   struct stat info {};
   std::int32_t code = 0;
-  if (!StatThroughLinks(AT_FDCWD, path.text, &info, &code)) {
-    tLastError = code;
-    return false;
-  }
+  if (!StatThroughLinks(AT_FDCWD, path.text, &info, &code)) return false;
   FillEntry(info, "", entry);
   return true;
 }

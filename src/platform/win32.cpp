@@ -95,6 +95,7 @@ const PlatformApi kWin32 = {
     .release = Release,
     .lastError = LastErrorWin,
     .setLastError = SetLastErrorWin,
+    .lastCause = LastErrorWin,
     .exitProcess = ExitProcessWin,
     .watchStops = WatchStopsWin,
     .stopRequested = StopRequestedWin,

@@ -11,8 +11,9 @@
 
 namespace quilbo {
 
-void SystemErrorText(std::int32_t code, char* out, std::uint32_t size) {
+void SystemErrorText(std::int32_t code, std::int32_t cause, char* out, std::uint32_t size) {
   if (size == 0) return;
+  if (cause != 0) code = cause;
   char text[512];
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(code), 0, text, sizeof text,

@@ -6,7 +6,7 @@ import re
 import unittest
 import uuid
 
-from harness import CONFIG, CRLF, Case, file_line, note_re, read, report_re, settings, tree, windows, write
+from harness import CONFIG, CRLF, Case, file_line, note_re, read, report_re, settings, tree, typed, windows, write
 
 POSIX = not windows()
 
@@ -19,7 +19,8 @@ def usage_screen():
                       b" name in the Archive subdir (Archive Dir will be created if needed).",
                       b" If ArchiveDir is not entered 'Archive' is used (don't use full path!)",
                       b" Original files will be deleted if /d option is used", b" Archive will be truncated "
-                      b"at xxxx Kb if /txxx is used", b"   example: Quilbo *.log backup /d /t1000",
+                      b"at xxxx Kb if /txxx is used", b"   example: " + (b"Quilbo *.log" if windows() else
+                                                                         b"quilbo '*.log'") + b" backup /d /t1000",
                       b" DO NOT USE on binary files !", b"", b" Quilbo v1.1", b""])
 
 
@@ -28,6 +29,8 @@ class CommandLine(Case):
         for args in [[], ["/?"], ["/?", "backup", "/d"]] + ([["--"], ["", ""]] if POSIX else []):
             result = self.q(args)
             self.assertEqual((result.code, result.out, os.listdir(self.dir)), (5, usage_screen(), []))
+            # Linux users are pointed to the help that fits their shell.
+            self.assertRegex(result.err, note_re(rb"quilbo --help .*'\*\.log'.*") if POSIX else rb"\A\Z")
         rows = [(["x", "/tx"], settings()), (["x", "/d", "Old Logs", "/T12 34"], settings("Old Logs", 12, True)),
                 (["x", "one", "two", "/t1", "/t99999999999", "f" * 200], settings("f" * 200, 999999999)),
                 (["x", "/T5", "/T" + "0" * 252 + "7"], settings())]  # only 250 characters after /T are read
@@ -46,9 +49,8 @@ class CommandLine(Case):
                 self.assertRegex(result.out, rb"\AUsage: quilbo \[--\] 'Filepattern' \[ArchiveDir\] \[/D\] \[/Tn\]"
                                  rb"\r\n(.*\r\n)*.*/T1000kb is 1000(.*\r\n)*Exit codes: 0.*; 5 nothing matched"
                                  rb"(.*\r\n)*.*example: quilbo '\*\.log' backup /d /t1000.*\r\n(.*\r\n)*\Z")
-        self.assertEqual(result.out, b" Quilbo v1.1\r\n")
-        for args in (["--help", "backup"], ["--version", "/d"], ["--", "--help"]):
-            self.assertEqual(self.q(args).out[:17], b"Archive folder : ")  # patterns there
+        self.assertRegex(result.out, rb"\Aquilbo 1\.1\n(.+\n)*License MIT.*\n\Z")  # as GNU tools give it
+        self.assertEqual(self.q(["--", "--help"]).out[:17], b"Archive folder : ")  # a pattern there
         self.files({"-x.log": b"x\n", "a.log": b"a\n", "--help": b"h\n"})
         self.assertEqual(self.q(["--", "-x*.log", "bk"]).out, settings("bk") + file_line(1, "-x.log", 2))
         self.assertEqual((self.q(["./--help", "./-d", "/t5"]).code, read(self.p("-d/--help"))), (0, b"h\r\n"))
@@ -76,6 +78,12 @@ class CommandLine(Case):
                      (["/t5", "logs/a.log", "logs/b.log"], b"(logs/a.log logs/b.log): quote the pattern")]
             rows += [(["*.log", "bk", arg, "/d"], b"Unknown option %s: the options are /D and /Txxxx" % arg.encode())
                      for arg in ("-d", "--delete", "-", "/X", "/?")]
+            # An option before the pattern: the right order is shown.
+            rows += [(["-d", "*.log", "backup"], b"Unknown option -d: the pattern comes first"),
+                     (["--delete", "*.log"], b"Unknown option --delete"), (["-V"], b"Unknown option -V"),
+                     (["/x", "bk"], b"Unknown option /x"), (["--help", "x"], b"--help takes no other argument"),
+                     (["/d", "*.log", "bk", "/t5"], b"The option /d comes after the pattern: quilbo '*.log' bk /t5 /d"),
+                     (["/T5", "logs/*.log"], b"The option /T5 comes after the pattern: quilbo 'logs/*.log' /T5")]
         self.files({n: b"one\n" for n in ("a.log", "b.log", "c.log", "logs/a.log", "logs/b.log", "Archive/a.log",
                                           "d" * 250 + "/app.txt")})  # the cut pattern d...d/app* matches app.txt
         before = tree(self.dir)
@@ -84,9 +92,38 @@ class CommandLine(Case):
             self.assertEqual(result.code, 1, result.out)
             self.assertRegex(result.out, report_re("Exception", None))  # the report alone
             self.assertIn(message, result.out)
-            if b"option" in message:
+            if b"option" in message or b"argument" in message:
                 self.assertRegex(result.err, note_re(re.escape(message) + b".*"))
             self.assertEqual(tree(self.dir), before)
+        if POSIX:  # a typed option makes nothing at the root of the file system
+            name = "quilbo-e2e-%s" % uuid.uuid4().hex
+            for option in ("/d", "/t5", "/X"):
+                result = self.q([option, name])
+                created = os.path.isdir("/" + name)
+                os.rmdir("/" + name) if created else None
+                self.assertEqual((result.code, created), (1, False), option)
+
+
+    def test_notes_for_a_person(self):
+        # Standard output and the exit code as ever; standard error says
+        # what went unnoticed.
+        example = rb"logs\\\*\.log" if windows() else rb"'logs/\*\.log'"
+        rows = [(["logs", "bk"], 5, settings("bk"), rb"logs is a folder, and the pattern names files: for its logs "
+                 rb"write " + example),
+                ([typed("logs/"), "bk"], 5, settings("bk"), rb"logs is a folder.*"),
+                (["*.log", "a", "b"], 0, settings("b") + file_line(1, "x.log", 2),
+                 rb"the archive folder is b: the folder a before it was replaced.*"),
+                (["*.log", "a", "/d", "b", "c"], 0, settings("c", delete=True) + file_line(1, "x.log", 2),
+                 rb"the archive folder is c: the folders a b before it were replaced.*")]
+        if POSIX:  # the reason of the call that failed: a folder name that is a file
+            rows += [(["*.log", "bk"], 1, None, rb"cannot create bk/x\.log: Not a directory")]
+        for args, code, out, note in rows:
+            with self.row(args=args):
+                self.files({"x.log": b"x\n", "logs/a.log": b"a\n", "bk": b""})
+                result = self.q(args)
+                self.assertEqual(result.code, code, result.out)
+                self.assertEqual(result.out, out if out is not None else result.out)
+                self.assertRegex(result.err, note_re(note))
 
 
 class Ending(Case):
