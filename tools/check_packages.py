@@ -200,6 +200,8 @@ def check_systemd_units(root, prefix, mandir):
     service = (units / "quilbo.service").read_text()
     check(re.search(r"(?m)^ExecStart=%s " % re.escape(exe), service),
           "systemd units (%s): ExecStart names %s" % (prefix, exe))
+    check(unit_values(service, "ConditionFileIsExecutable") == [exe],
+          "systemd units (%s): the service runs only while %s is there" % (prefix, exe))
     with tempfile.TemporaryDirectory(prefix="quilbo-units-") as scratch:
         names = []
         for name in ("quilbo.service", "quilbo.timer"):
@@ -468,6 +470,35 @@ def check_task_script(text):
     stamp = any(re.match(r'>>"%runlog%" echo .*%DATE% %TIME%', l) for l in lines[:at])
     end = any(l.strip() == '>>"%runlog%" echo.' for l in lines[at + 1:])
     check(stamp and end, "quilbo-task.cmd: a time stamp before each run, a line end after")
+    # 5 is a success only without a note: a missing C:\Logs ends with 5 too.
+    notes = re.search(r'(?im)^set "notes=([^"]+)"', text)
+    check(notes and re.search(r'(?m)^"%~dp0Quilbo\.exe" .*2>"%notes%"\s*$', text)
+          and re.search(r"(?m)^if %status% EQU 5 if %noted% EQU 0 exit /b 0\s*$", text)
+          and re.search(r"(?m)^exit /b %status%\s*$", text)
+          and ntpath.dirname(notes.group(1)) == ntpath.dirname(runlog.group(1)),
+          "quilbo-task.cmd: 5 becomes 0 only when Quilbo wrote nothing on standard error")
+    check(not re.search(r"(?im)^\s*(if .*)?(mkdir|md) ", text),
+          "quilbo-task.cmd: leaves making its run log's folder to create-task.cmd")
+
+
+def check_create_task(text):
+    """create-task.cmd makes the run log's folder before the task, owned by
+    the Administrators and writable for them and SYSTEM alone, and takes an
+    existing one only when the Administrators own it and it is no link."""
+    lines = [l.strip() for l in text.splitlines()]
+    at = lambda pattern: next((i for i, l in enumerate(lines) if re.search(pattern, l, re.I)), None)
+    made, owner, access, task = (at(r'^mkdir "%folder%"'), at(r"^icacls .*/setowner \*S-1-5-32-544\b"),
+                                 at(r"^icacls "), at(r"^schtasks /Create "))
+    grants = re.findall(r"/grant:r((?: \*S-[\d-]+:\S+)+)", text)
+    check(re.search(r'(?m)^set "folder=%ProgramData%\\Quilbo"', text) and None not in (made, owner, task)
+          and made < owner < task and access < task
+          and re.search(r"/inheritance:r\b", text)
+          and [sorted(g.split()) for g in grants] == [["*S-1-5-18:(OI)(CI)F", "*S-1-5-32-544:(OI)(CI)F"]],
+          "create-task.cmd: makes %ProgramData%\\Quilbo for the Administrators and SYSTEM alone "
+          "before the task")
+    check("ReparsePoint" in text and re.search(r'(?m)^if not "%owner%"=="S-1-5-32-544" goto refuse', text)
+          and re.search(r"(?m)^:refuse\s*$", text) and re.search(r"(?m)^exit /b 1\s*$", text),
+          "create-task.cmd: refuses a folder or link of that name it did not make")
 
 
 def check_zip(path):
@@ -489,12 +520,16 @@ def check_zip(path):
     check(readme == expected.encode("ascii"), "README.txt is made from README.md")
     check(b"C:\\Program Files\\Quilbo" in readme and b"C:\\Program Files." in readme,
           "README.txt: unpack into C:\\Program Files, files in C:\\Program Files\\Quilbo")
+    installing = readme.split(b"\r\nInstalling\r\n", 1)[-1].split(b"\r\n\r\n", 2)[1:2]
+    check(installing and installing[0].startswith(b"Windows:") and b"tools/" not in readme.split(b"Installing")[0],
+          "README.txt: written for Windows first (its installing starts with Windows, no build tools before)")
     check(data.get("LICENSE.txt", b"").replace(b"\r\n", b"\n") == (ROOT / "LICENSE").read_bytes(),
           "LICENSE.txt is LICENSE")
     for name in ("LICENSE.txt", "quilbo-task.cmd", "create-task.cmd"):
         check_text(name, data.get(name, b""))
     check(b"%~dp0quilbo-task.cmd" in data.get("create-task.cmd", b""),
           "create-task.cmd: the task runs quilbo-task.cmd where it lies")
+    check_create_task(data.get("create-task.cmd", b"").decode("ascii", "replace"))
     check_task_script(data.get("quilbo-task.cmd", b"").decode("ascii", "replace"))
     page = data.get("quilbo.txt", b"")
     check_text("quilbo.txt", page, 80)

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Makes README.txt, the README as plain text for Windows users, from
 README.md: ASCII only, CR LF line ends, at most 80 columns, no Markdown
-marks (headings underlined, tables as aligned columns or as lists). Sections
-for Linux alone and for developers are left out.
+marks (headings underlined, tables as aligned columns or as lists). Written
+for Windows first: sections for Linux alone and for developers are left
+out, and where a section tells Linux and Windows apart (paragraphs that
+start "Linux" or "Windows"), Windows comes first.
 
   readme_text.py README.md README.txt
 """
@@ -12,7 +14,40 @@ import sys
 import textwrap
 
 WIDTH = 78          # leaves room within 80 columns
-SKIPPED = {"Linux notes", "Developing"}   # headings of sections left out
+SKIPPED = {"Try it", "Linux notes", "Developing"}   # headings of sections left out
+
+
+def windows_first(lines):
+    """Each section's paragraphs that start with "Windows" (and what follows
+    them up to the next paragraph that starts with "Linux" or "Windows")
+    moved before the section's first such paragraph."""
+    out, section = [], []
+
+    def flush():
+        starts = [i for i, line in enumerate(section)
+                  if (i == 0 or not section[i - 1].strip()) and re.match(r"(Linux|Windows)\b", line)]
+        if not starts:
+            out.extend(section)
+        else:
+            blocks = [section[a:b] for a, b in zip(starts, starts[1:] + [len(section)])]
+            ordered = [b for b in blocks if b[0].startswith("Windows")] + \
+                      [b for b in blocks if not b[0].startswith("Windows")]
+            out.extend(section[:starts[0]])
+            for block in ordered:
+                body = block[:]
+                while body and not body[-1].strip():
+                    body.pop()
+                out.extend(body + [""])
+        section.clear()
+
+    for line in lines:
+        if line.startswith("#"):
+            flush()
+            out.append(line)
+        else:
+            section.append(line)
+    flush()
+    return out
 
 # Punctuation with an ASCII form; any other character becomes "?", as a
 # Windows console shows a character it has no form for (a name written with
@@ -88,7 +123,7 @@ def table(rows):
 
 
 def convert(markdown):
-    lines = markdown.replace("\r\n", "\n").split("\n")
+    lines = windows_first(markdown.replace("\r\n", "\n").split("\n"))
     out = []
     paragraph = []
     skipping = False
