@@ -175,6 +175,14 @@ TEST(ShellHabits, OptionBeforeThePatternAndReplacedFolders) {
     EXPECT_LE(message.size(), 255u);
   }
   EXPECT_LE(OptionFirstMessage({"/d", std::string(255, 'p'), std::string(255, 'f')}).size(), 255u);
+  // The signs of a pattern the shell expanded: folder arguments that are
+  // files, more than one of them or after a pattern that is a file.
+  const auto isFile = [](std::string_view name) { return name.ends_with(".log"); };
+  const std::tuple<const char*, std::vector<std::string>, std::vector<std::string>> expansions[] = {
+      {"a.log", {"b.log", "bk"}, {"a.log", "b.log"}}, {"*.log", {"b.log", "bk"}, {"b.log"}},
+      {"a.log", {"bk"}, {}}, {"*.log", {"b.log"}, {}}, {"x", {"a", "b"}, {}}, {"a.log", {"b*.log"}, {}}};
+  for (const auto& [pattern, folders, names] : expansions)
+    EXPECT_EQ(ExpandedNames(pattern, folders, isFile), names) << pattern << " " << folders[0];
   EXPECT_EQ(ReplacedFolderNote({"a"}), "");
   EXPECT_EQ(ReplacedFolderNote({"a", "b"}).substr(0, 51), "the archive folder is b: the folder a before it was");
   EXPECT_EQ(ReplacedFolderNote({"a", "b", "c"}).substr(0, 55),
