@@ -31,9 +31,10 @@ bool Fail(int err, const char* path = nullptr);
 // Stores code as the number of a failure whose errno is err (0: no call
 // of the system failed: a refusal of the platform's own) and gives false.
 bool FailWith(std::int32_t code, int err);
-// The errno behind tLastError, or 0 (lastCause). A number stored straight
-// into tLastError has none: the errno kept with another number is never
-// told of it.
+// The errno behind tLastError, or 0 (lastCause): kept with the number it
+// became, so another number never gets it. A number stored straight into
+// tLastError would take an earlier failure's errno of that number: store
+// through FailWith.
 std::int32_t LastCause();
 
 // A name as the system takes it. Names longer than the buffer fail rather
