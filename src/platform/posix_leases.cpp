@@ -29,8 +29,7 @@ void Describe(const struct stat& info, FileInfo* out) {
 
 bool EntryInfoAtPosix(OsHandle folder, const char* name, FileInfo* info) {
   if (name[0] == '\0' || std::strchr(name, '/') != nullptr) {
-    tLastError = kErrInvalidName;
-    return false;
+    return FailWith(kErrInvalidName, 0);
   }
   struct stat found {};
   if (fstatat(static_cast<int>(folder), name, &found, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
@@ -75,7 +74,7 @@ bool DropLeasePosix(OsHandle file) {
 
 // No sharing modes here: a deletion leases the log instead.
 OsHandle OpenToDeleteAtPosix(OsHandle /*folder*/, const char* /*name*/) {
-  tLastError = kErrNotSupported;
+  FailWith(kErrNotSupported, 0);
   return kInvalidHandle;
 }
 

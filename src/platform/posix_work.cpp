@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
 
 #include "platform/posix_internal.h"
@@ -60,8 +61,7 @@ OsHandle StartWorkPosix(WorkFunction work, void* context) {
 bool FinishWorkPosix(OsHandle work) {
   auto* job = reinterpret_cast<Work*>(work);
   if (job == nullptr) {
-    tLastError = kErrInvalidHandle;
-    return false;
+    return FailWith(kErrInvalidHandle, 0);
   }
   if (job->threaded) pthread_join(job->thread, nullptr);
   delete job;

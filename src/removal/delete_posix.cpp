@@ -35,12 +35,19 @@ constexpr auto kPause = std::chrono::milliseconds(1);
 // its line and closes.
 constexpr int kLeftoverWaits = 100;
 
+// The number of the call that just failed, its reason kept for the note.
+std::int32_t Failed(PendingRemoval& log) {
+  const SystemFailure failure = FailedCall();
+  log.cause = failure.cause;
+  return failure.code;
+}
+
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
 
-std::int32_t Delete(OsHandle folder, const std::string& name) {
-  return Os().deleteFileAt(folder, name.c_str()) ? 0 : FailedCallError();
+std::int32_t Delete(OsHandle folder, const std::string& name, PendingRemoval& log) {
+  return Os().deleteFileAt(folder, name.c_str()) ? 0 : Failed(log);
 }
 
 // A leftover held open waits a moment for the writer to be done with it.
@@ -61,7 +68,7 @@ bool LeaseLeftover(OsHandle file) {
 std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log) {
   FileInfo named{};
   AsideParts parts;
-  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return FailedCallError();
+  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return Failed(log);
   if ((named.attributes & kAttrLink) != 0) return 0;
   if ((named.attributes & (kAttrDirectory | kAttrReadOnly)) != 0) return kErrAccessDenied;
   if (!SameFile(named.identity, log.identity)) return kErrSharingViolation;
@@ -88,7 +95,7 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
     // Named by this program alone, so nobody opens it anew: it goes now.
     const std::int32_t checked = Check(work.logs, log.log, log);
     if (log.finish) log.aside = log.log;
-    return checked != 0 ? checked : Delete(work.logs, log.log);
+    return checked != 0 ? checked : Delete(work.logs, log.log, log);
   }
   // Past the end marker nothing is ever archived: no writer can lose a
   // line there. Without a lease no pause could tell, and a name too long
@@ -96,12 +103,11 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
   const std::string aside = AsideName(log.log, log.copiedSize, log.identity, work.archiveFolder);
   if (!leased || log.copiedSize < 0 || aside.empty()) {
     const std::int32_t checked = Check(work.logs, log.log, log);
-    return checked != 0 ? checked : Delete(work.logs, log.log);
+    return checked != 0 ? checked : Delete(work.logs, log.log, log);
   }
-  if (!os.moveFileOverAt(work.logs, log.log.c_str(), aside.c_str(), false)) {
-    const std::int32_t error = FailedCallError();
-    return error == kErrFileNotFound ? error : kKeptNoMoveAside;
-  }
+  // Never deleted without the move: where it cannot be made (a read-only
+  // file system, no exclusive move at all), the log stays, with the reason.
+  if (!os.moveFileOverAt(work.logs, log.log.c_str(), aside.c_str(), false)) return Failed(log);
   // What went aside may not be the log copied: a link to it (which goes,
   // its target stays), or a file that took the name meanwhile, or one that
   // became read-only or grew since its copy (which come back and stay: the
@@ -119,7 +125,7 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
 // The last step of a log that went aside, after the pause.
 std::int32_t Conclude(GroupWork& work, PendingRemoval& log) {
   const PlatformApi& os = Os();
-  if (os.leaseHeld(log.file)) return Delete(work.logs, log.aside);
+  if (os.leaseHeld(log.file)) return Delete(work.logs, log.aside, log);
   // Being opened: back under its name, and it stays. Where a writer has
   // made a new log under that name meanwhile, the run archives what was
   // added to this one, and it goes.

@@ -13,20 +13,26 @@ namespace quilbo {
 
 namespace {
 
-std::int32_t DeleteOne(OsHandle folder, const PendingRemoval& log) {
+std::int32_t Failed(PendingRemoval& log) {
+  const SystemFailure failure = FailedCall();
+  log.cause = failure.cause;
+  return failure.code;
+}
+
+std::int32_t DeleteOne(OsHandle folder, PendingRemoval& log) {
   const PlatformApi& os = Os();
   const OsHandle held = os.openToDeleteAt(folder, log.log.c_str());
-  if (held == kInvalidHandle) return FailedCallError();
+  if (held == kInvalidHandle) return Failed(log);
   FileInfo info{};
   std::int32_t error = 0;
   if (!os.fileInfoOf(held, &info)) {
-    error = FailedCallError();
+    error = Failed(log);
   } else if ((info.attributes & kAttrLink) == 0 &&
              (info.identity.index != log.identity.index ||
               (log.copiedSize >= 0 && info.size != static_cast<std::uint64_t>(log.copiedSize)))) {
     error = kErrSharingViolation;
   } else if (!os.deleteFileAt(folder, log.log.c_str())) {
-    error = FailedCallError();
+    error = Failed(log);
   }
   os.closeHandle(held);  // the deletion takes effect here
   return error;

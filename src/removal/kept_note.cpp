@@ -19,11 +19,7 @@ void NoteKeptLog(const RunFolders& folders, const PendingRemoval& log) {
   }
   char reason[256];
   FileInfo found{};
-  if (log.error == kKeptNoMoveAside) {
-    // Deleting without the move aside could lose a writer's line.
-    std::snprintf(reason, sizeof reason,
-                  "this file system cannot move it aside without a risk to its writers");
-  } else if (log.error == kErrSharingViolation) {
+  if (log.error == kErrSharingViolation) {
     // What the deletion refuses: a writer might add lines after the copy.
     std::snprintf(reason, sizeof reason,
                   "another program holds it open or was still writing to it");
@@ -31,7 +27,7 @@ void NoteKeptLog(const RunFolders& folders, const PendingRemoval& log) {
              (found.attributes & kAttrReadOnly) != 0) {
     std::snprintf(reason, sizeof reason, "it is read-only");
   } else {
-    DescribeFailure(log.error, reason, sizeof reason);
+    DescribeFailure(SystemFailure{log.error, log.cause}, reason, sizeof reason);
   }
   // Left aside (now, or by an earlier run): the next run with /D archives
   // only what was added to it, then deletes it.

@@ -41,7 +41,6 @@ inline constexpr bool kMovesAside = true;
 
 // Why a log stays (besides the system's own error numbers).
 inline constexpr std::int32_t kKeptMoreThanText = -1;  // bytes after its end marker
-inline constexpr std::int32_t kKeptNoMoveAside = -2;   // no exclusive move aside here
 
 // A log whose text is in its archive, on its way out.
 struct PendingRemoval {
@@ -51,7 +50,8 @@ struct PendingRemoval {
   std::int64_t copiedSize = -1;    // its size when its copy ended; -1: at an end marker
   FileIdentity identity{};         // the file its open reached
   // Set by its deletion:
-  std::int32_t error = 0;  // 0: deleted; else why it stays
+  std::int32_t error = 0;  // 0: deleted; else why it stays...
+  std::int32_t cause = 0;  // ...and the system's own reason, when it said one
   std::string aside;       // its aside name while it is there
   bool finish = false;     // aside, and a writer added to it: the run archives that
 };
@@ -62,7 +62,7 @@ struct GroupWork {
   OsHandle logs = kInvalidHandle;
   FileIdentity archiveFolder{};
   std::vector<PendingRemoval>* group = nullptr;
-  std::int32_t flushError = 0;  // 0: the archives are on the disk
+  SystemFailure flushError{};  // code 0: the archives are on the disk
 };
 
 struct RemovalGroup {

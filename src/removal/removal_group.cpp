@@ -24,7 +24,7 @@ void RunGroup(void* context) {
   archives.reserve(work.group->size());
   for (const PendingRemoval& log : *work.group) archives.push_back(log.archive.c_str());
   if (!Os().flushFilesAt(work.archives, archives.data(), archives.size())) {
-    work.flushError = FailedCallError();
+    work.flushError = FailedCall();
     return;
   }
   DeleteGroup(work);
@@ -46,7 +46,7 @@ bool FinishGroup(RemovalGroup& group, const RunFolders& folders) {
   if (group.working != kInvalidHandle) Os().finishWork(std::exchange(group.working, kInvalidHandle));
   group.busy = false;
   CloseGroup(group.going);
-  const bool flushed = group.work.flushError == 0;
+  const bool flushed = group.work.flushError.code == 0;
   for (PendingRemoval& log : group.going) {
     if (!flushed || log.error == 0) continue;
     if (log.finish) {
@@ -64,7 +64,7 @@ bool FinishGroup(RemovalGroup& group, const RunFolders& folders) {
 void StartGroup(RemovalGroup& group, const RunFolders& folders) {
   group.going = std::move(group.logs);
   group.logs.clear();
-  group.work = GroupWork{folders.archives, folders.logs, group.archiveFolder, &group.going, 0};
+  group.work = GroupWork{folders.archives, folders.logs, group.archiveFolder, &group.going, {}};
   group.busy = true;
   if constexpr (kMovesAside) group.working = Os().startWork(RunGroup, &group.work);
   if (group.working == kInvalidHandle) RunGroup(&group.work);
@@ -125,7 +125,9 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, std::string_view
   removal.archive.assign(archive);
   removal.copiedSize = done.copiedSize;
   if (done.moreThanText || !Os().fileIdentityOf(done.file, &removal.identity)) {
-    removal.error = done.moreThanText ? kKeptMoreThanText : FailedCallError();
+    const SystemFailure failure = FailedCall();
+    removal.error = done.moreThanText ? kKeptMoreThanText : failure.code;
+    removal.cause = done.moreThanText ? 0 : failure.cause;
     NoteKeptLog(folders, removal);
     Os().closeReadHandle(done.file);
     return;

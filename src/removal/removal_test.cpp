@@ -73,7 +73,7 @@ TEST(Removal, GroupDeletesOnlyWhatIsAsCopied) {
     group.push_back(std::move(log));
   }
   fs::permissions(dir.At("ro.log"), fs::perms::owner_read | fs::perms::group_read);
-  GroupWork work{run.archives, run.logs, folder, &group, 0};
+  GroupWork work{run.archives, run.logs, folder, &group, {}};
   DeleteGroup(work);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

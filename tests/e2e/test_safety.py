@@ -10,7 +10,7 @@ import sys
 import tempfile
 import unittest
 
-from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, settings, tree,
+from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, run, settings, tree,
                      typed, windows, write)
 
 POSIX = not windows()
@@ -197,3 +197,16 @@ class Services(Case):
                 self.assertEqual(self.q(["*.log", "/D"]).code, 0)
                 self.assertEqual((listing(self.dir), tree(self.p("Archive"))),
                                  (["Archive"], {self.p("Archive/" + n): copied(t) for n, t in logs.items()}))
+
+    @unittest.skipUnless(POSIX and root(), "needs root on Linux to mount")
+    def test_a_log_on_a_read_only_file_system_is_kept_with_the_system_reason(self):
+        self.files({"ro/a.log": b"a\n"})
+        os.mkdir(self.p("mnt"))
+        subprocess.run(["mount", "--bind", "-o", "ro", self.p("ro"), self.p("mnt")], check=True)
+        try:
+            result = run(["a.log", self.p("Archive"), "/D"], self.p("mnt"))
+            self.assertEqual((result.code, read(self.p("Archive/a.log")), read(self.p("ro/a.log"))), (0, b"a\r\n", b"a\n"))
+            self.assertRegex(result.err, note_re(rb"/D kept a\.log \(Read-only file system\): its text will be archived "
+                                                 rb"again next run"))
+        finally:
+            subprocess.run(["umount", self.p("mnt")], check=True)
