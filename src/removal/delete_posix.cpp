@@ -80,6 +80,24 @@ std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log
   return 0;
 }
 
+// A file system without an exclusive move (exFAT: neither RENAME_NOREPLACE
+// nor hard links): the aside name is the run's own, so a move that would
+// replace a file is one someone made under that very name; it is looked
+// for first. A log is never put back that way (a writer's new log could be
+// replaced): one caught being opened is finished instead.
+bool MoveAside(OsHandle folder, const std::string& log, const std::string& aside) {
+  const PlatformApi& os = Os();
+  if (os.moveFileOverAt(folder, log.c_str(), aside.c_str(), false)) return true;
+  if (os.lastError() != kErrNotSupported) return false;
+  FileInfo there{};
+  if (os.entryInfoAt(folder, aside.c_str(), &there)) {
+    os.setLastError(kErrAlreadyExists);
+    return false;
+  }
+  return os.lastError() == kErrFileNotFound &&
+         os.moveFileOverAt(folder, log.c_str(), aside.c_str(), true);
+}
+
 // The first step of one log: all but the removal of one that went aside,
 // whose name is then in log.aside.
 std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
@@ -106,8 +124,8 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
     return checked != 0 ? checked : Delete(work.logs, log.log, log);
   }
   // Never deleted without the move: where it cannot be made (a read-only
-  // file system, no exclusive move at all), the log stays, with the reason.
-  if (!os.moveFileOverAt(work.logs, log.log.c_str(), aside.c_str(), false)) return Failed(log);
+  // file system), the log stays, with the reason.
+  if (!MoveAside(work.logs, log.log, aside)) return Failed(log);
   // What went aside may not be the log copied: a link to it (which goes,
   // its target stays), or a file that took the name meanwhile, or one that
   // became read-only or grew since its copy (which come back and stay: the
