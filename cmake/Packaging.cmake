@@ -19,6 +19,10 @@ string(REGEX REPLACE "^ -- (.*>)  .*$" "\\1" QUILBO_MAINTAINER "${signer}")
 
 find_package(Python3 COMPONENTS Interpreter)
 
+# The generated texts' folder: Ninja makes an output's folder itself, the
+# Makefile generators do not.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package-text)
+
 if(WIN32)
   set(win_dir Quilbo)
   install(TARGETS quilbo RUNTIME DESTINATION ${win_dir})

@@ -1,6 +1,13 @@
 # GoogleTest from the sources Debian ships, built with this project's own
 # compiler and flags (so the same tests build for mingw and the sanitizers).
 set(QUILBO_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+if(NOT EXISTS ${QUILBO_GTEST_SOURCE}/CMakeLists.txt)
+  message(WARNING "GoogleTest sources not found in ${QUILBO_GTEST_SOURCE}: the "
+                  "tests are not built. Install them (Debian package googletest), "
+                  "or name their folder with -DQUILBO_GTEST_SOURCE=..., or build "
+                  "without the tests: -DQUILBO_TESTS=OFF.")
+  return()
+endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -33,7 +40,13 @@ set(QUILBO_TEST_HANG_GUARD 7200)
 set(QUILBO_TEST_ENVIRONMENT "")
 set(QUILBO_TEST_FIXTURES "")
 if(QUILBO_RUN_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR AND WIN32)
-  set(QUILBO_TEST_ENVIRONMENT "QUILBO_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(arch win32)
+  else()
+    set(arch win64)
+  endif()
+  set(QUILBO_TEST_ENVIRONMENT
+      "QUILBO_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;QUILBO_WINEARCH=${arch}")
   set(QUILBO_TEST_FIXTURES wine_prefix)
   add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --init)
   set_tests_properties(wine_prefix PROPERTIES
@@ -69,8 +82,9 @@ foreach(dir ${QUILBO_SUBSYSTEM_DIRS})
   add_executable(${target} ${tests})
   target_link_libraries(${target} PRIVATE quilbo_test_support GTest::gtest_main)
   # -Wrestrict: g++ 12 at -O3 warns falsely inside std::string's inlined
-  # copies in test fixtures.
-  target_compile_options(${target} PRIVATE ${QUILBO_WARNINGS} -Wno-missing-declarations -Wno-restrict)
+  # copies in test fixtures (a GCC-only option).
+  target_compile_options(${target} PRIVATE ${QUILBO_WARNINGS} -Wno-missing-declarations
+                         $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
   if(QUILBO_RUN_TESTS)
     add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
     quilbo_test_properties(${target})

@@ -1,8 +1,11 @@
 #!/bin/sh
-# Runs a Windows program under wine64 with a private prefix:
+# Runs a Windows program under wine with a private prefix:
 #   wine-run.sh prog.exe args...
 #   wine-run.sh --init        creates the prefix, starts its server, returns
 #   wine-run.sh --stop        ends the prefix's wine server
+# QUILBO_WINEARCH picks the wine: win64 (the default; wine64, package
+# wine64) or win32 (the 32-bit wine, package wine32:i386, in a 32-bit
+# prefix: no 64-bit part is involved in running a 32-bit program).
 # The prefix is $QUILBO_WINEPREFIX, or ./wineprefix in the program's folder,
 # so tests never touch the user's own. The first start of wine creates the
 # prefix (a few seconds); that happens once, under a lock, so programs
@@ -15,11 +18,17 @@
 # pages, so the locale is fixed here.
 set -u
 
-wine=/usr/lib/wine/wine64
+case ${QUILBO_WINEARCH:-win64} in
+  win64) wine=/usr/lib/wine/wine64 package=wine64 ;;
+  win32) wine=/usr/lib/wine/wine package=wine32:i386
+         export WINEARCH=win32 ;;
+  *) echo "wine-run.sh: QUILBO_WINEARCH must be win32 or win64" >&2; exit 2 ;;
+esac
+# Either server serves either kind of program; the 64-bit one when there.
 wineserver=/usr/lib/wine/wineserver64
-[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver32
 if [ ! -x "$wine" ]; then
-  echo "wine-run.sh: $wine not found (Debian package wine64)" >&2
+  echo "wine-run.sh: $wine not found (Debian package $package)" >&2
   exit 127
 fi
 

@@ -197,6 +197,7 @@ void CopyArchiveTail(CutFile& cut, const OldArchive& archive, std::int64_t from,
 // Log offsets count from origin, where the copy began.
 void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyCount& count,
                  CopyMark mark, std::int64_t skip, char* block) {
+  static constexpr char kLineEnd[] = "\r\n";
   const PlatformApi& os = Os();
   if (!os.setFilePointer(log.handle, origin + mark.log, SeekFrom::kBegin, nullptr))
     StoreFailedCall("read", log.name);
@@ -214,7 +215,6 @@ void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyC
       const char byte = block[i];
       if (byte == '\r') continue;
       if (byte == '\n') {
-        static constexpr char kLineEnd[] = "\r\n";
         const std::int64_t drop = std::min<std::int64_t>(skip, 2);
         skip -= drop;
         Put(cut, kLineEnd + drop, static_cast<std::uint32_t>(2 - drop));
@@ -228,7 +228,7 @@ void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyC
   }
   if (count.endsOpen) {
     const std::int64_t drop = std::min<std::int64_t>(skip, 2);
-    Put(cut, "\r\n" + drop, static_cast<std::uint32_t>(2 - drop));
+    Put(cut, kLineEnd + drop, static_cast<std::uint32_t>(2 - drop));
   }
 }
 
