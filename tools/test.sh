@@ -3,16 +3,23 @@
 # builds and tests every configuration, and builds and checks the packages:
 #   linux       native, every test
 #   linux-asan  native under AddressSanitizer and UBSan, every test
+#   linux-clang native with clang 16, every test
 #   linux32     32-bit (-m32), statically linked, every test under qemu-i386:
 #               the shipped program's data model, and sizes past 4 GiB
-#   win32       the shipped 32-bit Quilbo.exe: built and linked only
-#   win64       64-bit Windows build, every test under wine
+#   win32       the shipped 32-bit Quilbo.exe, every test under the 32-bit
+#               wine (wine32:i386, installed here when it can be: the i386
+#               architecture is added to dpkg); without it, built only
+#   win64       64-bit Windows build, its unit tests under wine64
 #   packages    the .deb (preset linux-release) and the Windows .zip (the
 #               win32 build): their file lists, lintian, hardening, the
 #               .exe's resources, the .deb unpacked into a scratch root and
 #               run, cmake --install into a scratch root, the scheduling
 #               examples, the manual page and README and the messages they
 #               quote (tools/check_packages.py)
+#   builds      the ways users and packagers build, from a scratch copy of
+#               the sources: Makefiles, Release, None with dpkg-buildflags,
+#               clang, the Windows cross build, no GoogleTest; each warning-
+#               free and installed (tools/check_builds.py)
 # Prints a summary (tests passed and failed per configuration, wall and
 # processor seconds: on a machine shared with other work the processor
 # time is what compares) and exits non-zero when anything failed.
@@ -25,7 +32,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s)
 
-all_presets=(linux linux-asan linux32 win32 win64 packages)
+all_presets=(linux linux-asan linux-clang linux32 win32 win64 packages builds)
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
 
@@ -36,6 +43,7 @@ needed=(
   "cmake:/usr/bin/cmake"
   "ninja-build:/usr/bin/ninja"
   "g++:/usr/bin/g++"
+  "clang-16:/usr/bin/clang++-16"
   "g++-multilib:/usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a"
   "qemu-user:/usr/bin/qemu-i386"
   "googletest:/usr/src/googletest/CMakeLists.txt"
@@ -56,20 +64,38 @@ missing=()
 for entry in "${needed[@]}"; do
   compgen -G "${entry#*:}" >/dev/null || missing+=("${entry%%:*}")
 done
+sudo=""
+[ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo="sudo -n"
+export DEBIAN_FRONTEND=noninteractive
+# Prints why nothing can be installed here, or nothing when it can.
+cannot_install() {
+  if [ -n "${QUILBO_NO_INSTALL:-}" ]; then echo "QUILBO_NO_INSTALL is set"
+  elif ! command -v apt-get >/dev/null; then echo "there is no apt-get here"
+  elif [ "$(id -u)" -ne 0 ] && [ -z "$sudo" ]; then echo "this is not root and has no sudo"
+  fi
+}
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== missing packages: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo="sudo -n"
-  if [ -n "${QUILBO_NO_INSTALL:-}" ]; then
-    echo "== QUILBO_NO_INSTALL is set: not installing them"
-  elif ! command -v apt-get >/dev/null; then
-    echo "== no apt-get here: install them by hand"
-  elif [ "$(id -u)" -ne 0 ] && [ -z "$sudo" ]; then
-    echo "== not root and no sudo: install them by hand"
+  why=$(cannot_install)
+  if [ -n "$why" ]; then
+    echo "== $why: install them by hand"
   else
-    export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}" \
       || echo "== installing failed"
+  fi
+fi
+# The 32-bit wine runs the shipped Quilbo.exe; it is an i386 package.
+wine32=/usr/lib/wine/wine
+wine32_runs() { [ -x $wine32 ] && $wine32 --version >/dev/null 2>&1; }
+if [[ " ${presets[*]} " == *" win32 "* ]] && [ ! -x $wine32 ]; then
+  why=$(cannot_install)
+  if [ -n "$why" ]; then
+    echo "== wine32:i386 is missing and $why: the win32 tests will not run"
+  else
+    echo "== installing wine32:i386 (adding the i386 architecture) for the win32 tests"
+    { $sudo dpkg --add-architecture i386 && $sudo apt-get update -qq &&
+      $sudo apt-get install -y -qq wine32:i386; } ||
+      echo "== installing wine32:i386 failed: the win32 tests will not run"
   fi
 fi
 command -v cmake >/dev/null || { echo "FATAL: cmake is missing"; exit 1; }
@@ -79,7 +105,9 @@ command -v ninja >/dev/null || generator=(-G "Unix Makefiles")
 # What a configuration needs beyond the native compiler.
 can_run() {
   case $1 in
-    win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] ;;
+    win32) [ -e /usr/bin/i686-w64-mingw32-g++-posix ] && [ -e /usr/src/googletest ] ;;
+    linux-clang) [ -e /usr/bin/clang++-16 ] && [ -e /usr/src/googletest ] ;;
+    builds) command -v python3 >/dev/null && command -v g++ >/dev/null ;;
     win64) [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -e /usr/lib/wine/wine64 ] ;;
     linux) [ -e /usr/include/benchmark/benchmark.h ] && [ -e /usr/src/googletest ] ;;
     linux32) [ -e /usr/src/googletest ] && [ -e /usr/bin/qemu-i386 ] &&
@@ -134,8 +162,10 @@ for preset in "${presets[@]}"; do
   cpu_now; c0=$cpu_total
   log=$logdir/$preset.log
   case $preset in
-    win32) doing="configure, build" ;;
+    win32) doing="configure, build, test"
+           wine32_runs || doing="configure, build (no wine32 here: not run)" ;;
     packages) doing="build and check the .deb and the .zip" ;;
+    builds) doing="build from a scratch copy the ways users and packagers do" ;;
     *) doing="configure, build, test" ;;
   esac
   echo "== $preset: $doing  (log: $log)"
@@ -147,16 +177,24 @@ for preset in "${presets[@]}"; do
   fi
   if [ "$preset" = packages ]; then
     # The .deb from an optimized build without tests; the .zip from the
-    # win32 build (built here unless it is already).
-    {
-      cmake --preset linux-release "${generator[@]}" &&
-      cmake --build --preset linux-release &&
-      cmake --preset win32 "${generator[@]}" &&
-      cmake --build --preset win32 &&
-      rm -rf build/packages &&
-      cpack --preset deb &&
-      cpack --preset zip
-    } >"$log" 2>&1
+    # win32 build (built here unless it is already). The README's commands
+    # where the presets' generator is here.
+    rm -rf build/packages
+    if [ ${#generator[@]} -eq 0 ]; then
+      { cmake --workflow --preset deb && cmake --workflow --preset zip; } >"$log" 2>&1
+    else
+      {
+        cmake --preset linux-release "${generator[@]}" &&
+        cmake --build --preset linux-release &&
+        cmake --preset win32 "${generator[@]}" &&
+        cmake --build --preset win32 &&
+        cpack --preset deb &&
+        cpack --preset zip
+      } >"$log" 2>&1
+    fi
+  elif [ "$preset" = builds ]; then
+    # Its failures are counted below, as the package checks are.
+    python3 tools/check_builds.py --jobs 2 >"$log" 2>&1 || true
   else
     {
       cmake --preset "$preset" "${generator[@]}" &&
@@ -168,6 +206,15 @@ for preset in "${presets[@]}"; do
     grep -E "error|FAILED" "$log" | head -20
     passed[$preset]=0; failed[$preset]=0
     overall=1
+  elif [ "$preset" = builds ]; then
+    passed[$preset]=$(grep -c '^   ok ' "$log"); failed[$preset]=$(grep -c '^   FAIL ' "$log")
+    grep -E '^   (FAIL|note) ' "$log" | head -20
+    if ! tail -1 "$log" | grep -q '^build ways: 0 checks failed$'; then
+      result[$preset]="CHECKS FAILED"
+      overall=1
+    else
+      result[$preset]="ok"
+    fi
   elif [ "$preset" = packages ]; then
     # Debian's own python3, which python3-pefile extends.
     checker=python3
@@ -184,15 +231,15 @@ for preset in "${presets[@]}"; do
       result[$preset]="ok (.deb and .zip)"
     fi
     sed -n '/^== quilbo.*bytes)$/,$p' "$log" | grep -v '^package checks'
-  elif [ "$preset" = win32 ]; then
-    result[$preset]="built $(ls build/win32/*.exe | wc -l) exe, not run"
+  elif [ "$preset" = win32 ] && ! wine32_runs; then
+    result[$preset]="built, not run: no wine32"
     passed[$preset]=0; failed[$preset]=0
   else
     # wine now and then fails to start a program at all (no output, a few
     # milliseconds); a second try tells that from a failing test, which
     # fails again.
     retry=()
-    [ "$preset" = win64 ] && retry=(--repeat until-pass:2)
+    [[ $preset == win* ]] && retry=(--repeat until-pass:2)
     ctest --preset "$preset" "${retry[@]}" >>"$log" 2>&1
     rc=$?
     read -r p f < <(count_tests "$log")
@@ -204,8 +251,9 @@ for preset in "${presets[@]}"; do
     else
       result[$preset]="ok"
     fi
-    if [ "$preset" = win64 ]; then
-      QUILBO_WINEPREFIX=$root/build/win64/wineprefix cmake/wine-run.sh --stop
+    if [[ $preset == win* ]]; then
+      QUILBO_WINEARCH=$preset QUILBO_WINEPREFIX=$root/build/$preset/wineprefix \
+        cmake/wine-run.sh --stop
     fi
   fi
   seconds[$preset]=$(( $(date +%s) - t0 ))

@@ -213,7 +213,9 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
            {"nowhere", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"real/f.txt", "other"},
            {"real", "otherFolder"}}) {
     ASSERT_EQ(symlink(target.c_str(), dir.At(link).c_str()), 0);
-    if (link.starts_with("other") && root) ASSERT_EQ(lchown(dir.At(link).c_str(), 65534, 65534), 0);
+    if (link.starts_with("other") && root) {
+      ASSERT_EQ(lchown(dir.At(link).c_str(), 65534, 65534), 0);
+    }
   }
   const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
   const auto opened = descriptors();
