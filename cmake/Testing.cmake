@@ -6,6 +6,7 @@ if(NOT EXISTS ${QUILBO_GTEST_SOURCE}/CMakeLists.txt)
                   "tests are not built. Install them (Debian package googletest), "
                   "or name their folder with -DQUILBO_GTEST_SOURCE=..., or build "
                   "without the tests: -DQUILBO_TESTS=OFF.")
+  set(QUILBO_TESTS OFF)
   return()
 endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

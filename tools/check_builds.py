@@ -20,6 +20,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -88,6 +89,7 @@ def build_way(name, source, work, jobs, configure, env, install="prefix", test=F
     installs one way; returns the build folder, or None when it failed."""
     build = work / name
     log = work / (name + ".log")
+    started = time.monotonic()
     rc, text = run(["cmake", "-S", source, "-B", build] + configure, env, log)
     if not check(rc == 0, name + ": configures", "see " + str(log)):
         return None
@@ -110,6 +112,7 @@ def build_way(name, source, work, jobs, configure, env, install="prefix", test=F
         root = root / "usr"
     if check(rc == 0, name + ": cmake --install works", "see " + str(log)):
         installed_program_runs(root, name, "Quilbo/Quilbo.exe" if install == "windows" else "bin/quilbo")
+    print("   time  %s: %.0f s" % (name, time.monotonic() - started))
     return build
 
 

@@ -208,7 +208,7 @@ for preset in "${presets[@]}"; do
     overall=1
   elif [ "$preset" = builds ]; then
     passed[$preset]=$(grep -c '^   ok ' "$log"); failed[$preset]=$(grep -c '^   FAIL ' "$log")
-    grep -E '^   (FAIL|note) ' "$log" | head -20
+    grep -E '^   (FAIL|note|time) ' "$log" | head -20
     if ! tail -1 "$log" | grep -q '^build ways: 0 checks failed$'; then
       result[$preset]="CHECKS FAILED"
       overall=1
