@@ -84,7 +84,8 @@ if [ ${#missing[@]} -gt 0 ]; then
       || echo "== installing failed"
   fi
 fi
-# The 32-bit wine runs the shipped Quilbo.exe; it is an i386 package.
+# The 32-bit wine runs the shipped Quilbo.exe; it is an i386 package. Its
+# loader is a 32-bit program: starting it also shows the kernel runs them.
 wine32=/usr/lib/wine/wine
 wine32_runs() { [ -x $wine32 ] && $wine32 --version >/dev/null 2>&1; }
 if [[ " ${presets[*]} " == *" win32 "* ]] && [ ! -x $wine32 ]; then
