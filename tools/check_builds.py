@@ -16,6 +16,7 @@ with a note.
 import argparse
 import json
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -79,7 +80,7 @@ def installed_program_runs(root, what, exe="bin/quilbo"):
     if exe.endswith(".exe"):
         return
     done = subprocess.run([str(program), "--version"], stdout=subprocess.PIPE)
-    check(done.returncode == 0 and done.stdout.startswith(b" Quilbo v"),
+    check(done.returncode == 0 and re.match(rb"\s*quilbo v?\d", done.stdout, re.I) is not None,
           what + ": the installed program answers --version",
           "exit code %d, %r" % (done.returncode, done.stdout[:100]))
 
