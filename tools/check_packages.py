@@ -64,7 +64,7 @@ USAGE_REST = (
     b" If ArchiveDir is not entered 'Archive' is used (don't use full path!)\r\n"
     b" Original files will be deleted if /d option is used\r\n"
     b" Archive will be truncated at xxxx Kb if /txxx is used\r\n"
-    b"   example: Quilbo *.log backup /d /t1000\r\n"
+    b"   example: quilbo '*.log' backup /d /t1000\r\n"
     b" DO NOT USE on binary files !\r\n"
     b"\r\n"
     b" Quilbo v1.1\r\n"
@@ -117,7 +117,7 @@ def check_program(exe, what):
               what + ": quilbo /? shows the usage screen, exit code 5",
               "exit code %d, output %r" % (done.returncode, done.stdout[:300]))
         done = run([str(exe), "--version"], cwd=cwd)
-        check((done.returncode, done.stdout) == (0, b" Quilbo v1.1\r\n"),
+        check(done.returncode == 0 and done.stdout.startswith(b"quilbo 1.1\n") and b"\r" not in done.stdout,
               what + ": quilbo --version, exit code 0",
               "exit code %d, output %r" % (done.returncode, done.stdout[:100]))
         check(os.listdir(cwd) == [], what + ": neither created anything")
