@@ -1,6 +1,8 @@
 // The cut: the bytes an archive keeps go into a new file beside it, which
 // replaces the archive in one step once it is on the disk. At every moment
-// the archive's name holds the whole archive or its cut form.
+// the archive's name holds the whole archive or its cut form, and where the
+// file system allows, the new file is complete and flushed before it has
+// any name, so a leftover of a dead run is always a whole cut.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -44,8 +46,10 @@ struct CutFile {
   std::size_t entry;
   std::string target;
   OsHandle model;  // whose access the new file takes
-  std::string name;
+  std::string name;  // empty while the new file has none
   OsHandle handle = kInvalidHandle;
+  bool unnamed = false;  // the new file gets its name once it is complete
+  int freeName = 0;      // the first of the cut's names found free
   Leftover leftovers[kMaxLeftovers];
   int found = 0;
   std::int64_t written = 0;
@@ -60,6 +64,11 @@ void StoreFailedCall(const char* step, std::string_view subject,
 
 const char* EntryOf(const CutFile& cut, const std::string& path) {
   return path.c_str() + cut.entry;
+}
+
+// The new file's name for the notes: the one it has, or will get.
+std::string ShownName(const CutFile& cut) {
+  return cut.name.empty() && cut.unnamed ? CutFileName(cut.target, cut.freeName) : cut.name;
 }
 
 void NoteLeftover(CutFile& cut, const std::string& name) {
@@ -78,9 +87,23 @@ void NoteLeftover(CutFile& cut, const std::string& name) {
   cut.leftovers[cut.found++] = Leftover{name, file, size, true};
 }
 
-// The new file, made exclusively under the first free name with the first
-// block of its bytes.
-void CreateCutFile(CutFile& cut) {
+// Whether a name the cut wanted holds something (a folder, another user's
+// link): never the cut's to take.
+bool Taken(const CutFile& cut, const std::string& name, std::int32_t code) {
+  FindData found{};
+  return code == kErrFileExists || code == kErrUntrustedLink ||
+         (code == kErrAccessDenied && LookUpFileAt(cut.folder, EntryOf(cut, name), &found));
+}
+
+// Where the file system has no unnamed files (exFAT, FUSE mounts, Windows)
+// the new file is made exclusively under the first free name with the
+// first block of its bytes, so it has its name before it is complete. A
+// run killed then leaves it partial, which the next cut removes when its
+// bytes begin what that cut keeps. A power loss before its bytes reach the
+// disk can leave it empty (or, on some systems, holding zeros): such a
+// file cannot be told from another log's archive, so it stays, and later
+// cuts take the next free name.
+void CreateNamedCutFile(CutFile& cut) {
   const PlatformApi& os = Os();
   for (int n = 0; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
@@ -91,13 +114,50 @@ void CreateCutFile(CutFile& cut) {
       return;
     }
     const std::int32_t code = FailedCallError();
-    FindData found{};
-    // A folder ("access denied") or another user's link under the name:
-    // taken too.
-    const bool taken = code == kErrFileExists || code == kErrUntrustedLink ||
-                       (code == kErrAccessDenied && LookUpFileAt(cut.folder, EntryOf(cut, name), &found));
-    if (!taken) return StoreIoFailureOn(code, "create", name);
+    if (!Taken(cut, name, code)) return StoreIoFailureOn(code, "create", name);
     NoteLeftover(cut, name);
+  }
+  StoreIoFailureOn(kErrFileExists, "create", CutFileName(cut.target, 0));
+}
+
+// The new file, unnamed where the file system allows: then the names it
+// may get are looked at first, the files found under them noted, and it
+// gets the first free one once its bytes are on the disk.
+void StartCutFile(CutFile& cut) {
+  const PlatformApi& os = Os();
+  cut.handle = os.createUnnamedAt(cut.folder, cut.model);
+  if (cut.handle == kInvalidHandle) {
+    // Any other failure comes again from the named creation, with its name.
+    return;
+  }
+  cut.unnamed = true;
+  for (; cut.freeName < kCutNames; ++cut.freeName) {
+    const std::string name = CutFileName(cut.target, cut.freeName);
+    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    FindData found{};
+    if (!LookUpFileAt(cut.folder, EntryOf(cut, name), &found)) {
+      const std::int32_t code = FailedCallError();
+      if (code == kErrFileNotFound || code == kErrPathNotFound) return;
+    }
+    NoteLeftover(cut, name);
+  }
+  StoreIoFailureOn(kErrFileExists, "create", CutFileName(cut.target, 0));
+}
+
+// The complete, flushed file gets the first free name; a name taken since
+// it was looked at (a link that led nowhere, another program's file) is
+// passed over.
+void NameCutFile(CutFile& cut) {
+  const PlatformApi& os = Os();
+  for (int n = cut.freeName; n < kCutNames; ++n) {
+    const std::string name = CutFileName(cut.target, n);
+    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    if (os.nameFileAt(cut.folder, cut.handle, EntryOf(cut, name))) {
+      cut.name = name;
+      return;
+    }
+    const std::int32_t code = FailedCallError();
+    if (!Taken(cut, name, code)) return StoreIoFailureOn(code, "create", name);
   }
   StoreIoFailureOn(kErrFileExists, "create", CutFileName(cut.target, 0));
 }
@@ -126,10 +186,11 @@ void CompareLeftovers(CutFile& cut, const char* bytes, std::uint32_t count) {
 void Transfer(CutFile& cut) {
   if (cut.fill == 0) return;
   if (cut.handle == kInvalidHandle) {
-    CreateCutFile(cut);
+    CreateNamedCutFile(cut);
   } else {
     std::uint32_t done = 0;
-    if (!Os().writeFile(cut.handle, cut.buffer, cut.fill, &done)) StoreFailedCall("write", cut.name);
+    if (!Os().writeFile(cut.handle, cut.buffer, cut.fill, &done))
+      StoreFailedCall("write", ShownName(cut));
   }
   RefuseLinkedArchive(cut.target);
   CheckIo();
@@ -237,7 +298,9 @@ void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyC
 void ReplaceArchive(CutFile& cut, bool exists) {
   Transfer(cut);
   const PlatformApi& os = Os();
-  if (!os.flushFile(cut.handle)) StoreFailedCall("flush", cut.name);
+  if (!os.flushFile(cut.handle)) StoreFailedCall("flush", ShownName(cut));
+  CheckIo();
+  if (cut.unnamed) NameCutFile(cut);
   CheckIo();
   const bool closed = os.closeHandle(cut.handle);
   cut.handle = kInvalidHandle;
@@ -346,6 +409,8 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
   cut.model = exists ? archive.handle : log.handle;
   cut.buffer = buffers;
   try {
+    StartCutFile(cut);
+    CheckIo();
     const std::int64_t fromLog = std::min(count.copy, limit);
     if (exists) {
       CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);

@@ -238,6 +238,16 @@ struct PlatformApi {
   bool (*fileIdentityOf)(OsHandle file, FileIdentity* identity);
   OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
+  // A file that is complete and on the disk before it has any name:
+  // createUnnamedAt makes a file of folder without a name, open for
+  // reading and writing, with the access of model (as createFileAsAt gives
+  // it); it fails with kErrNotSupported where the file system has no such
+  // files (Windows: always). nameFileAt then gives it name, never replacing
+  // an existing one (the numbers createFileAsAt gives for a taken name);
+  // where the file system has no hard links its bytes are copied to a new
+  // file under name, which is flushed. The caller flushes file first.
+  OsHandle (*createUnnamedAt)(OsHandle folder, OsHandle model);
+  bool (*nameFileAt)(OsHandle folder, OsHandle file, const char* name);
   bool (*deleteFileAt)(OsHandle folder, const char* name);
   // Writes the named files of folder, and their names, through to the
   // disk: one flush for them all where the system can.

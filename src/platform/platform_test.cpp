@@ -68,6 +68,33 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
   EXPECT_EQ(testing::ReadWholeFile(dir.At("b.txt")), "b");  // the refused move changed nothing
 }
 
+// A file made without a name shows under none until it is named, which
+// never replaces a name that exists; Windows has no such files.
+TEST(Platform, UnnamedFilesGetTheirNameOnlyWhenDone) {
+  TempDir dir;
+  WriteFile(dir.At("taken"), "mine");
+  const OsHandle folder = Native().openFolder(dir.path.c_str());
+  const OsHandle model = Native().createFile(dir.At("taken").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  ASSERT_NE(folder, kInvalidHandle);
+  const OsHandle file = Native().createUnnamedAt(folder, model);
+#ifdef _WIN32
+  EXPECT_EQ((file == kInvalidHandle) ? Native().lastError() : 0, kErrNotSupported);
+#else
+  ASSERT_NE(file, kInvalidHandle);
+  std::uint32_t done = 0;
+  ASSERT_TRUE(Native().writeFile(file, "whole", 5, &done) && Native().flushFile(file));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+  EXPECT_FALSE(Native().nameFileAt(folder, file, "taken"));
+  EXPECT_EQ(Native().lastError(), kErrFileExists);
+  EXPECT_FALSE(Native().nameFileAt(folder, file, "a/b"));
+  EXPECT_TRUE(Native().nameFileAt(folder, file, "new"));
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("taken")) + testing::ReadWholeFile(dir.At("new")), "minewhole");
+  Native().closeHandle(file);
+#endif
+  Native().closeHandle(model);
+  Native().closeFolder(folder);
+}
+
 // 100 ns units since 1601 of a UTC time.
 std::uint64_t Ticks(std::int64_t days1970, std::int64_t seconds) {
   return static_cast<std::uint64_t>(11644473600LL + days1970 * 86400 + seconds) * 10000000ULL;

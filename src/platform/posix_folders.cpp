@@ -105,6 +105,14 @@ OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
   return CreateAsIn(static_cast<int>(folder), name, model, data, count, nullptr);
 }
 
+OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model) {
+  return CreateUnnamedIn(static_cast<int>(folder), model);
+}
+
+bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name) {
+  return IsEntryName(name) && NameFileIn(static_cast<int>(folder), file, name);
+}
+
 bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace) {
   if (!IsEntryName(from) || !IsEntryName(to)) return false;
   const int fd = static_cast<int>(folder);

@@ -144,6 +144,11 @@ bool FileIdentityOfPosix(OsHandle file, FileIdentity* identity);
 bool DeleteFileAtPosix(OsHandle folder, const char* name);
 OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
+OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model);
+bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name);
+// Their work inside an open folder (posix_names.cpp).
+OsHandle CreateUnnamedIn(int folder, OsHandle model);
+bool NameFileIn(int folder, OsHandle file, const char* name);
 // The creation of CreateFileAsPosix inside an open folder; path, when
 // given, names it in errors.
 OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,

@@ -37,6 +37,16 @@ bool CreateDirectoryPosix(const char* name) {
   return ok;
 }
 
+namespace {
+
+// What a file system without the call answers (exFAT, FUSE mounts: no
+// hard links, no RENAME_NOREPLACE).
+bool Unsupported(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL || err == EMLINK;
+}
+
+}  // namespace
+
 bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
                  const char* toPath) {
   const char* source = from.name.c_str();
@@ -49,14 +59,24 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
   if (errno != EINVAL && errno != ENOSYS) return Fail(errno, toPath);
   // File systems without RENAME_NOREPLACE: a hard link also refuses to
   // replace an existing name.
-  if (linkat(from.folder, source, to.folder, target, 0) != 0)
-    return Fail(errno, toPath);
-  if (unlinkat(from.folder, source, 0) != 0) {
+  if (linkat(from.folder, source, to.folder, target, 0) == 0) {
+    if (unlinkat(from.folder, source, 0) == 0) return true;
     const int err = errno;
     unlinkat(to.folder, target, 0);
     return Fail(err, fromPath);
   }
-  return true;
+  if (!Unsupported(errno) || S_ISDIR(info.st_mode)) return Fail(errno, toPath);
+  // Nor hard links (exFAT): the new name is first claimed by an exclusive
+  // creation, which fails where it exists, and the rename then replaces
+  // only that empty file of ours. A run that dies in between leaves it
+  // empty, as one that dies right after creating a file.
+  const int claim = openat(to.folder, target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (claim < 0) return Fail(errno, toPath);
+  close(claim);
+  if (renameat(from.folder, source, to.folder, target) == 0) return true;
+  const int err = errno;
+  unlinkat(to.folder, target, 0);
+  return Fail(err, toPath);
 }
 
 bool MoveFilePosix(const char* from, const char* to) {
@@ -121,15 +141,6 @@ bool CopyAccess(const struct stat& model, int to) {
 
 namespace {
 
-// Links the unnamed file fd as name in folder. AT_EMPTY_PATH needs a
-// privilege; the file's entry in /proc does not.
-bool LinkUnnamed(int fd, int folder, const char* name) {
-  if (linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
-  char self[40];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0;
-}
-
 // The number for a name that exists: a folder is "access denied", as the
 // emptying open reports it; another user's link is a link not followed.
 std::int32_t ExistsError(int folder, const char* name) {
@@ -167,56 +178,132 @@ bool CreationGivesAccess(int folder, const struct stat& model, mode_t mode) {
 
 }  // namespace
 
+namespace {
+
+// The Windows number for a creation of name that failed with err.
+bool FailCreation(int err, int folder, const char* name, const char* path) {
+  if (err != EEXIST) return Fail(err, path);
+  tLastError = ExistsError(folder, name);
+  return false;
+}
+
+// A new file under name, open to its owner only until access is given.
+int CreateNamed(int folder, const char* name, mode_t mode, const char* path) {
+  const int fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) FailCreation(errno, folder, name, path);
+  return fd;
+}
+
+// Takes back a file made under name that failed before it was done.
+void DropNamed(int folder, const char* name, int fd) {
+  const std::int32_t error = tLastError;
+  unlinkat(folder, name, 0);
+  close(fd);
+  tLastError = error;
+}
+
+// fd, an unnamed file, under name; errno set on failure.
+bool LinkUnnamed(int fd, int folder, const char* name) {
+  // AT_EMPTY_PATH needs a privilege; the file's entry in /proc does not.
+  if (linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return true;
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// An unnamed file (O_TMPFILE) of folder with the access of model; -1 on
+// failure (tLastError set), *unsupported telling a file system without such
+// files.
+int CreateUnnamed(int folder, const struct stat& model, bool* unsupported) {
+  const int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  *unsupported = fd < 0 && (Unsupported(errno) || errno == EISDIR);
+  if (fd < 0) {
+    Fail(errno);
+    return -1;
+  }
+  if (CopyAccess(model, fd)) return fd;
+  const std::int32_t error = tLastError;
+  close(fd);
+  tLastError = error;
+  return -1;
+}
+
+// The bytes of from, from its start, into to.
+bool CopyBytes(int from, int to) {
+  char block[64 * 1024];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(from, block, sizeof block, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Fail(errno);
+    if (got == 0) return true;
+    if (!WriteAll(to, block, static_cast<std::uint32_t>(got))) return false;
+    at += got;
+  }
+}
+
+}  // namespace
+
+OsHandle CreateUnnamedIn(int folder, OsHandle model) {
+  struct stat access {};
+  if (!InfoOf(static_cast<int>(model), &access)) return kInvalidHandle;
+  bool unsupported = false;
+  const int fd = CreateUnnamed(folder, access, &unsupported);
+  if (fd >= 0) return fd;
+  if (unsupported) tLastError = kErrNotSupported;
+  return kInvalidHandle;
+}
+
+bool NameFileIn(int folder, OsHandle file, const char* name) {
+  const int fd = static_cast<int>(file);
+  if (LinkUnnamed(fd, folder, name)) return true;
+  if (!Unsupported(errno)) return FailCreation(errno, folder, name, nullptr);
+  // No hard links: a named copy, flushed as the file was.
+  struct stat access {};
+  if (!InfoOf(fd, &access)) return false;
+  const int copy = CreateNamed(folder, name, 0600, nullptr);
+  if (copy < 0) return false;
+  if (!CopyAccess(access, copy) || !CopyBytes(fd, copy) || (fsync(copy) != 0 && !Fail(errno))) {
+    DropNamed(folder, name, copy);
+    return false;
+  }
+  return close(copy) == 0 || Fail(errno);
+}
+
 // The file is made unnamed (O_TMPFILE), given its access and first bytes,
 // and only then linked under its name: no moment, and no crash, shows the
 // name with other access or without those bytes. A file without first
 // bytes whose creation itself gives it that access (the common case: the
 // run's own logs) gets its name at once, in one call. File systems without
-// unnamed files get the name at once, open to the owner only until the
-// access is given.
+// unnamed files or hard links get the name at once, open to the owner only
+// until the access is given.
 OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path) {
   struct stat access {};
   if (!InfoOf(static_cast<int>(model), &access)) return kInvalidHandle;
-  const int namedFlags = O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC;
   if (count == 0 && CreationGivesAccess(folder, access, CopiedMode(access))) {
-    const int fd = openat(folder, name, namedFlags, CopiedMode(access));
-    if (fd >= 0) return fd;
-    if (errno == EEXIST) {
-      tLastError = ExistsError(folder, name);
-    } else {
-      Fail(errno, path);
+    const int fd = CreateNamed(folder, name, CopiedMode(access), path);
+    return fd < 0 ? kInvalidHandle : fd;
+  }
+  bool unsupported = false;
+  const int unnamed = CreateUnnamed(folder, access, &unsupported);
+  if (unnamed >= 0) {
+    const bool written = WriteAll(unnamed, data, count);
+    if (written && LinkUnnamed(unnamed, folder, name)) return unnamed;
+    const int err = errno;
+    close(unnamed);
+    if (!written) return kInvalidHandle;
+    if (!Unsupported(err)) {
+      FailCreation(err, folder, name, path);
+      return kInvalidHandle;
     }
+  } else if (!unsupported) {
     return kInvalidHandle;
   }
-  int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  const bool named = fd < 0;
-  if (named) fd = openat(folder, name, namedFlags, 0600);
-  bool ok = fd >= 0;
-  if (!ok) {
-    if (errno == EEXIST) {
-      tLastError = ExistsError(folder, name);
-    } else {
-      Fail(errno, path);
-    }
-  } else if (!CopyAccess(access, fd) || !WriteAll(fd, data, count)) {
-    ok = false;
-  } else if (!named && !LinkUnnamed(fd, folder, name)) {
-    ok = false;
-    if (errno == EEXIST) {
-      tLastError = ExistsError(folder, name);
-    } else {
-      Fail(errno, path);
-    }
-  }
-  if (!ok && fd >= 0) {
-    const std::int32_t error = tLastError;
-    if (named) unlinkat(folder, name, 0);
-    close(fd);
-    tLastError = error;
-    fd = -1;
-  }
-  return ok ? fd : kInvalidHandle;
+  const int fd = CreateNamed(folder, name, 0600, path);
+  if (fd < 0) return kInvalidHandle;
+  if (CopyAccess(access, fd) && WriteAll(fd, data, count)) return fd;
+  DropNamed(folder, name, fd);
+  return kInvalidHandle;
 }
 
 OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,

@@ -108,6 +108,16 @@ OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
   return NativePlatform().createFileAs(path, model, data, count);
 }
 
+OsHandle CreateUnnamedAtWin(OsHandle /*folder*/, OsHandle /*model*/) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return kInvalidHandle;
+}
+
+bool NameFileAtWin(OsHandle /*folder*/, OsHandle /*file*/, const char* /*name*/) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry) {
   char path[kPathBytes];
   return Join(folder, name, path) && NativePlatform().lookupFile(path, entry);

@@ -19,6 +19,10 @@ OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
 bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace);
 OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
+// Windows has no unnamed files: both fail with kErrNotSupported, and the
+// caller creates its file under a name.
+OsHandle CreateUnnamedAtWin(OsHandle folder, OsHandle model);
+bool NameFileAtWin(OsHandle folder, OsHandle file, const char* name);
 bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
 bool DeleteFileAtWin(OsHandle folder, const char* name);
 bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count);

@@ -41,24 +41,42 @@ std::int32_t ReadRoutine(TextStream& stream) {
   return 0;
 }
 
+// The file's last whole line ends at to: what a failed transfer left after
+// it goes. Best effort: the transfer's own failure is what is reported.
+void TakeBack(const TextStream& stream, std::int64_t to) {
+  const PlatformApi& os = Os();
+  if (os.setFilePointer(stream.handle, to, SeekFrom::kBegin, nullptr)) os.setEndOfFile(stream.handle);
+}
+
 std::int32_t WriteRoutine(TextStream& stream) {
   // The bytes are given up before the write, so a failure cannot leave
   // them to be written again by the next transfer.
   const std::uint32_t count = stream.position;
   stream.position = 0;
-  // A write that takes only part of the bytes (a POSIX disk filling up)
-  // is carried on with the rest, so the failure that follows is reported
-  // rather than the lost bytes going unnoticed. The first call is made
-  // also when there is nothing to write.
+  // A stream of whole lines knows where this transfer begins, so a failure
+  // part-way (a disk filling up, a quota, a file-size limit) can take back
+  // what it wrote instead of leaving a line cut in two.
+  std::int64_t start = -1;
+  if (stream.lineTransfers && count != 0 &&
+      !Os().setFilePointer(stream.handle, 0, SeekFrom::kCurrent, &start))
+    return OsError();
+  // A write that takes only part of the bytes is carried on with the rest,
+  // so the failure that follows is reported rather than the lost bytes
+  // going unnoticed. The first call is made also when there is nothing to
+  // write.
   std::uint32_t written = 0;
   do {
     std::uint32_t done = 0;
     if (!Os().writeFile(stream.handle, stream.buffer + written,
-                        count - written, &done))
-      return OsError();
+                        count - written, &done)) {
+      const std::int32_t code = OsError();
+      if (start >= 0) TakeBack(stream, start - static_cast<std::int64_t>(stream.unfinished));
+      return code;
+    }
     if (done == 0) break;  // no progress: nothing more to try
     written += done < count - written ? done : count - written;
   } while (written < count);
+  if (count != 0) stream.unfinished = stream.buffer[count - 1] == '\n' ? 0 : stream.unfinished + count;
   return 0;
 }
 
@@ -197,6 +215,7 @@ void Open(TextStream& stream, StreamMode request) {
   stream.end = 0;
   stream.bytesRead = 0;
   stream.drained = false;
+  stream.unfinished = 0;
   const std::int32_t code = stream.OpenHook(stream);
   if (code != 0) {
     StoreStreamFailure(stream, code,
@@ -256,6 +275,7 @@ void OpenNewFile(TextStream& stream, OsHandle file) {
   stream.handle = file;
   stream.position = 0;
   stream.end = 0;
+  stream.unfinished = 0;
   stream.TransferHook = WriteRoutine;
   stream.FlushHook = nullptr;
   stream.CloseHook = CloseRoutine;

@@ -49,6 +49,9 @@ struct TextStream {
   bool nameTooLong;
   // Set by EndTransfersAtLines.
   bool lineTransfers;
+  // With lineTransfers: bytes of the file's last line that earlier
+  // transfers wrote without its line end (a line longer than the buffer).
+  std::uint64_t unfinished;
   // Bytes the reads of the stream have brought in since it opened.
   std::uint64_t bytesRead;
   // Set by EndAtShortRead; then drained once a read came back short.
@@ -69,7 +72,9 @@ void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size);
 // Between AttachName and the writing: a full buffer is written out only up
 // to its last line end (all of it when it holds none), the rest staying for
 // the next transfer, so a run that dies between transfers leaves whole
-// lines.
+// lines. A transfer that fails (no room, a file-size limit) cuts the file
+// back to its last whole line, where that transfer or the line it
+// continued began.
 void EndTransfersAtLines(TextStream& stream);
 // Between AttachName and OpenRead, for a disk file: a read that brings
 // less than the buffer holds ends the text (a disk file reads short only at

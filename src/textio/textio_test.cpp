@@ -234,6 +234,23 @@ TEST_F(Textio, FailedAndShortWrites) {
   }
 }
 
+// A stream of whole lines takes a transfer that fails part-way back to its
+// last line end, also across the transfers of a line longer than its buffer.
+TEST_F(Textio, FailedLineTransfersLeaveWholeLines) {
+  for (const auto& [text, kept] : {std::pair{std::string(30, 'l'), 4}, {std::string(300, 'w'), 0}}) {
+    TextStream s{};
+    WriteFile(PathOf("b.log"), "old\r\n");
+    AttachName(s, PathOf("b.log")), UseBuffer(s, buffers_[0].data(), 128), EndTransfersAtLines(s), OpenAppend(s);
+    Record({}, 170);
+    for (int i = 0; i < 10 && IoStatus == 0; ++i) Line(s, text);
+    EXPECT_EQ(TakeIoStatus(), kErrDiskFull);
+    Os().closeHandle(s.handle);
+    std::string whole = "old\r\n";
+    for (int i = 0; i < kept; ++i) whole += text + "\r\n";
+    EXPECT_EQ(ReadWholeFile(PathOf("b.log")), whole) << text.size();
+  }
+}
+
 OsHandle gStdInput = kInvalidHandle, gStdOutput = kInvalidHandle;
 OsHandle Redirected(StdStream stream) { return stream == StdStream::kInput ? gStdInput : gStdOutput; }
 

@@ -37,7 +37,7 @@ bool Changed(R result, A... args) {
   } else {
     return S == Service::kCreateFileAs || S == Service::kSetEndOfFile || S == Service::kMoveFile ||
            S == Service::kMoveFileOverAt || S == Service::kDeleteFile ||
-           S == Service::kCreateDirectory || S == Service::kCreateFileAsAt ||
+           S == Service::kCreateDirectory || S == Service::kCreateFileAsAt || S == Service::kNameFileAt ||
            S == Service::kDeleteFileAt;
   }
 }
@@ -56,6 +56,8 @@ struct DiskImage {
   bool dirty;
 };
 std::map<std::string, DiskImage> gImages;
+// Files without a name are known by a key that no path has.
+std::string UnnamedKey(OsHandle file) { return "\n" + std::to_string(file); }
 std::map<OsHandle, std::string> gWriters;
 std::map<OsHandle, std::string> gFolders;  // open folders and their paths
 
@@ -69,7 +71,7 @@ std::string Joined(OsHandle folder, const char* name) {
 [[noreturn]] void PowerLoss() {
   const PlatformApi& os = NativePlatform();
   for (const auto& [name, image] : gImages) {
-    if (!image.dirty) continue;
+    if (!image.dirty || name[0] == '\n') continue;
     const OsHandle file = os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
     if (file == kInvalidHandle) continue;
     std::uint32_t done = 0;
@@ -77,6 +79,20 @@ std::string Joined(OsHandle folder, const char* name) {
     os.closeHandle(file);
   }
   EndProcess();
+}
+
+// What file holds now, read through its handle, which stays where it was.
+std::string ReadThrough(OsHandle file) {
+  const PlatformApi& os = NativePlatform();
+  std::int64_t at = 0;
+  std::string bytes;
+  if (!os.setFilePointer(file, 0, SeekFrom::kCurrent, &at) || !os.setFilePointer(file, 0, SeekFrom::kBegin, nullptr))
+    return bytes;
+  char block[1 << 16];
+  std::uint32_t got = 0;
+  while (os.readFile(file, block, sizeof block, &got) && got != 0) bytes.append(block, got);
+  os.setFilePointer(file, at, SeekFrom::kBegin, nullptr);
+  return bytes;
 }
 
 DiskImage* ImageOf(OsHandle file) {
@@ -104,6 +120,15 @@ void Track(R result, A... args) {
   } else if constexpr (S == Service::kCreateFileAsAt) {
     gWriters[result] = Joined(std::get<0>(v), std::get<1>(v));
     gImages[gWriters[result]] = DiskImage{std::string(), std::get<4>(v) != 0};
+  } else if constexpr (S == Service::kCreateUnnamedAt) {
+    gWriters[result] = UnnamedKey(result);
+    gImages[gWriters[result]] = DiskImage{std::string(), false};
+  } else if constexpr (S == Service::kNameFileAt) {
+    const std::string name = Joined(std::get<0>(v), std::get<2>(v));
+    const std::string key = UnnamedKey(std::get<1>(v));
+    if (gImages.count(key) != 0) gImages[name] = gImages[key];
+    gImages.erase(key);
+    gWriters[std::get<1>(v)] = name;
   } else if constexpr (S == Service::kOpenFolder) {
     gFolders[result] = std::get<0>(v);
   } else if constexpr (S == Service::kWriteFile) {
@@ -115,7 +140,7 @@ void Track(R result, A... args) {
         static_cast<std::uint64_t>(at) < image->bytes.size())
       image->bytes.resize(static_cast<std::size_t>(at));  // a size change is kept, as names are
   } else if constexpr (S == Service::kFlushFile) {
-    if (DiskImage* image = ImageOf(std::get<0>(v))) *image = {ReadWholeFile(gWriters[std::get<0>(v)]), false};
+    if (DiskImage* image = ImageOf(std::get<0>(v))) *image = {ReadThrough(std::get<0>(v)), false};
   } else if constexpr (S == Service::kFlushFilesAt) {
     // Only the files named count as flushed, though one flush of the file
     // system may write more.

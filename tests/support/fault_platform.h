@@ -27,7 +27,9 @@ namespace quilbo::testing {
   X(flushFolder, kFlushFolder, false) X(lookupFile, kLookupFile, false)                  \
   X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
   X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
-  X(createFileAsAt, kCreateFileAsAt, kInvalidHandle) X(lookupFileAt, kLookupFileAt, false) \
+  X(createFileAsAt, kCreateFileAsAt, kInvalidHandle)                                     \
+  X(createUnnamedAt, kCreateUnnamedAt, kInvalidHandle) X(nameFileAt, kNameFileAt, false) \
+  X(lookupFileAt, kLookupFileAt, false)                                                  \
   X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
   X(flushFilesAt, kFlushFilesAt, false) X(entryInfoAt, kEntryInfoAt, false)            \
   X(fileInfoOf, kFileInfoOf, false) X(takeLease, kTakeLease, false)                      \
@@ -49,7 +51,8 @@ struct FaultPlan {
   std::int32_t error = 5;
   // End the process, as a kill would, just before the call of this number
   // (0: never), or just after it, as a power loss would: every file loses
-  // what was written to it since it was last flushed; names stay as made.
+  // what was written to it since it was last flushed; names stay as made,
+  // and a file without a name is gone.
   std::uint64_t crashBefore = 0;
   std::uint64_t powerLossAfter = 0;
 };
