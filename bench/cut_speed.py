@@ -2,7 +2,8 @@
 """A /T cut of a big log, side by side with the program from before.
 
 Builds the optimised program of this tree (in build/bench) and the one of
-commit 8d475fa (from `git archive`, in a scratch folder outside the tree),
+an earlier commit (--before, default 8d475fa; from `git archive`, in a
+scratch folder outside the tree),
 then times whole runs of both, in rotating order, each from the same
 start: a 512 MiB log of 80-byte lines appended to a 1 MiB archive with
 /T1024, so the archive ends as the last MiB of the log. Printed per
@@ -12,7 +13,7 @@ must leave the same archive. Progress on standard error as it goes. Every
 scratch file goes, however the script ends.
 
   bench/cut_speed.py                        512 MiB, 3 repetitions
-  bench/cut_speed.py --log-mib 64 --reps 5
+  bench/cut_speed.py --log-mib 64 --reps 5 --before c5d121f
 """
 
 import argparse
@@ -60,13 +61,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--log-mib", type=int, default=512)
     parser.add_argument("--reps", type=int, default=3)
+    parser.add_argument("--before", default=BEFORE, help="the commit to compare with")
     parser.add_argument("--work", type=Path, help="where the scratch folder goes")
     args = parser.parse_args()
 
     with scratch_folder("quilbo_cut_bench_", args.work) as work:
         source = work / "before-src"
         source.mkdir()
-        archive = subprocess.run(["git", "archive", BEFORE], cwd=ROOT, check=True,
+        archive = subprocess.run(["git", "archive", args.before], cwd=ROOT, check=True,
                                  stdout=subprocess.PIPE).stdout
         subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
         programs = {"before": build(source, work / "before-build"),

@@ -59,6 +59,10 @@ needed=(
   "python3-pefile:/usr/lib/python3/dist-packages/pefile.py"
   "systemd:/usr/bin/systemd-analyze"
   "strace:/usr/bin/strace"
+  # File systems the end-to-end cases mount (tests/e2e/filesystems.py).
+  "exfatprogs:/usr/sbin/mkfs.exfat"
+  "exfat-fuse:/usr/sbin/mount.exfat-fuse"
+  "bindfs:/usr/bin/bindfs"
 )
 missing=()
 for entry in "${needed[@]}"; do
