@@ -35,7 +35,7 @@ class FullDisk(Case):
 
     def test_a_cut_on_a_full_disk_leaves_the_archive_and_no_new_file(self):
         with mount_tmpfs(160 * KB) as disk:
-            old = copied(numbered(b"old", 2000))
+            old = copied(numbered(b"old", 3000))
             write(os.path.join(disk, "a.log"), old)
             self.files({"a.log": numbered(b"new", 3000)})
             result = self.q(["a.log", typed(disk), "/T100"])
