@@ -6,7 +6,7 @@ deletions as any other."""
 import os
 
 from filesystems import mount_bindfs, mount_exfat, mount_tmpfs
-from harness import Case, copied, listing, numbered, read, typed, windows, write
+from harness import Case, copied, listing, numbered, read, typed, write
 
 KB = 1024
 
@@ -32,15 +32,6 @@ class FullDisk(Case):
                 os.remove(os.path.join(disk, "filler"))  # room made: the log follows the whole lines
                 self.assertEqual((self.q(["a.log", typed(disk)]).code, read(self.p("a.log"))), (0, log))
                 self.assertEqual(read(os.path.join(disk, "a.log")), now + copied(log))
-
-    def test_a_cut_on_a_full_disk_leaves_the_archive_and_no_new_file(self):
-        with mount_tmpfs(160 * KB) as disk:
-            old = copied(numbered(b"old", 3000))
-            write(os.path.join(disk, "a.log"), old)
-            self.files({"a.log": numbered(b"new", 3000)})
-            result = self.q(["a.log", typed(disk), "/T100"])
-            self.assertReport(result.out, "EInOutError", "I/O error 112.")
-            self.assertEqual((listing(disk), read(os.path.join(disk, "a.log"))), (["a.log"], old))
 
 
 class OtherFileSystems(Case):
