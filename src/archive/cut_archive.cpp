@@ -293,6 +293,22 @@ void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyC
   }
 }
 
+// Where no move can refuse to replace (exFAT), the archive's name is first
+// claimed by an exclusive creation, which fails where a file has appeared
+// under it, and the new file then replaces that empty archive of ours. A
+// run that dies in between leaves an empty archive, as one that dies right
+// after creating an archive: its log is still there.
+bool ClaimAndReplace(const CutFile& cut) {
+  const PlatformApi& os = Os();
+  const OsHandle claim = os.createFileAsAt(cut.folder, EntryOf(cut, cut.target), cut.model, nullptr, 0);
+  if (claim == kInvalidHandle || !os.closeHandle(claim)) return false;
+  if (os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), true)) return true;
+  const std::int32_t code = FailedCallError();
+  os.deleteFileAt(cut.folder, EntryOf(cut, cut.target));
+  os.setLastError(code);
+  return false;
+}
+
 // The new file on the disk, under the archive's name; then the earlier
 // cuts' leftovers go.
 void ReplaceArchive(CutFile& cut, bool exists) {
@@ -308,8 +324,9 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   CheckIo();
   // Where the archive was missing, a file that has appeared under its name
   // since is not replaced.
-  if (!os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists))
-    StoreFailedCall("rename", cut.name, cut.target);
+  bool moved = os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists);
+  if (!moved && !exists && FailedCallError() == kErrNotSupported) moved = ClaimAndReplace(cut);
+  if (!moved) StoreFailedCall("rename", cut.name, cut.target);
   CheckIo();
   cut.name.clear();
   FlushArchiveFolder();

@@ -180,8 +180,10 @@ struct PlatformApi {
                            std::uint32_t count);
   // Gives the entry from of folder (an openFolder handle) the name to in
   // the same folder, in one step, replacing an existing to when replace
-  // (else failing with kErrAlreadyExists). Windows writes the move through
-  // to the disk; POSIX leaves that to flushFolder.
+  // (else failing with kErrAlreadyExists; POSIX: with kErrNotSupported on
+  // a file system that can neither rename without replacing nor link, as
+  // exFAT). Windows writes the move through to the disk; POSIX leaves that
+  // to flushFolder.
   bool (*moveFileOverAt)(OsHandle folder, const char* from, const char* to, bool replace);
 
   // Directory search; "." and ".." are reported like any folder.

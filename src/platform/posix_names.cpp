@@ -65,18 +65,10 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
     unlinkat(to.folder, target, 0);
     return Fail(err, fromPath);
   }
-  if (!Unsupported(errno) || S_ISDIR(info.st_mode)) return Fail(errno, toPath);
-  // Nor hard links (exFAT): the new name is first claimed by an exclusive
-  // creation, which fails where it exists, and the rename then replaces
-  // only that empty file of ours. A run that dies in between leaves it
-  // empty, as one that dies right after creating a file.
-  const int claim = openat(to.folder, target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (claim < 0) return Fail(errno, toPath);
-  close(claim);
-  if (renameat(from.folder, source, to.folder, target) == 0) return true;
-  const int err = errno;
-  unlinkat(to.folder, target, 0);
-  return Fail(err, toPath);
+  // Nor hard links (exFAT): no move here can refuse to replace, and the
+  // caller decides what stands in for one.
+  if (Unsupported(errno)) return FailWith(kErrNotSupported, errno);
+  return Fail(errno, toPath);
 }
 
 bool MoveFilePosix(const char* from, const char* to) {
@@ -183,8 +175,7 @@ namespace {
 // The Windows number for a creation of name that failed with err.
 bool FailCreation(int err, int folder, const char* name, const char* path) {
   if (err != EEXIST) return Fail(err, path);
-  tLastError = ExistsError(folder, name);
-  return false;
+  return FailWith(ExistsError(folder, name), err);
 }
 
 // A new file under name, open to its owner only until access is given.
@@ -194,12 +185,11 @@ int CreateNamed(int folder, const char* name, mode_t mode, const char* path) {
   return fd;
 }
 
-// Takes back a file made under name that failed before it was done.
+// Takes back a file made under name that failed before it was done; the
+// failure stays the one stored.
 void DropNamed(int folder, const char* name, int fd) {
-  const std::int32_t error = tLastError;
   unlinkat(folder, name, 0);
   close(fd);
-  tLastError = error;
 }
 
 // fd, an unnamed file, under name; errno set on failure.
@@ -222,9 +212,7 @@ int CreateUnnamed(int folder, const struct stat& model, bool* unsupported) {
     return -1;
   }
   if (CopyAccess(model, fd)) return fd;
-  const std::int32_t error = tLastError;
   close(fd);
-  tLastError = error;
   return -1;
 }
 
@@ -249,7 +237,7 @@ OsHandle CreateUnnamedIn(int folder, OsHandle model) {
   bool unsupported = false;
   const int fd = CreateUnnamed(folder, access, &unsupported);
   if (fd >= 0) return fd;
-  if (unsupported) tLastError = kErrNotSupported;
+  if (unsupported) FailWith(kErrNotSupported, LastCause());
   return kInvalidHandle;
 }
 
