@@ -109,6 +109,14 @@ if(QUILBO_RUN_TESTS AND Python3_FOUND)
                    --runner "${runner}"
                    --platform $<IF:$<BOOL:${WIN32}>,windows,posix>)
   quilbo_test_properties(end_to_end)
+  # The runs whose deletions go on a thread of their own beside the copy.
+  if(QUILBO_TSAN)
+    add_test(NAME end_to_end_threads
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+                     --exe $<TARGET_FILE:quilbo> --faulty $<TARGET_FILE:quilbo_faulty>
+                     --platform posix killed_for_real a_stop_deletes writers_lose_no_line held_open)
+    quilbo_test_properties(end_to_end_threads)
+  endif()
 elseif(QUILBO_RUN_TESTS)
   message(WARNING "Python 3 not found: the end-to-end tests are not registered")
 endif()

@@ -4,6 +4,8 @@
 #   linux       native, every test
 #   linux-asan  native under AddressSanitizer and UBSan, every test
 #   linux-clang native with clang 16, every test
+#   linux-tsan  native under ThreadSanitizer: the unit tests and the runs
+#               whose deletions go on a thread beside the copy
 #   linux32     32-bit (-m32), statically linked, every test under qemu-i386:
 #               the shipped program's data model, and sizes past 4 GiB
 #   win32       the shipped 32-bit Quilbo.exe, every test under the 32-bit
@@ -32,7 +34,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 started=$(date +%s)
 
-all_presets=(linux linux-asan linux-clang linux32 win32 win64 packages builds)
+all_presets=(linux linux-asan linux-tsan linux-clang linux32 win32 win64 packages builds)
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=("${all_presets[@]}")
 
