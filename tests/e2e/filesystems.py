@@ -99,3 +99,15 @@ def mount_bindfs():
         os.mkdir(backing)
         with _mounted("bindfs", ["bindfs", backing], True, scratch) as point:
             yield point
+
+
+def settled(folder, timeout=10.0):
+    """folder's names once a FUSE mount has dropped its own: the library keeps a file deleted while
+    open as .fuse_hidden<n> until the daemon sees it closed, a moment after the process did."""
+    import time
+    deadline = time.monotonic() + timeout
+    while True:
+        names = sorted(os.listdir(folder))
+        if not any(n.startswith(".fuse_hidden") for n in names) or time.monotonic() > deadline:
+            return names
+        time.sleep(0.05)

@@ -127,6 +127,7 @@ class Services(Case):
     def writers_lose_no_line(self, folder=None):
         # The writer holds the log through the first run, then writes while
         # runs with /D go on; one writer reopens the log for every line.
+        import filesystems
         # A passthrough FUSE mount (bindfs) resolves an open by its path once
         # more: an open that found the name just before it went aside fails
         # (ENOENT) there, as against a plain deletion; such a writer opens again.
@@ -156,7 +157,7 @@ class Services(Case):
             process.wait()
             process.stdout.close()
             self.assertIn(self.q(["app.log", "/D"]).code, (0, 5))
-            self.assertEqual(listing(self.dir), ["Archive", "app.log.closed"])
+            self.assertEqual(filesystems.settled(self.dir), ["Archive", "app.log.closed"])
             archived = set(read(self.p("Archive/app.log")).split(CRLF))
             self.assertEqual([i for i in range(2000) if b"line %06d of a service writing its log" % i not in archived], [])
 
