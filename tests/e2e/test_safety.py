@@ -1,6 +1,7 @@
 """What a server's log folders hold: other users' links, links that lead
 nowhere, FIFOs and sockets, logs held or written by services, access, limits."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -177,12 +178,19 @@ class Services(Case):
         # terminal; on Windows Ctrl-C): the logs it printed are archived and
         # gone, the rest untouched, so the next run archives each log once.
         logs = {"log%04d.log" % n: b"line of log %04d\n" % n for n in range(2000)}
-        stops = [("QUILBO_FAULTY_STOP_AFTER", "40")]
+        stops = [("QUILBO_FAULTY_STOP_AFTER", "40", None)]
         if POSIX:
             import signal
-            stops = [(signal.SIGINT, 200), (signal.SIGTERM, 200), (signal.SIGHUP, 200)] + stops
-        for stop, after in stops:
-            with self.row(stop=stop):
+            import filesystems
+            # Each signal here; SIGTERM on tmpfs and on a FUSE mount too.
+            stops = [(signal.SIGINT, 200, None), (signal.SIGTERM, 200, None), (signal.SIGHUP, 200, None),
+                     (signal.SIGTERM, 200, lambda: filesystems.mount_tmpfs(64 << 20)),
+                     (signal.SIGTERM, 200, filesystems.mount_bindfs)] + stops
+        for stop, after, mount in stops:
+            with self.row(stop=stop, mounted=mount is not None), contextlib.ExitStack() as place:
+                if mount is not None:
+                    shutil.rmtree(self.dir, ignore_errors=True)
+                    self.dir = tempfile.mkdtemp(dir=place.enter_context(mount()))
                 self.files(logs)
                 if isinstance(stop, str):
                     result = self.q(["*.log", "/D"], env={stop: after})
@@ -202,10 +210,12 @@ class Services(Case):
                 self.assertRegex(err, note_re(rb"stopped by \S.* after %d logs; what they held is archived and they are "
                                               rb"deleted, the rest waits for the next run" % len(printed)))
                 self.assertEqual(sorted(listing(self.p("Archive"))), sorted(n.decode() for n in printed))
-                self.assertEqual(len(listing(self.dir)), 1 + len(logs) - len(printed))
+                self.assertEqual(len((filesystems.settled if mount else listing)(self.dir)), 1 + len(logs) - len(printed))
                 self.assertEqual(self.q(["*.log", "/D"]).code, 0)
-                self.assertEqual((listing(self.dir), tree(self.p("Archive"))),
+                names = filesystems.settled(self.dir) if mount else listing(self.dir)
+                self.assertEqual((names, tree(self.p("Archive"))),
                                  (["Archive"], {self.p("Archive/" + n): copied(t) for n, t in logs.items()}))
+                self.fresh()  # out of a mount before it goes
 
     @unittest.skipUnless(POSIX and root(), "needs root on Linux to mount")
     def test_a_log_on_a_read_only_file_system_is_kept_with_the_system_reason(self):
