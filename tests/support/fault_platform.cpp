@@ -57,7 +57,11 @@ struct DiskImage {
 };
 std::map<std::string, DiskImage> gImages;
 // Files without a name are known by a key that no path has.
-std::string UnnamedKey(OsHandle file) { return "\n" + std::to_string(file); }
+std::string UnnamedKey(OsHandle file) {
+  std::string key(1, '\n');
+  key.append(std::to_string(file));
+  return key;
+}
 std::map<OsHandle, std::string> gWriters;
 std::map<OsHandle, std::string> gFolders;  // open folders and their paths
 
