@@ -25,7 +25,7 @@ void RefuseSelfArchive(OsHandle archive, OsHandle log, const std::string& target
   FileIdentity from{};
   FileIdentity to{};
   if (!os.fileIdentityOf(archive, &to) || !os.fileIdentityOf(log, &from)) return;
-  if (from.volume != to.volume || from.index != to.index) return;
+  if (!SameFile(from, to)) return;
   os.closeHandle(archive);
   const std::string shown = ConsoleForm(target);
   char message[256];
@@ -60,13 +60,13 @@ CopyEnd EndOfCopy(const TextStream& log, std::int64_t from) {
 bool MoreThanText(OsHandle log, std::int64_t marker, char* block, const std::string& source) {
   const PlatformApi& os = Os();
   if (!os.setFilePointer(log, marker, SeekFrom::kBegin, nullptr)) {
-    StoreIoFailureOn(FailedCallError(), "read", source);
+    StoreIoFailureOn(FailedCall(), "read", source);
     CheckIo();
   }
   for (;;) {
     std::uint32_t got = 0;
     if (!os.readFile(log, block, kCopyBufferSize, &got)) {
-      StoreIoFailureOn(FailedCallError(), "read", source);
+      StoreIoFailureOn(FailedCall(), "read", source);
       CheckIo();
     }
     if (got == 0) return false;

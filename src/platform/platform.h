@@ -137,6 +137,10 @@ struct FileIdentity {
   std::uint64_t index;
 };
 
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
 // What a file is, as its entry or its open handle shows it.
 struct FileInfo {
   std::uint32_t attributes;  // kAttr* bits; kAttrLink for a link itself

@@ -35,19 +35,8 @@ constexpr auto kPause = std::chrono::milliseconds(1);
 // its line and closes.
 constexpr int kLeftoverWaits = 100;
 
-// The number of the call that just failed, its reason kept for the note.
-std::int32_t Failed(PendingRemoval& log) {
-  const SystemFailure failure = FailedCall();
-  log.cause = failure.cause;
-  return failure.code;
-}
-
-bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.volume == b.volume && a.index == b.index;
-}
-
 std::int32_t Delete(OsHandle folder, const std::string& name, PendingRemoval& log) {
-  return Os().deleteFileAt(folder, name.c_str()) ? 0 : Failed(log);
+  return Os().deleteFileAt(folder, name.c_str()) ? 0 : KeepFailure(log);
 }
 
 // A leftover held open waits a moment for the writer to be done with it.
@@ -65,16 +54,14 @@ bool LeaseLeftover(OsHandle file) {
 // target stays); anything else that is not the copied file, or has grown,
 // stays. 0 when name may go. The copied file grown under an aside name is
 // to be finished: what a writer added is archived first.
-std::int32_t Check(OsHandle folder, const std::string& name, PendingRemoval& log) {
+std::int32_t Check(OsHandle folder, const std::string& name, bool aside, PendingRemoval& log) {
   FileInfo named{};
-  AsideParts parts;
-  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return Failed(log);
+  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return KeepFailure(log);
   if ((named.attributes & kAttrLink) != 0) return 0;
   if ((named.attributes & (kAttrDirectory | kAttrReadOnly)) != 0) return kErrAccessDenied;
   if (!SameFile(named.identity, log.identity)) return kErrSharingViolation;
   if (log.copiedSize >= 0 && named.size != static_cast<std::uint64_t>(log.copiedSize)) {
-    log.finish = name != log.log || (ParseAsideName(name, &parts) && parts.file == log.identity.index);
-    log.finish = log.finish && named.size > static_cast<std::uint64_t>(log.copiedSize);
+    log.finish = aside && named.size > static_cast<std::uint64_t>(log.copiedSize);
     return kErrSharingViolation;
   }
   return 0;
@@ -111,7 +98,7 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
   }
   if (leftover) {
     // Named by this program alone, so nobody opens it anew: it goes now.
-    const std::int32_t checked = Check(work.logs, log.log, log);
+    const std::int32_t checked = Check(work.logs, log.log, true, log);
     if (log.finish) log.aside = log.log;
     return checked != 0 ? checked : Delete(work.logs, log.log, log);
   }
@@ -120,18 +107,18 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
   // for the prefix cannot go aside: checked, then deleted by name.
   const std::string aside = AsideName(log.log, log.copiedSize, log.identity, work.archiveFolder);
   if (!leased || log.copiedSize < 0 || aside.empty()) {
-    const std::int32_t checked = Check(work.logs, log.log, log);
+    const std::int32_t checked = Check(work.logs, log.log, false, log);
     return checked != 0 ? checked : Delete(work.logs, log.log, log);
   }
   // Never deleted without the move: where it cannot be made (a read-only
   // file system), the log stays, with the reason.
-  if (!MoveAside(work.logs, log.log, aside)) return Failed(log);
+  if (!MoveAside(work.logs, log.log, aside)) return KeepFailure(log);
   // What went aside may not be the log copied: a link to it (which goes,
   // its target stays), or a file that took the name meanwhile, or one that
   // became read-only or grew since its copy (which come back and stay: the
   // lease keeps writers out only from now on).
   log.aside = aside;
-  const std::int32_t checked = Check(work.logs, aside, log);
+  const std::int32_t checked = Check(work.logs, aside, true, log);
   if (checked == 0) return 0;
   if (os.moveFileOverAt(work.logs, aside.c_str(), log.log.c_str(), false)) {
     log.aside.clear();

@@ -13,26 +13,20 @@ namespace quilbo {
 
 namespace {
 
-std::int32_t Failed(PendingRemoval& log) {
-  const SystemFailure failure = FailedCall();
-  log.cause = failure.cause;
-  return failure.code;
-}
-
 std::int32_t DeleteOne(OsHandle folder, PendingRemoval& log) {
   const PlatformApi& os = Os();
   const OsHandle held = os.openToDeleteAt(folder, log.log.c_str());
-  if (held == kInvalidHandle) return Failed(log);
+  if (held == kInvalidHandle) return KeepFailure(log);
   FileInfo info{};
   std::int32_t error = 0;
   if (!os.fileInfoOf(held, &info)) {
-    error = Failed(log);
+    error = KeepFailure(log);
   } else if ((info.attributes & kAttrLink) == 0 &&
-             (info.identity.index != log.identity.index ||
+             (!SameFile(info.identity, log.identity) ||
               (log.copiedSize >= 0 && info.size != static_cast<std::uint64_t>(log.copiedSize)))) {
     error = kErrSharingViolation;
   } else if (!os.deleteFileAt(folder, log.log.c_str())) {
-    error = Failed(log);
+    error = KeepFailure(log);
   }
   os.closeHandle(held);  // the deletion takes effect here
   return error;

@@ -42,14 +42,18 @@ bool TakeNumber(std::string_view& rest, int base, Number* value) {
   return true;
 }
 
+// Whether name is a leftover its own file proves; *gone when the name
+// has the form but no longer exists.
 bool IsOwnLeftover(const RunFolders& folders, std::string_view name, AsideParts* parts,
-                   std::string* text) {
+                   bool* gone = nullptr) {
   if (!ParseAsideName(name, parts)) return false;
-  text->assign(name);
+  const std::string text(name);
   FileInfo info{};
-  return Os().entryInfoAt(folders.logs, text->c_str(), &info) &&
-         (info.attributes & (kAttrLink | kAttrDirectory)) == 0 &&
-         info.identity.index == parts->file;
+  if (!Os().entryInfoAt(folders.logs, text.c_str(), &info)) {
+    if (gone != nullptr) *gone = Os().lastError() == kErrFileNotFound;
+    return false;
+  }
+  return (info.attributes & (kAttrLink | kAttrDirectory)) == 0 && info.identity.index == parts->file;
 }
 
 }  // namespace
@@ -84,8 +88,10 @@ bool ParseAsideName(std::string_view name, AsideParts* parts) {
 bool IsLeftover(const RunFolders& folders, std::string_view name) {
   if (!kMovesAside || folders.logs == kInvalidHandle) return false;
   AsideParts parts;
-  std::string text;
-  return IsOwnLeftover(folders, name, &parts, &text);
+  bool gone = false;
+  // Gone since the listing: a log of this run's own deletion, which runs
+  // beside the walk, passing through its aside name.
+  return IsOwnLeftover(folders, name, &parts, &gone) || gone;
 }
 
 void FinishLeftovers(RemovalGroup& group, RunFolders& folders, std::string_view logPattern,
@@ -103,8 +109,7 @@ void FinishLeftovers(RemovalGroup& group, RunFolders& folders, std::string_view 
   StopSearch(entry);
   for (const std::string& name : found) {
     AsideParts parts;
-    std::string text;
-    if (!IsOwnLeftover(folders, name, &parts, &text) ||
+    if (!IsOwnLeftover(folders, name, &parts) ||
         parts.archiveFolder != group.archiveFolder.index)
       continue;
     if (!deleting) {

@@ -122,8 +122,9 @@ bool ParseAsideName(std::string_view name, AsideParts* parts);
 
 // Whether the entry name of the log folder is a leftover of an
 // interrupted deletion: an aside name that its own file proves (a plain
-// file, not a link, whose identity the name records). Such a name is never
-// taken for a log; anything else is one, whatever its name.
+// file, not a link, whose identity the name records), or one gone since
+// the walk listed it (a log of the run's own deletion passing by). Such a
+// name is never taken for a log; anything else is one, whatever its name.
 bool IsLeftover(const RunFolders& folders, std::string_view name);
 // The leftovers of this archive folder whose logs the run's pattern
 // (its last part, logPattern) matches: with /D what a writer added after
@@ -136,6 +137,10 @@ void FinishLeftovers(RemovalGroup& group, RunFolders& folders, std::string_view 
 // (delete_posix.cpp, delete_win32.cpp): sets each log's error (0 when it
 // went), aside and finish. Closes no log's handle.
 void DeleteGroup(GroupWork& work);
+
+// The number of the platform call that just failed, for log's error; its
+// reason is kept in log for the note.
+std::int32_t KeepFailure(PendingRemoval& log);
 
 // The note for a log that stays: its text is archived again by the next
 // run, which a person should know, and why.

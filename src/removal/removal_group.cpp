@@ -108,6 +108,12 @@ void FinishAsides(RemovalGroup& group, RunFolders& folders) {
 
 }  // namespace
 
+std::int32_t KeepFailure(PendingRemoval& log) {
+  const SystemFailure failure = FailedCall();
+  log.cause = failure.cause;
+  return failure.code;
+}
+
 void StartRemovals(RemovalGroup& group, const RunFolders& folders, std::int32_t truncateKb) {
   const PlatformApi& os = Os();
   const std::size_t allowed = os.openFilesAllowed();
@@ -125,9 +131,7 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, std::string_view
   removal.archive.assign(archive);
   removal.copiedSize = done.copiedSize;
   if (done.moreThanText || !Os().fileIdentityOf(done.file, &removal.identity)) {
-    const SystemFailure failure = FailedCall();
-    removal.error = done.moreThanText ? kKeptMoreThanText : failure.code;
-    removal.cause = done.moreThanText ? 0 : failure.cause;
+    removal.error = done.moreThanText ? kKeptMoreThanText : KeepFailure(removal);
     NoteKeptLog(folders, removal);
     Os().closeReadHandle(done.file);
     return;
