@@ -165,40 +165,37 @@ void RefuseLinkedArchive(std::string_view archive) {
   RaiseError(message);
 }
 
-bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_view archiveName,
-                    std::int64_t from, std::int32_t truncateKb, bool keepOpen,
-                    ArchivedLog* done) {
-  *done = ArchivedLog{};
-  const std::string source = folders.logPath + std::string(logName);
-  const std::string target = folders.archivePath + kPathSeparator + std::string(archiveName);
-  // A found log whose path the platform cannot take would look missing:
-  // end the run with the report rather than skip it without a word.
+namespace {
+
+// A found log whose path the platform cannot take would look missing: the
+// run ends with the report rather than skip it without a word. A cut
+// writes its new file under "<archive>.tmp" or a shorter name: an archive
+// that can have none is refused before anything is appended, or every run
+// would append the log and then fail at the cut.
+void RefuseUnfitNames(const std::string& source, const std::string& target,
+                      std::int32_t truncateKb) {
   if (!PathFits(source)) {
     StoreIoFailureOn(kErrFilenameTooLong, "open", source);
     CheckIo();
   }
-  // A cut writes its new file under "<archive>.tmp" or a shorter name: an
-  // archive that can have none is refused before anything is appended, or
-  // every run would append the log and then fail at the cut.
   if (truncateKb > 0 && CutFileName(target, 0).empty()) {
     StoreIoFailureOn(kErrFilenameTooLong, "cut", target);
     CheckIo();
   }
-  // Disk-sized transfers for both streams; released however the call ends.
-  const std::unique_ptr<char, MemoryRelease> buffers(
-      static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
+}
 
-  // The log is opened first, so that a log that cannot be reached costs
-  // nothing: no archive is created for it. The open is also the check that
-  // the log is still there: one that has gone since the search, or is no
-  // longer a file, is skipped without a word.
+// The log is opened first, so that a log that cannot be reached costs
+// nothing: no archive is created for it. The open is also the check that
+// the log is still there: one that has gone since the search, or is no
+// longer a file, is skipped without a word (false).
+bool OpenLog(const RunFolders& folders, std::string_view logName, const std::string& source,
+             std::int64_t from, char* buffer, TextStream& log) {
   if (folders.logs == kInvalidHandle) {
     StoreIoFailureOn(folders.logsError, "open", source);
     CheckIo();
   }
-  TextStream log{};
   AttachName(log, folders.logs, logName);
-  UseBuffer(log, buffers.get() + kCopyBufferSize, kCopyBufferSize);
+  UseBuffer(log, buffer, kCopyBufferSize);
   EndAtShortRead(log);
   OpenRead(log);
   if (IsMissingSource(IoStatus) ||
@@ -211,16 +208,29 @@ bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_v
     StoreIoFailureOn(FailedCall(), "read", source);
     CheckIo();
   }
+  return true;
+}
+
+// The archive as the append finds it: made by this call, or there before
+// and open (both kInvalidHandle: neither, CreateArchive makes it).
+struct ArchiveFile {
+  OsHandle made;
+  OsHandle old;
+};
+
+// Write access too, as an append needs: a read-only archive, or a folder
+// under its name, is refused before anything is written or cut. A cut
+// needs to know whether the archive was there, so it never creates first;
+// a creation that fails for any reason is left to the open and its
+// reports.
+ArchiveFile OpenOrMakeArchive(RunFolders& folders, std::string_view archiveName,
+                              const TextStream& log, std::int32_t truncateKb,
+                              const std::string& target) {
   if (folders.archives == kInvalidHandle) {
     StoreIoFailureOn(folders.archivesError, "create", target);
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  // Write access too, as an append needs: a read-only archive, or a folder
-  // under its name, is refused before anything is written or cut. A cut
-  // needs to know whether the archive was there, so it never creates first;
-  // a creation that fails for any reason is left to the open and its
-  // reports.
   const char* text = ScratchName(archiveName);
   const OsHandle made = folders.archivesNew && truncateKb == 0 && text != nullptr
                             ? Os().createFileAsAt(folders.archives, text, log.handle, nullptr, 0)
@@ -228,45 +238,76 @@ bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_v
   const OsHandle old = made != kInvalidHandle ? kInvalidHandle
                                               : OpenArchive(folders, archiveName, log.handle, target);
   folders.archivesNew = old == kInvalidHandle;
+  return ArchiveFile{made, old};
+}
+
+// Appends the log's text to the end of its archive, line by line, and
+// closes the archive; gives where the copy of the log ended.
+CopyEnd AppendInPlace(const RunFolders& folders, std::string_view archiveName, TextStream& log,
+                      std::int64_t from, ArchiveFile file, char* buffer,
+                      const std::string& target) {
+  TextStream archive{};
+  AttachName(archive, folders.archives, archiveName);
+  UseBuffer(archive, buffer, kCopyBufferSize);
+  EndTransfersAtLines(archive);
+  // Never an emptying open: if the check above failed on an archive that
+  // exists, emptying it would lose every line archived before.
+  if (file.old != kInvalidHandle) {
+    OpenAppendFile(archive, file.old);
+  } else if (file.made != kInvalidHandle) {
+    OpenNewFile(archive, file.made);
+  } else {
+    CreateArchive(folders, archiveName, log.handle, archive, target);
+  }
+  RefuseLinkedArchive(target);
+  CheckIo();
+  CopyText(log, archive);
+  const CopyEnd end = EndOfCopy(log, from);
+  CloseStream(archive);
+  CheckIo();
+  return end;
+}
+
+// A log that will be deleted stays open until then: its deletion checks
+// that nobody else has it open, and that it is still the file copied. One
+// that stays closes with the next ones: it was only read, so its close has
+// nothing to report.
+void HandOverLog(TextStream& log, bool keepOpen, ArchivedLog* done) {
+  if (!keepOpen) {
+    Os().closeReadHandle(DetachHandle(log));
+    return;
+  }
+  done->file = DetachHandle(log);
+}
+
+}  // namespace
+
+bool ArchiveLogFile(RunFolders& folders, std::string_view logName, std::string_view archiveName,
+                    std::int64_t from, std::int32_t truncateKb, bool keepOpen,
+                    ArchivedLog* done) {
+  *done = ArchivedLog{};
+  const std::string source = folders.logPath + std::string(logName);
+  const std::string target = folders.archivePath + kPathSeparator + std::string(archiveName);
+  RefuseUnfitNames(source, target, truncateKb);
+  // Disk-sized transfers for both streams; released however the call ends.
+  const std::unique_ptr<char, MemoryRelease> buffers(
+      static_cast<char*>(GetMemory(2 * kCopyBufferSize)));
+
+  TextStream log{};
+  if (!OpenLog(folders, logName, source, from, buffers.get() + kCopyBufferSize, log))
+    return false;
+  const ArchiveFile file = OpenOrMakeArchive(folders, archiveName, log, truncateKb, target);
 
   CopyEnd end;
   const bool cut = truncateKb > 0 &&
-                   AppendAndCut(log, from, folders, archiveName, old,
+                   AppendAndCut(log, from, folders, archiveName, file.old,
                                 static_cast<std::int64_t>(truncateKb) * 1024, buffers.get(), &end);
-  if (!cut) {
-    TextStream archive{};
-    AttachName(archive, folders.archives, archiveName);
-    UseBuffer(archive, buffers.get(), kCopyBufferSize);
-    EndTransfersAtLines(archive);
-    // Never an emptying open: if the check above failed on an archive that
-    // exists, emptying it would lose every line archived before.
-    if (old != kInvalidHandle) {
-      OpenAppendFile(archive, old);
-    } else if (made != kInvalidHandle) {
-      OpenNewFile(archive, made);
-    } else {
-      CreateArchive(folders, archiveName, log.handle, archive, target);
-    }
-    RefuseLinkedArchive(target);
-    CheckIo();
-    CopyText(log, archive);
-    end = EndOfCopy(log, from);
-    CloseStream(archive);
-    CheckIo();
-  }
+  if (!cut) end = AppendInPlace(folders, archiveName, log, from, file, buffers.get(), target);
   done->copiedSize = end.marker >= 0 ? -1 : end.size;
   done->moreThanText = keepOpen && end.marker >= 0 &&
                        MoreThanText(log.handle, end.marker + 1, buffers.get(), source);
 
-  // A log that will be deleted stays open until then: its deletion checks
-  // that nobody else has it open, and that it is still the file copied.
-  // One that stays closes with the next ones: it was only read, so its
-  // close has nothing to report.
-  if (!keepOpen) {
-    Os().closeReadHandle(DetachHandle(log));
-    return true;
-  }
-  done->file = DetachHandle(log);
+  HandOverLog(log, keepOpen, done);
   return true;
 }
 
