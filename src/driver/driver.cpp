@@ -149,10 +149,8 @@ void NoteFolderPattern(std::string_view pattern) {
               shown.c_str(), example.c_str());
 }
 
-}  // namespace
-
-void RunDriver() {
-  const std::int32_t first = kShellHabits ? PatternIndex(ArgAt(1)) : 1;
+// The usage screen, and on Linux --help and --version: each ends the run.
+void ShowUsageOrShortcut(std::int32_t first) {
   if (ArgCount() == first - 1 || (first == 1 && TextEquals(ArgAt(1), "/?"))) {
     PrintUsage();
     ExitProgram(5);
@@ -172,9 +170,11 @@ void RunDriver() {
         break;
     }
   }
+}
 
-  // A cut pattern or folder names other files (logs/app*.log cut after
-  // "logs/ap" matches the file ap): refuse before anything is created.
+// A cut pattern or folder names other files (logs/app*.log cut after
+// "logs/ap" matches the file ap): refuse before anything is created.
+void RefuseCutArguments() {
   for (std::int32_t i = 1; i <= ArgCount(); ++i) {
     if (!ArgIsCut(i)) continue;
     char message[96];
@@ -183,33 +183,98 @@ void RunDriver() {
                   static_cast<int>(i));
     RaiseError(message);
   }
+}
 
+// The pattern and the options; folders receives every argument taken as
+// the archive folder, in order.
+RunSettings ParseOptions(std::int32_t first, std::vector<std::string>& folders) {
   RunSettings settings;
   settings.pattern = ArgAt(first);
-  std::vector<std::string> folders;  // every argument taken as the folder
   for (std::int32_t i = first + 1; i <= ArgCount(); ++i) {
     const std::string argument = ArgAt(i);
     if (ApplyOption(settings, argument) == ArgumentRole::kFolder)
       folders.push_back(argument);
   }
-  if constexpr (kShellHabits) {
-    // Only the first name would be archived, into a folder named after
-    // another log: refuse before anything is created.
-    const std::vector<std::string> names =
-        ExpandedNames(settings.pattern, folders, NamesExistingFile);
-    if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
-    // An option before the pattern would be taken as the pattern, and the
-    // archive folder made beside what it names.
-    if (first == 1) {
-      std::vector<std::string> arguments;
-      for (std::int32_t i = 1; i <= ArgCount(); ++i) arguments.push_back(ArgAt(i));
-      const std::string message = OptionFirstMessage(arguments);
-      if (!message.empty()) RaiseError(message.c_str());
-    }
-    // -d, --delete or /X would make a folder of that name and archive there.
-    for (const std::string& folder : folders)
-      if (IsMistypedOption(folder)) RaiseError(MistypedOptionMessage(folder).c_str());
+  return settings;
+}
+
+// Linux shells and habits make command lines the run would misread: each
+// is refused before anything is created.
+void RefuseShellMistakes(const RunSettings& settings, const std::vector<std::string>& folders,
+                         std::int32_t first) {
+  // Only the first name would be archived, into a folder named after
+  // another log.
+  const std::vector<std::string> names =
+      ExpandedNames(settings.pattern, folders, NamesExistingFile);
+  if (!names.empty()) RaiseError(ExpandedPatternMessage(names).c_str());
+  // An option before the pattern would be taken as the pattern, and the
+  // archive folder made beside what it names.
+  if (first == 1) {
+    std::vector<std::string> arguments;
+    for (std::int32_t i = 1; i <= ArgCount(); ++i) arguments.push_back(ArgAt(i));
+    const std::string message = OptionFirstMessage(arguments);
+    if (!message.empty()) RaiseError(message.c_str());
   }
+  // -d, --delete or /X would make a folder of that name and archive there.
+  for (const std::string& folder : folders)
+    if (IsMistypedOption(folder)) RaiseError(MistypedOptionMessage(folder).c_str());
+}
+
+// An existing folder and a failure look alike here; a missing folder
+// shows up as the failure to open the first archive, whose note then
+// tells why the folder is missing.
+void MakeArchiveFolder(const std::string& archiveFolder) {
+  if (!MakeDirectory(archiveFolder))
+    NoteFolderNotMade(archiveFolder, PathFits(archiveFolder)
+                                         ? FailedCall()
+                                         : SystemFailure{kErrFilenameTooLong, 0});
+}
+
+// Both folders are opened once, after the lock: every step of every log
+// works inside them. Archives the logs, and the leftovers of runs before,
+// then deletes what /D asks; gives how the walk ended.
+SystemFailure ArchiveAndRemove(const RunSettings& settings, const std::string& folder,
+                               const std::string& archiveFolder, std::int32_t* counter) {
+  RunFolders run{};
+  OpenRunFolders(run, folder, archiveFolder);
+  RemovalGroup group;
+  StartRemovals(group, run, settings.TruncateKb);
+  SystemFailure walkEnd{0, 0};
+  try {
+    FinishLeftovers(group, run, TypedPath(settings.pattern).substr(folder.size()),
+                    settings.DeleteOriginals);
+    walkEnd = ArchiveLogs(run, settings, group, counter);
+    Os().closeReadHandle(kInvalidHandle);
+    RemoveLogs(group, run);
+  } catch (...) {
+    RemoveLogsBeforeFailure(group, run);
+    throw;
+  }
+  CloseRunFolders(run);
+  return walkEnd;
+}
+
+// A stopped run ends as the signal would, after saying what it did.
+void EndIfStopped(const RunSettings& settings, std::int32_t counter) {
+  const std::int32_t stop = Os().stopRequested();
+  if (stop == 0) return;
+  WriteNote("stopped by %s after %d logs; what they held is archived%s, the rest waits for the "
+            "next run",
+            Os().stopName(stop), static_cast<int>(counter),
+            settings.DeleteOriginals ? " and they are deleted" : "");
+  ExitStopped(stop);
+}
+
+}  // namespace
+
+void RunDriver() {
+  const std::int32_t first = kShellHabits ? PatternIndex(ArgAt(1)) : 1;
+  ShowUsageOrShortcut(first);
+  RefuseCutArguments();
+
+  std::vector<std::string> folders;  // every argument taken as the folder
+  RunSettings settings = ParseOptions(first, folders);
+  if constexpr (kShellHabits) RefuseShellMistakes(settings, folders, first);
   // A later folder argument replaces an earlier one: a person is told
   // which one the run uses.
   if (const std::string note = ReplacedFolderNote(folders); !note.empty())
@@ -221,46 +286,17 @@ void RunDriver() {
   // operations take them in the platform's form.
   const std::string folder = TypedPath(settings.PatternDir);
   const std::string archiveFolder = folder + TypedPath(settings.ArchiveDir);
-  // An existing folder and a failure look alike here; a missing folder
-  // shows up as the failure to open the first archive, whose note then
-  // tells why the folder is missing.
-  if (!MakeDirectory(archiveFolder))
-    NoteFolderNotMade(archiveFolder, PathFits(archiveFolder)
-                                         ? FailedCall()
-                                         : SystemFailure{kErrFilenameTooLong, 0});
+  MakeArchiveFolder(archiveFolder);
   // A stop from now on ends the run cleanly: no log is left half done.
   Os().watchStops();
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
   LockArchiveFolder(archiveFolder);
 
-  // Both folders are opened once, after the lock: every step of every log
-  // works inside them.
-  RunFolders run{};
-  OpenRunFolders(run, folder, archiveFolder);
-  RemovalGroup group;
-  StartRemovals(group, run, settings.TruncateKb);
   std::int32_t counter = 0;
-  SystemFailure walkEnd{0, 0};
-  try {
-    FinishLeftovers(group, run, TypedPath(settings.pattern).substr(folder.size()),
-                    settings.DeleteOriginals);
-    walkEnd = ArchiveLogs(run, settings, group, &counter);
-    Os().closeReadHandle(kInvalidHandle);
-    RemoveLogs(group, run);
-  } catch (...) {
-    RemoveLogsBeforeFailure(group, run);
-    throw;
-  }
-  CloseRunFolders(run);
+  const SystemFailure walkEnd = ArchiveAndRemove(settings, folder, archiveFolder, &counter);
   UnlockArchiveFolder();
-  if (const std::int32_t stop = Os().stopRequested(); stop != 0) {
-    WriteNote("stopped by %s after %d logs; what they held is archived%s, the rest waits for the "
-              "next run",
-              Os().stopName(stop), static_cast<int>(counter),
-              settings.DeleteOriginals ? " and they are deleted" : "");
-    ExitStopped(stop);
-  }
+  EndIfStopped(settings, counter);
   NoteUnreadFolder(settings.PatternDir, walkEnd);
   if (counter == 0) NoteFolderPattern(settings.pattern);
   ExitProgram(counter == 0 ? 5 : 0);
