@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "textio/text_rule.h"
 #include "textio/text_stream.h"
 
 namespace quilbo {
@@ -54,10 +55,9 @@ inline constexpr std::uint32_t kCopyBufferSize = 64 * 1024;
 // where the whole does not fit the platform. Empty when nothing fits.
 std::string CutFileName(std::string_view target, int n);
 
-// What the text copy of a log amounts to, counted in one pass over it: a
-// log byte becomes itself, CR nothing, LF CR LF; the text ends at the first
-// 0x1A; a last line without its LF gets CR LF. Marks tie log offsets to
-// copy offsets, so a copy can be taken up again near its last bytes.
+// What the text copy of a log amounts to, counted in one pass over it.
+// Marks tie log offsets to copy offsets, so a copy can be taken up again
+// near its last bytes.
 struct CopyMark {
   std::int64_t log;
   std::int64_t copy;
@@ -66,8 +66,7 @@ inline constexpr int kCopyMarks = 64;
 struct CopyCount {
   std::int64_t textEnd;  // log offset of the first 0x1A, or the bytes read
   std::int64_t copy;     // bytes the copy of the text writes
-  bool endsOpen;         // the text ends without LF: CR LF follows
-  bool markerFound;
+  TextState text;        // where the copy stood after the last byte counted
   std::int64_t blocks;   // blocks counted
   std::int64_t spacing;  // blocks between marks
   int marks;

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstring>
 
 #include "archive/archive_log.h"
@@ -32,25 +31,16 @@ void AddMark(CopyCount& count, CopyMark mark, std::int64_t keep) {
 }  // namespace
 
 bool CountBlock(CopyCount& count, const char* block, std::uint32_t size, std::int64_t keep) {
-  if (count.markerFound || size == 0) return false;
+  if (count.text.ended || size == 0) return false;
   if (count.blocks % count.spacing == 0) AddMark(count, {count.textEnd, count.copy}, keep);
   ++count.blocks;
-  const void* marker = std::memchr(block, 0x1A, size);
-  const std::uint32_t text =
-      marker != nullptr ? static_cast<std::uint32_t>(static_cast<const char*>(marker) - block)
-                        : size;
-  const auto crs = std::count(block, block + text, '\r');
-  const auto lfs = std::count(block, block + text, '\n');
-  count.copy += static_cast<std::int64_t>(text) - crs + lfs;
-  count.textEnd += text;
-  if (text != 0) count.endsOpen = block[text - 1] != '\n';
-  count.markerFound = marker != nullptr;
-  return !count.markerFound;
+  const TextCount counted = CountText(count.text, block, size);
+  count.copy += counted.copy;
+  count.textEnd += counted.text;
+  return !count.text.ended;
 }
 
-void FinishCount(CopyCount& count) {
-  if (count.endsOpen) count.copy += 2;
-}
+void FinishCount(CopyCount& count) { count.copy += ClosingBytes(count.text); }
 
 CopyMark MarkBefore(const CopyCount& count, std::int64_t at) {
   CopyMark found{0, 0};

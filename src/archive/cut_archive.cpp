@@ -10,31 +10,32 @@
 #include "archive/archive_log.h"
 #include "errors/io_status.h"
 #include "errors/notes.h"
+#include "fs/block_file.h"
 #include "fs/file_helpers.h"
 #include "fs/folder_lock.h"
 #include "fs/run_folders.h"
 #include "platform/platform.h"
+#include "textio/text_rule.h"
 
 namespace quilbo {
 
 namespace {
 
-constexpr unsigned char kEndMarker = 0x1A;
-// Bytes of an archive searched for the end marker that an append cuts.
-constexpr std::int64_t kMarkerWindow = 128;
 // Longest name of one folder entry.
 constexpr std::size_t kMaxNameBytes = 255;
 // Names tried for the new file before the cut gives up.
 constexpr int kCutNames = 16;
 // Files found under those names that are compared with the kept bytes.
 constexpr int kMaxLeftovers = 4;
+// Log bytes converted at a time on their way into the new file's buffer.
+constexpr std::uint32_t kConvertSpan = 4096;
 
 // A file found under a name the cut wanted. It was made by an earlier cut
 // that died only if it holds some bytes and they are exactly the start of
 // what this cut keeps; only then is it removed, after the replace.
 struct Leftover {
   std::string name;
-  OsHandle handle;
+  BlockFile file;  // open for reading only
   std::int64_t size;
   bool matches;
 };
@@ -47,7 +48,7 @@ struct CutFile {
   std::string target;
   OsHandle model;  // whose access the new file takes
   std::string name;  // empty while the new file has none
-  OsHandle handle = kInvalidHandle;
+  BlockFile file;    // the new file, open once made
   bool unnamed = false;  // the new file gets its name once it is complete
   int freeName = 0;      // the first of the cut's names found free
   Leftover leftovers[kMaxLeftovers];
@@ -57,34 +58,29 @@ struct CutFile {
   std::uint32_t fill = 0;
 };
 
-void StoreFailedCall(const char* step, std::string_view subject,
-                     std::string_view other = {}) {
-  StoreIoFailureOn(FailedCallError(), step, subject, other);
-}
-
 const char* EntryOf(const CutFile& cut, const std::string& path) {
   return path.c_str() + cut.entry;
 }
 
-// The new file's name for the notes: the one it has, or will get.
-std::string ShownName(const CutFile& cut) {
-  return cut.name.empty() && cut.unnamed ? CutFileName(cut.target, cut.freeName) : cut.name;
+// file, open on handle, is called name in the notes of its failures.
+void OpenOn(BlockFile& file, OsHandle handle, std::string_view name) {
+  AttachName(file, name);
+  OpenHandle(file, handle, 1);
 }
 
 void NoteLeftover(CutFile& cut, const std::string& name) {
   if (cut.found == kMaxLeftovers) return;
-  const PlatformApi& os = Os();
   // Read only: a file the run did not make is never written.
-  const OsHandle file =
-      os.createFileAt(cut.folder, EntryOf(cut, name), FileAccess::kRead, FileCreation::kOpenExisting);
-  if (file == kInvalidHandle) return;  // a folder, another user's link...
-  std::int64_t size = 0;
-  if (!os.setFilePointer(file, 0, SeekFrom::kEnd, &size) ||
-      !os.setFilePointer(file, 0, SeekFrom::kBegin, nullptr) || size == 0) {
-    os.closeHandle(file);
-    return;
-  }
-  cut.leftovers[cut.found++] = Leftover{name, file, size, true};
+  const OsHandle handle =
+      Os().createFileAt(cut.folder, EntryOf(cut, name), FileAccess::kRead, FileCreation::kOpenExisting);
+  if (handle == kInvalidHandle) return;  // a folder, another user's link...
+  Leftover& left = cut.leftovers[cut.found];
+  OpenOn(left.file, handle, name);
+  left.size = SizeOf(left.file);
+  if (TakeIoStatus() != 0 || left.size <= 0) return DiscardFile(left.file);
+  left.name = name;
+  left.matches = true;
+  ++cut.found;
 }
 
 // Whether a name the cut wanted holds something (a folder, another user's
@@ -104,17 +100,17 @@ bool Taken(const CutFile& cut, const std::string& name, std::int32_t code) {
 // file cannot be told from another log's archive, so it stays, and later
 // cuts take the next free name.
 void CreateNamedCutFile(CutFile& cut) {
-  const PlatformApi& os = Os();
   for (int n = 0; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
     if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
-    cut.handle = os.createFileAsAt(cut.folder, EntryOf(cut, name), cut.model, cut.buffer, cut.fill);
-    if (cut.handle != kInvalidHandle) {
+    const OsHandle handle =
+        Os().createFileAsAt(cut.folder, EntryOf(cut, name), cut.model, cut.buffer, cut.fill);
+    if (handle != kInvalidHandle) {
       cut.name = name;
-      return;
+      return OpenOn(cut.file, handle, name);
     }
-    const std::int32_t code = FailedCallError();
-    if (!Taken(cut, name, code)) return StoreIoFailureOn(code, "create", name);
+    const SystemFailure failure = FailedCall();
+    if (!Taken(cut, name, failure.code)) return StoreIoFailureOn(failure, "create", name);
     NoteLeftover(cut, name);
   }
   StoreIoFailureOn(kErrFileExists, "create", CutFileName(cut.target, 0));
@@ -122,14 +118,14 @@ void CreateNamedCutFile(CutFile& cut) {
 
 // The new file, unnamed where the file system allows: then the names it
 // may get are looked at first, the files found under them noted, and it
-// gets the first free one once its bytes are on the disk.
+// gets the first free one once its bytes are on the disk. Until then its
+// notes call it by that name.
 void StartCutFile(CutFile& cut) {
-  const PlatformApi& os = Os();
-  cut.handle = os.createUnnamedAt(cut.folder, cut.model);
-  if (cut.handle == kInvalidHandle) {
-    // Any other failure comes again from the named creation, with its name.
-    return;
-  }
+  const OsHandle handle = Os().createUnnamedAt(cut.folder, cut.model);
+  // Any failure but the lack of such files comes again from the named
+  // creation, with its name.
+  if (handle == kInvalidHandle) return;
+  OpenOn(cut.file, handle, CutFileName(cut.target, 0));
   cut.unnamed = true;
   for (; cut.freeName < kCutNames; ++cut.freeName) {
     const std::string name = CutFileName(cut.target, cut.freeName);
@@ -137,7 +133,10 @@ void StartCutFile(CutFile& cut) {
     FindData found{};
     if (!LookUpFileAt(cut.folder, EntryOf(cut, name), &found)) {
       const std::int32_t code = FailedCallError();
-      if (code == kErrFileNotFound || code == kErrPathNotFound) return;
+      if (code == kErrFileNotFound || code == kErrPathNotFound) {
+        if (cut.freeName != 0) OpenOn(cut.file, handle, name);
+        return;
+      }
     }
     NoteLeftover(cut, name);
   }
@@ -148,22 +147,21 @@ void StartCutFile(CutFile& cut) {
 // it was looked at (a link that led nowhere, another program's file) is
 // passed over.
 void NameCutFile(CutFile& cut) {
-  const PlatformApi& os = Os();
   for (int n = cut.freeName; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
     if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
-    if (os.nameFileAt(cut.folder, cut.handle, EntryOf(cut, name))) {
+    if (Os().nameFileAt(cut.folder, cut.file.handle, EntryOf(cut, name))) {
       cut.name = name;
+      if (n != cut.freeName) OpenOn(cut.file, cut.file.handle, name);
       return;
     }
-    const std::int32_t code = FailedCallError();
-    if (!Taken(cut, name, code)) return StoreIoFailureOn(code, "create", name);
+    const SystemFailure failure = FailedCall();
+    if (!Taken(cut, name, failure.code)) return StoreIoFailureOn(failure, "create", name);
   }
   StoreIoFailureOn(kErrFileExists, "create", CutFileName(cut.target, 0));
 }
 
 void CompareLeftovers(CutFile& cut, const char* bytes, std::uint32_t count) {
-  const PlatformApi& os = Os();
   char theirs[4096];
   for (int i = 0; i < cut.found; ++i) {
     Leftover& left = cut.leftovers[i];
@@ -174,8 +172,9 @@ void CompareLeftovers(CutFile& cut, const char* bytes, std::uint32_t count) {
           std::min<std::int64_t>({static_cast<std::int64_t>(sizeof theirs), left.size - at,
                                   static_cast<std::int64_t>(count - done)}));
       std::uint32_t got = 0;
-      left.matches = os.readFile(left.handle, theirs, want, &got) && got == want &&
-                     std::memcmp(theirs, bytes + done, want) == 0;
+      ReadBlock(left.file, theirs, want, &got);
+      // A failed read proves nothing: the file stays.
+      left.matches = TakeIoStatus() == 0 && got == want && std::memcmp(theirs, bytes + done, want) == 0;
       done += want;
       at += want;
     }
@@ -185,12 +184,10 @@ void CompareLeftovers(CutFile& cut, const char* bytes, std::uint32_t count) {
 // Writes out the buffered bytes of the new file.
 void Transfer(CutFile& cut) {
   if (cut.fill == 0) return;
-  if (cut.handle == kInvalidHandle) {
+  if (cut.file.mode != BlockMode::kOpen) {
     CreateNamedCutFile(cut);
   } else {
-    std::uint32_t done = 0;
-    if (!Os().writeFile(cut.handle, cut.buffer, cut.fill, &done))
-      StoreFailedCall("write", ShownName(cut));
+    WriteBlock(cut.file, cut.buffer, cut.fill, nullptr);
   }
   RefuseLinkedArchive(cut.target);
   CheckIo();
@@ -210,43 +207,31 @@ void Put(CutFile& cut, const char* bytes, std::uint32_t count) {
   }
 }
 
-// The archive being cut, open inside its folder.
-struct OldArchive {
-  OsHandle handle;
-  const std::string& path;
-};
-
-void SeekArchive(const OldArchive& archive, std::int64_t to, SeekFrom from, std::int64_t* at) {
-  if (!Os().setFilePointer(archive.handle, to, from, at)) StoreFailedCall("seek in", archive.path);
-  CheckIo();
-}
-
-std::uint32_t ReadArchive(const OldArchive& archive, char* into, std::uint32_t count) {
-  std::uint32_t got = 0;
-  if (!Os().readFile(archive.handle, into, count, &got)) StoreFailedCall("read", archive.path);
-  CheckIo();
-  return got;
+// The first skip bytes go nowhere; the rest into the new file.
+void PutAfter(CutFile& cut, std::int64_t& skip, const char* bytes, std::uint32_t count) {
+  const auto dropped = static_cast<std::uint32_t>(std::min<std::int64_t>(skip, count));
+  skip -= dropped;
+  Put(cut, bytes + dropped, count - dropped);
 }
 
 // The archive's text: its bytes up to the first 0x1A within its last 128.
-std::int64_t TextSizeOf(const OldArchive& archive) {
-  std::int64_t size = 0;
-  SeekArchive(archive, 0, SeekFrom::kEnd, &size);
-  const std::int64_t start = std::max<std::int64_t>(size - kMarkerWindow, 0);
-  char tail[kMarkerWindow];
-  SeekArchive(archive, start, SeekFrom::kBegin, nullptr);
-  const std::uint32_t got = ReadArchive(archive, tail, static_cast<std::uint32_t>(size - start));
-  const void* marker = std::memchr(tail, kEndMarker, got);
-  return marker == nullptr ? size : start + (static_cast<const char*>(marker) - tail);
+std::int64_t TextSizeOf(BlockFile& archive) {
+  char window[kMarkerWindow];
+  TextEnd end{};
+  if (!FindTextEnd(archive.handle, window, &end)) StoreIoFailureOn(FailedCall(), "read", archive.name);
+  CheckIo();
+  return end.offset;
 }
 
-void CopyArchiveTail(CutFile& cut, const OldArchive& archive, std::int64_t from,
-                     std::int64_t count) {
-  SeekArchive(archive, from, SeekFrom::kBegin, nullptr);
+void CopyArchiveTail(CutFile& cut, BlockFile& archive, std::int64_t from, std::int64_t count) {
+  SeekTo(archive, from);
+  CheckIo();
   while (count > 0) {
     const auto want = static_cast<std::uint32_t>(
         std::min<std::int64_t>(count, kCopyBufferSize - cut.fill));
-    const std::uint32_t got = ReadArchive(archive, cut.buffer + cut.fill, want);
+    std::uint32_t got = 0;
+    ReadBlock(archive, cut.buffer + cut.fill, want, &got);
+    CheckIo();
     if (got == 0) break;  // shrank under us: nothing more to keep
     cut.fill += got;
     count -= got;
@@ -256,41 +241,30 @@ void CopyArchiveTail(CutFile& cut, const OldArchive& archive, std::int64_t from,
 
 // The copy of the log from mark on, its first skip bytes left out.
 // Log offsets count from origin, where the copy began.
-void CopyLogTail(CutFile& cut, TextStream& log, std::int64_t origin, const CopyCount& count,
+void CopyLogTail(CutFile& cut, BlockFile& log, std::int64_t origin, const CopyCount& count,
                  CopyMark mark, std::int64_t skip, char* block) {
-  static constexpr char kLineEnd[] = "\r\n";
-  const PlatformApi& os = Os();
-  if (!os.setFilePointer(log.handle, origin + mark.log, SeekFrom::kBegin, nullptr))
-    StoreFailedCall("read", log.name);
+  SeekTo(log, origin + mark.log);
   CheckIo();
+  TextState state{};
+  char converted[2 * kConvertSpan];
   std::int64_t at = mark.log;
-  while (at < count.textEnd) {
+  while (at < count.textEnd && !state.ended) {
     const auto want = static_cast<std::uint32_t>(
         std::min<std::int64_t>(count.textEnd - at, kCopyBufferSize));
     std::uint32_t got = 0;
-    if (!os.readFile(log.handle, block, want, &got)) StoreFailedCall("read", log.name);
+    ReadBlock(log, block, want, &got);
     CheckIo();
     if (got == 0) break;
     at += got;
-    for (std::uint32_t i = 0; i < got; ++i) {
-      const char byte = block[i];
-      if (byte == '\r') continue;
-      if (byte == '\n') {
-        const std::int64_t drop = std::min<std::int64_t>(skip, 2);
-        skip -= drop;
-        Put(cut, kLineEnd + drop, static_cast<std::uint32_t>(2 - drop));
-      } else if (skip > 0) {
-        --skip;
-      } else {
-        if (cut.fill == kCopyBufferSize) Transfer(cut);
-        cut.buffer[cut.fill++] = byte;
-      }
+    for (std::uint32_t used = 0; used < got && !state.ended;) {
+      std::uint32_t took = 0;
+      const std::uint32_t made =
+          ConvertText(state, block + used, std::min(got - used, kConvertSpan), converted, &took);
+      used += took;
+      PutAfter(cut, skip, converted, made);
     }
   }
-  if (count.endsOpen) {
-    const std::int64_t drop = std::min<std::int64_t>(skip, 2);
-    Put(cut, kLineEnd + drop, static_cast<std::uint32_t>(2 - drop));
-  }
+  PutAfter(cut, skip, kLineEnd, ClosingBytes(count.text));
 }
 
 // Where no move can refuse to replace (exFAT), the archive's name is first
@@ -313,27 +287,25 @@ bool ClaimAndReplace(const CutFile& cut) {
 // cuts' leftovers go.
 void ReplaceArchive(CutFile& cut, bool exists) {
   Transfer(cut);
-  const PlatformApi& os = Os();
-  if (!os.flushFile(cut.handle)) StoreFailedCall("flush", ShownName(cut));
+  FlushFile(cut.file);
   CheckIo();
   if (cut.unnamed) NameCutFile(cut);
   CheckIo();
-  const bool closed = os.closeHandle(cut.handle);
-  cut.handle = kInvalidHandle;
-  if (!closed) StoreFailedCall("close", cut.name);
+  CloseStream(cut.file);
   CheckIo();
   // Where the archive was missing, a file that has appeared under its name
   // since is not replaced.
+  const PlatformApi& os = Os();
   bool moved = os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists);
   if (!moved && !exists && FailedCallError() == kErrNotSupported) moved = ClaimAndReplace(cut);
-  if (!moved) StoreFailedCall("rename", cut.name, cut.target);
+  if (!moved) StoreIoFailureOn(FailedCall(), "rename", cut.name, cut.target);
   CheckIo();
   cut.name.clear();
   FlushArchiveFolder();
   CheckIo();
   for (int i = 0; i < cut.found; ++i) {
     Leftover& left = cut.leftovers[i];
-    os.closeHandle(left.handle);
+    DiscardFile(left.file);
     if (left.matches && left.size <= cut.written)
       os.deleteFileAt(cut.folder, EntryOf(cut, left.name));
   }
@@ -342,22 +314,21 @@ void ReplaceArchive(CutFile& cut, bool exists) {
 // A cut that fails takes back the file it made: no one else knows it, and
 // a later cut would not keep the same bytes, so it would stay forever.
 void DropCutFile(CutFile& cut) {
-  if (cut.handle != kInvalidHandle) Os().closeHandle(cut.handle);
-  cut.handle = kInvalidHandle;
+  DiscardFile(cut.file);
   if (!cut.name.empty()) Os().deleteFileAt(cut.folder, EntryOf(cut, cut.name));
   cut.name.clear();
 }
 
 void CloseLeftovers(CutFile& cut) {
-  for (int i = 0; i < cut.found; ++i) Os().closeHandle(cut.leftovers[i].handle);
+  for (int i = 0; i < cut.found; ++i) DiscardFile(cut.leftovers[i].file);
   cut.found = 0;
 }
 
-bool Rewind(TextStream& log, std::int64_t origin) {
-  log.position = 0;
-  log.end = 0;
-  if (!Os().setFilePointer(log.handle, origin, SeekFrom::kBegin, nullptr))
-    StoreFailedCall("read", log.name);
+// The log back at from, for its append in place.
+bool Rewind(TextStream& stream, BlockFile& log, std::int64_t from) {
+  stream.position = 0;
+  stream.end = 0;
+  SeekTo(log, from);
   CheckIo();
   return false;
 }
@@ -384,25 +355,20 @@ std::string CutFileName(std::string_view target, int n) {
 bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
                   std::string_view archiveName, OsHandle old, std::int64_t limit, char* buffers,
                   CopyEnd* end) {
-  const PlatformApi& os = Os();
   const std::string target = NotedPath(folders.archives, archiveName);
   const bool exists = old != kInvalidHandle;
-  OldArchive archive{old, target};
+  BlockFile archive{};
+  if (exists) OpenOn(archive, old, target);
   const std::int64_t text = exists ? TextSizeOf(archive) : 0;
-  const auto closeArchive = [&] {
-    if (!exists) return;
-    const bool closed = os.closeHandle(archive.handle);
-    archive.handle = kInvalidHandle;
-    if (!closed) StoreFailedCall("close", target);
-    CheckIo();
-  };
+  // The stream keeps the log's handle: this record only reads through it
+  // and is never closed.
+  BlockFile logFile{};
+  OpenOn(logFile, log.handle, NotedPath(log.folder, log.name));
   // A log whose copy cannot pass the limit is appended without counting.
-  std::int64_t logSize = 0;
-  if (!os.setFilePointer(log.handle, 0, SeekFrom::kEnd, &logSize)) StoreFailedCall("read", log.name);
+  const std::int64_t logSize = std::max<std::int64_t>(SizeOf(logFile) - from, 0);
   CheckIo();
-  logSize = std::max<std::int64_t>(logSize - from, 0);
-  if (text + 2 * logSize + 2 <= limit) return Rewind(log, from);
-  if (!os.setFilePointer(log.handle, from, SeekFrom::kBegin, nullptr)) StoreFailedCall("read", log.name);
+  if (text + 2 * logSize + 2 <= limit) return Rewind(log, logFile, from);
+  SeekTo(logFile, from);
   CheckIo();
 
   char* block = buffers + kCopyBufferSize;
@@ -411,13 +377,13 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
   std::int64_t readEnd = 0;
   for (;;) {
     std::uint32_t got = 0;
-    if (!os.readFile(log.handle, block, kCopyBufferSize, &got)) StoreFailedCall("read", log.name);
+    ReadBlock(logFile, block, kCopyBufferSize, &got);
     CheckIo();
     readEnd += got;
     if (!CountBlock(count, block, got, limit)) break;
   }
   FinishCount(count);
-  if (text + count.copy <= limit) return Rewind(log, from);
+  if (text + count.copy <= limit) return Rewind(log, logFile, from);
 
   CutFile cut{};
   cut.folder = folders.archives;
@@ -434,11 +400,12 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
     }
     const std::int64_t skip = count.copy - fromLog;
     const CopyMark mark = MarkBefore(count, skip);
-    CopyLogTail(cut, log, from, count, mark, skip - mark.copy, block);
+    CopyLogTail(cut, logFile, from, count, mark, skip - mark.copy, block);
     // The archive gives the new file its access, so it closes only once that
     // file exists; and before the replace, which an open archive would stop.
     Transfer(cut);
-    closeArchive();
+    if (exists) CloseStream(archive);
+    CheckIo();
     ReplaceArchive(cut, exists);
   } catch (...) {
     DropCutFile(cut);
@@ -447,7 +414,7 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
   }
   CloseLeftovers(cut);
   end->size = from + readEnd;
-  end->marker = count.markerFound ? from + count.textEnd : -1;
+  end->marker = count.text.ended ? from + count.textEnd : -1;
   return true;
 }
 

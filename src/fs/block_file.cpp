@@ -27,23 +27,37 @@ void StoreFailure(const BlockFile& file, std::int32_t code, const char* step) {
   StoreIoFailureOn(code, step, file.name);
 }
 
+// The platform call that just failed, with the system's own reason.
 void StoreLastError(const BlockFile& file, const char* step) {
-  StoreFailure(file, FailedCallError(), step);
+  StoreIoFailureOn(FailedCall(), step, file.name);
 }
 
-void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
-          StdStream standard) {
+// Checks an open may go ahead, closing the file first when it is open.
+bool MayOpen(BlockFile& file, std::uint32_t recordSize) {
   // Positions and counts are divided by the record size.
   if (recordSize == 0) {
     StoreIoFailure(kErrInvalidParameter);
-    return;
+    return false;
   }
   if (file.mode == BlockMode::kOpen) {
     CloseStream(file);
   } else if (file.mode != BlockMode::kClosed) {
     StoreIoFailure(kIoNotAttached);
-    return;
+    return false;
   }
+  return true;
+}
+
+// The file is open on handle.
+void Take(BlockFile& file, OsHandle handle, std::uint32_t recordSize) {
+  file.handle = handle;
+  file.mode = BlockMode::kOpen;
+  file.RecordSize = recordSize;
+}
+
+void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
+          StdStream standard) {
+  if (!MayOpen(file, recordSize)) return;
   const PlatformApi& os = Os();
   OsHandle handle;
   if (file.name[0] == '\0') {
@@ -61,9 +75,7 @@ void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
       return;
     }
   }
-  file.handle = handle;
-  file.mode = BlockMode::kOpen;
-  file.RecordSize = recordSize;
+  Take(file, handle, recordSize);
 }
 
 // The byte count of count records, or false when it does not fit one
@@ -124,6 +136,10 @@ void OpenNew(BlockFile& file, std::uint32_t recordSize) {
   Open(file, recordSize, FileCreation::kCreateAlways, StdStream::kOutput);
 }
 
+void OpenHandle(BlockFile& file, OsHandle handle, std::uint32_t recordSize) {
+  if (MayOpen(file, recordSize)) Take(file, handle, recordSize);
+}
+
 void RenameFile(BlockFile& file, std::string_view newName) {
   char copy[kNameMax + 1];
   // Never move a file to, or from, a cut name.
@@ -132,7 +148,7 @@ void RenameFile(BlockFile& file, std::string_view newName) {
     return;
   }
   if (!Os().moveFile(file.name, copy)) {
-    StoreIoFailureOn(FailedCallError(), "rename", file.name, copy);
+    StoreIoFailureOn(FailedCall(), "rename", file.name, copy);
     return;
   }
   std::memcpy(file.name, copy, sizeof copy);
@@ -199,6 +215,11 @@ void CloseStream(BlockFile& file) {
   }
   if (!Os().closeHandle(file.handle)) StoreLastError(file, "close");
   file.mode = BlockMode::kClosed;
+}
+
+void DiscardFile(BlockFile& file) {
+  if (file.mode == BlockMode::kOpen) Os().closeHandle(file.handle);
+  if (file.mode != BlockMode::kNeverAttached) file.mode = BlockMode::kClosed;
 }
 
 std::int64_t SizeOf(BlockFile& file) {

@@ -23,6 +23,10 @@ struct BlockFile {
 void AttachName(BlockFile& file, std::string_view name);
 void OpenRead(BlockFile& file, std::uint32_t recordSize);
 void OpenNew(BlockFile& file, std::uint32_t recordSize);
+// Opens file on handle, a file the caller opened or made (one without a
+// name, one opened inside a folder); the BlockFile closes it. The name
+// attached before names it in the notes of its failures.
+void OpenHandle(BlockFile& file, OsHandle handle, std::uint32_t recordSize);
 void RenameFile(BlockFile& file, std::string_view newName);
 // Positions are 64-bit so files of any size can be cut exactly.
 void SeekTo(BlockFile& file, std::int64_t record);
@@ -32,6 +36,10 @@ void ReadBlock(BlockFile& file, void* buffer, std::uint32_t count,
 void WriteBlock(BlockFile& file, const void* buffer, std::uint32_t count,
                 std::uint32_t* done);
 void CloseStream(BlockFile& file);
+// Closes file, when open, without a word: for a file only read, or given up
+// while another failure is reported, whose note a failed close must not
+// replace.
+void DiscardFile(BlockFile& file);
 // The file's size in records (whole ones), -1 after a failure.
 std::int64_t SizeOf(BlockFile& file);
 // Writes the file's bytes through to the disk.

@@ -1,68 +1,16 @@
 // The reading side of text streams: pieces of lines, line ends and the end
 // of the text. LF ends a line, CR is dropped, 0x1A ends the text.
-#include <bit>
-#include <cstring>
-
 #include "errors/io_status.h"
 #include "textio/text_internal.h"
+#include "textio/text_rule.h"
 #include "textio/text_stream.h"
 
 namespace quilbo {
 
 namespace {
 
-constexpr char kCR = '\r';
-constexpr char kLF = '\n';
-constexpr char kSUB = '\x1A';
 // Bytes one ReadPiece scan may consume before it looks at its result.
 constexpr std::uint32_t kPieceBudget = 255;
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// High bit set in each byte of word that is 0. Bits above the lowest one
-// may be false hits; the lowest one is always right.
-constexpr std::uint64_t ZeroBytes(std::uint64_t word) {
-  return (word - kOnes) & ~word & kHighs;
-}
-
-bool IsLineByte(char c) { return c == kCR || c == kLF || c == kSUB; }
-
-constexpr std::uint64_t LineByteHits(std::uint64_t word) {
-  return ZeroBytes(word ^ (kOnes * 0x0D)) | ZeroBytes(word ^ (kOnes * 0x0A)) |
-         ZeroBytes(word ^ (kOnes * 0x1A));
-}
-
-// Whether word holds a byte below 0x20. CR, LF and 0x1A all are, and text
-// seldom holds others, so most words are passed by this one test.
-constexpr bool HasControlByte(std::uint64_t word) {
-  return ((word - kOnes * 0x20) & ~word & kHighs) != 0;
-}
-
-// Index of the first CR, LF or 0x1A among the count bytes at text, or
-// count. Eight bytes are tested at a time; the last word overlaps the one
-// before it, so no byte is tested alone unless count is below 8.
-std::uint32_t FindLineByte(const char* text, std::uint32_t count) {
-  std::uint32_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    if (count >= 8) {
-      std::uint64_t word;
-      for (;; i += 8) {
-        if (i + 8 > count) i = count - 8;  // bytes before i are known plain
-        std::memcpy(&word, text + i, sizeof word);
-        if (HasControlByte(word)) {
-          const std::uint64_t hits = LineByteHits(word);
-          if (hits != 0)
-            return i + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3);
-        }
-        if (i + 8 == count) return count;
-      }
-    }
-  }
-  for (; i < count && !IsLineByte(text[i]); ++i) {
-  }
-  return i;
-}
 
 // The checks every read operation makes before it reads.
 bool MayRead(TextStream& stream) {
@@ -86,14 +34,14 @@ bool Available(TextStream& stream) {
 
 bool AtEnd(TextStream& stream) {
   if (!MayRead(stream) || !Available(stream)) return true;
-  return stream.buffer[stream.position] == kSUB;
+  return stream.buffer[stream.position] == kEndMarker;
 }
 
 bool AtLineEnd(TextStream& stream) {
   if (!MayRead(stream)) return true;
   while (Available(stream)) {
     const char c = stream.buffer[stream.position];
-    if (c != kCR) return c == kLF || c == kSUB;
+    if (c != kCR) return c == kLF || c == kEndMarker;
     ++stream.position;
   }
   return true;
@@ -130,7 +78,7 @@ void ReadPiece(TextStream& stream, std::string& piece) {
       --budget;
       continue;
     }
-    if (*at == kLF || *at == kSUB) return;  // CR LF, the usual line end
+    if (*at == kLF || *at == kEndMarker) return;  // CR LF, the usual line end
     const std::uint32_t left = stream.end - stream.position;
     const std::uint32_t span = left < budget ? left : budget;
     const std::uint32_t plain = FindLineByte(at, span);
@@ -154,7 +102,7 @@ void SkipLineEnd(TextStream& stream) {
     stream.position += plain;
     if (plain == left) continue;
     const char c = at[plain];
-    if (c == kSUB) break;
+    if (c == kEndMarker) break;
     ++stream.position;
     // A CR ends the line on its own; an LF right after it belongs to it.
     if (c == kCR && Available(stream) &&

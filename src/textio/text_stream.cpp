@@ -7,15 +7,11 @@
 #include "errors/io_status.h"
 #include "errors/notes.h"
 #include "textio/text_internal.h"
+#include "textio/text_rule.h"
 
 namespace quilbo {
 
 namespace {
-
-constexpr unsigned char kEndMarker = 0x1A;
-// How far back from its end an archive is searched for an end marker,
-// whatever the size of the stream's buffer.
-constexpr std::uint32_t kMarkerWindow = 128;
 
 std::int32_t OsError() { return FailedCallError(); }
 
@@ -93,40 +89,21 @@ std::int32_t CloseRoutine(TextStream& stream) {
 }
 
 // Leaves the file position of a disk file opened for appending at the end
-// of its text: the file is cut at the first 0x1A among its last 128 bytes.
-// The cut is best effort, but the place where writing starts is not: an
-// append that could begin inside the old text would overwrite it, so when
-// the end cannot be reached the open fails.
+// of its text, cutting the file there when an end marker ends it. The cut
+// is best effort, but the place where writing starts is not: an append that
+// could begin inside the old text would overwrite it, so when the end
+// cannot be reached the open fails.
 std::int32_t CutAtEndMarker(TextStream& stream) {
   const PlatformApi& os = Os();
-  // One call places an archive longer than the window at its last bytes;
-  // a shorter one fails that seek and is read whole from its start.
-  std::int64_t start = 0;
-  const bool full = os.setFilePointer(stream.handle, -static_cast<std::int64_t>(kMarkerWindow),
-                                      SeekFrom::kEnd, &start);
-  bool atEnd = false;
-  if (full || os.setFilePointer(stream.handle, 0, SeekFrom::kBegin, nullptr)) {
-    std::uint32_t got = 0;
-    // The bytes read are the file's last when they fill the window placed
-    // from the end, or fall short of it from the start (a disk file's short
-    // read ends at its end); otherwise nothing is cut and the end is sought.
-    const bool last = os.readFile(stream.handle, stream.buffer, kMarkerWindow, &got) &&
-                      (full ? got == kMarkerWindow : got < kMarkerWindow);
-    const void* marker = last && got != 0 ? std::memchr(stream.buffer, kEndMarker, got) : nullptr;
-    if (marker != nullptr) {
-      const auto index = static_cast<const char*>(marker) - stream.buffer;
-      if (os.setFilePointer(stream.handle, start + index, SeekFrom::kBegin,
-                            nullptr)) {
-        os.setEndOfFile(stream.handle);  // a failed cut is ignored
-        atEnd = true;
-      }
-    } else {
-      atEnd = last;
+  TextEnd end{};
+  if (FindTextEnd(stream.handle, stream.buffer, &end)) {
+    if (!end.marker) return 0;
+    if (os.setFilePointer(stream.handle, end.offset, SeekFrom::kBegin, nullptr)) {
+      os.setEndOfFile(stream.handle);  // a failed cut is ignored
+      return 0;
     }
   }
-  if (!atEnd && !os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, nullptr))
-    return OsError();
-  return 0;
+  return os.setFilePointer(stream.handle, 0, SeekFrom::kEnd, nullptr) ? 0 : OsError();
 }
 
 std::int32_t StandardOpen(TextStream& stream) {

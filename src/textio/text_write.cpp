@@ -4,6 +4,7 @@
 
 #include "errors/io_status.h"
 #include "textio/text_internal.h"
+#include "textio/text_rule.h"
 #include "textio/text_stream.h"
 
 namespace quilbo {
@@ -81,7 +82,7 @@ void WriteText(TextStream& stream, const CountedString& text,
 
 void WriteLineEnd(TextStream& stream) {
   if (!MayWrite(stream)) return;
-  PutBytes(stream, "\r\n", 2);
+  PutBytes(stream, kLineEnd, kLineEndSize);
   if (stream.FlushHook != nullptr)
     StoreStreamFailure(stream, stream.FlushHook(stream), "write");
 }
