@@ -26,6 +26,10 @@ log. The scratch folder goes however the script ends.
   bench/archive_speed.py                  the whole run (a few minutes)
   bench/archive_speed.py --quick          a smoke run of seconds
   bench/archive_speed.py --exe build/linux/quilbo --cases crlf80,walk
+  bench/archive_speed.py --before ../base/build/linux-release/quilbo --cases crlf80,cut
+
+--before adds an earlier build of the program to every case, so the ratio
+quilbo/before is measured side by side in the same run.
 """
 
 import argparse
@@ -156,6 +160,13 @@ class Case:
                                  for x, y in zip(table[a], table[b]))
 
 
+def add_program(case, args, quilbo, arguments):
+    """The program, and the earlier build when --before names one."""
+    case.add("quilbo", [str(quilbo)] + arguments)
+    if args.before:
+        case.add("before", [str(args.before.resolve())] + arguments)
+
+
 def append_case(name, args, quilbo, plain, work, size, length, ending,
                 with_sed):
     folder = work / name
@@ -170,7 +181,7 @@ def append_case(name, args, quilbo, plain, work, size, length, ending,
     case = Case(f"{name}: {size / MIB:.0f} MiB of {length}-byte lines",
                 folder, args.reps)
     case.reset = reset
-    case.add("quilbo", [str(quilbo), "big.log", "Archive"])
+    add_program(case, args, quilbo, ["big.log", "Archive"])
     if with_sed:
         case.add("sed", "sed 's/\\r*$/\\r/' big.log >> Archive/big.log",
                  shell=True)
@@ -205,7 +216,7 @@ def oneline_case(args, quilbo, plain, work, size):
     case = Case(f"oneline: one line of {size / 1e6:.0f} MB", folder,
                 max(1, args.reps // 2))
     case.reset = reset
-    case.add("quilbo", [str(quilbo), "big.log", "Archive"])
+    add_program(case, args, quilbo, ["big.log", "Archive"])
     case.add("plain", [str(plain), "big.log", "Archive/big.log"])
     case.measure()
     peak = max(case.memory["quilbo"])
@@ -231,7 +242,7 @@ def cut_case(args, quilbo, work, size):
     case = Case(f"cut: {size / MIB:.0f} MiB archive to its last {keep_kb} KB",
                 folder, args.reps)
     case.reset = reset
-    case.add("quilbo", [str(quilbo), "big.log", "Archive", f"/T{keep_kb}"])
+    add_program(case, args, quilbo, ["big.log", "Archive", f"/T{keep_kb}"])
     case.add("tail+mv",
              "sed 's/\\r*$/\\r/' big.log >> Archive/big.log && "
              f"tail -c {keep_kb * 1024} Archive/big.log > Archive/big.log.tmp"
@@ -253,7 +264,7 @@ def walk_case(args, quilbo, work, count):
         shutil.rmtree(folder / "Archive", ignore_errors=True)
     case = Case(f"walk: {count} logs of 2 lines", folder, args.reps)
     case.reset = reset
-    case.add("quilbo", [str(quilbo), "*.log", "Archive"])
+    add_program(case, args, quilbo, ["*.log", "Archive"])
     case.add("python", [sys.executable, "-c", PYTHON_WALK, str(folder)])
     case.measure()
     case.report()
@@ -286,6 +297,8 @@ def main():
                         help="the program to time (default: build it)")
     parser.add_argument("--plain", type=Path,
                         help="the plain loop (default: build it)")
+    parser.add_argument("--before", type=Path,
+                        help="an earlier build of the program, timed beside it")
     parser.add_argument("--build-dir", type=Path, default=ROOT / "build/bench")
     parser.add_argument("--reps", type=int, default=7)
     parser.add_argument("--cases", default="crlf80,crlf20,crlf1000,lonecr,"

@@ -14,6 +14,8 @@ scratch file goes, however the script ends.
 
   bench/cut_speed.py                        512 MiB, 3 repetitions
   bench/cut_speed.py --log-mib 64 --reps 5 --before c5d121f
+  bench/cut_speed.py --log-mib 64 --exe build/linux-release/quilbo \
+      --before-exe ../base/build/linux-release/quilbo
 """
 
 import argparse
@@ -62,17 +64,24 @@ def main():
     parser.add_argument("--log-mib", type=int, default=512)
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--before", default=BEFORE, help="the commit to compare with")
+    parser.add_argument("--exe", type=Path, help="the program to time (default: build it)")
+    parser.add_argument("--before-exe", type=Path,
+                        help="an earlier build to compare with, instead of building --before")
     parser.add_argument("--work", type=Path, help="where the scratch folder goes")
     args = parser.parse_args()
 
     with scratch_folder("quilbo_cut_bench_", args.work) as work:
-        source = work / "before-src"
-        source.mkdir()
-        archive = subprocess.run(["git", "archive", args.before], cwd=ROOT, check=True,
-                                 stdout=subprocess.PIPE).stdout
-        subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
-        programs = {"before": build(source, work / "before-build"),
-                    "after": build(ROOT, ROOT / "build/bench")}
+        if args.before_exe:
+            before = args.before_exe.resolve()
+        else:
+            source = work / "before-src"
+            source.mkdir()
+            archive = subprocess.run(["git", "archive", args.before], cwd=ROOT, check=True,
+                                     stdout=subprocess.PIPE).stdout
+            subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
+            before = build(source, work / "before-build")
+        after = args.exe.resolve() if args.exe else build(ROOT, ROOT / "build/bench")
+        programs = {"before": before, "after": after}
         run_dir = work / "run"
         (run_dir / "Archive").mkdir(parents=True)
         log = run_dir / "a.log"

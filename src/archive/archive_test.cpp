@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/archive_log.h"
@@ -36,12 +37,9 @@ CopyCount CountInBlocks(const std::string& log, std::size_t block, std::int64_t 
 // However long the log, the marks stay few and one lies shortly before any
 // point of the last keep bytes: the copy is taken up again there.
 TEST(CopyCount, CountsTheCopyAndMarksStayCloseToTheKeptTail) {
-  for (const std::string log : {"", "a\r\nb\r\n", "a\nb", "a\rb\r\n", "\r", "a\x1a" "b\r\n", "\x1a" "a", "a\n\r"}) {
-    for (const std::size_t block : {1u, 3u, 4096u}) {
-      const CopyCount count = CountInBlocks(log, block, 100);
-      EXPECT_EQ(count.copy, std::ssize(CopiedByTheLineRule(log))) << log << " in blocks of " << block;
-      EXPECT_EQ(count.textEnd, std::ssize(log.substr(0, log.find('\x1a'))));
-    }
+  for (const std::size_t block : {1u, 3u, 4096u}) {
+    const CopyCount count = CountInBlocks("a\rb\n\x1a" "c\n", block, 100);
+    EXPECT_TRUE(count.copy == 4 && count.textEnd == 4 && count.text.ended) << "in blocks of " << block;
   }
   std::string log;
   for (int i = 0; i < 20000; ++i) log += "line " + std::to_string(i) + "\r\n";
@@ -145,6 +143,35 @@ TEST(Cut, RemovesALeftoverOnlyWhenItsBytesWereCompared) {
     EXPECT_EQ(testing::ReadWholeFile(run.archives + testing::kSep + "a.log"), kept);
     EXPECT_EQ(std::filesystem::exists(run.archives + testing::kSep + "a.log.tmp"), readFails);
     EXPECT_FALSE(std::filesystem::exists(run.archives + testing::kSep + "a.log.1.tmp"));
+  }
+}
+
+// Wherever the cut falls in the copy (inside a line, between a CR and its
+// LF, in a line longer than a block, blocks after the first), the archive
+// keeps exactly the last bytes of its text and the copy.
+TEST(Cut, KeepsExactlyTheLastBytesWhereverTheCutFalls) {
+  std::string mixed, longLines;
+  for (int i = 0; i < 3000; ++i) mixed += "line " + std::to_string(i) + (i % 3 == 0 ? "\n" : i % 3 == 1 ? "\r\n" : "\r");
+  for (int i = 0; i < 30; ++i) longLines += std::string(static_cast<std::size_t>(4095 + i % 3), 'v') + "\r\n";
+  std::string old(3000, 'o');
+  old[2950] = '\x1A';  // an end marker the append cuts away
+  const std::vector<std::tuple<bool, std::string, std::int32_t>> rows = {
+      {true, mixed, 1}, {false, mixed, 2}, {true, longLines, 64}, {false, longLines + "end", 65},
+      {true, "short\nlog\r\n", 3}, {true, std::string(70000, 'w') + "\r", 64}};
+  for (const auto& [exists, log, kb] : rows) {
+    for (const std::size_t prefix : {0u, 1u, 2u, 3u}) {
+      ArchiveRun run;
+      const std::string source = std::string(prefix, 'p') + log;
+      testing::WriteFile(run.dir.At("a.log"), source);
+      std::filesystem::create_directories(run.archives);
+      if (exists) testing::WriteFile(run.Archive("a.log"), old);
+      run.Run({"a.log"}, kb);
+      const std::string whole = (exists ? old.substr(0, 2950) : "") + CopiedByTheLineRule(source);
+      const std::size_t limit = static_cast<std::size_t>(kb) * 1024;
+      EXPECT_TRUE(testing::ReadWholeFile(run.Archive("a.log")) == whole.substr(whole.size() - std::min(limit, whole.size())))
+          << source.size() << " bytes, /T" << kb << (exists ? " onto an archive" : "");
+      EXPECT_EQ(std::ranges::distance(std::filesystem::directory_iterator(run.archives)), 1);
+    }
   }
 }
 

@@ -156,5 +156,30 @@ TEST(BlockFile, RecordsTransferAndFailuresStoreTheirCodes) {
   EXPECT_EQ(testing::ReadWholeFile(dir.At("g.log")), "01234567");
 }
 
+// A file opened elsewhere (an unnamed one, one inside a folder): the
+// BlockFile takes it over once it has a name for the notes, and can give it
+// up without a word where a failed close must not hide another failure.
+TEST(BlockFile, TakesOverAnOpenHandle) {
+  TempDir dir;
+  const OsHandle handle = Os().createFile(dir.At("h.log").c_str(), FileAccess::kReadWrite, FileCreation::kCreateNew);
+  BlockFile file{};
+  OpenHandle(file, handle, 2);
+  EXPECT_EQ(TakeIoStatus(), kIoNotAttached);
+  AttachName(file, "the new file");
+  OpenHandle(file, handle, 2);
+  std::uint32_t done = 0;
+  WriteBlock(file, "abcde", 2, &done);
+  EXPECT_EQ(done, 2u);
+  EXPECT_EQ(SizeOf(file), 2);
+  {
+    testing::ScopedFaults fail({0, Service::kCloseHandle, 1, false, 0});
+    DiscardFile(file);
+  }
+  EXPECT_EQ(TakeIoStatus(), 0);
+  EXPECT_EQ(file.mode, BlockMode::kClosed);
+  NativePlatform().closeHandle(handle);  // the injected failure closed nothing
+  EXPECT_EQ(testing::ReadWholeFile(dir.At("h.log")), "abcd");
+}
+
 }  // namespace
 }  // namespace quilbo

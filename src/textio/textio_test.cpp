@@ -12,6 +12,7 @@
 #include "support/fault_platform.h"
 #include "support/fs_fixtures.h"
 #include "textio/console.h"
+#include "textio/text_rule.h"
 
 namespace quilbo::testing {
 namespace {
@@ -77,12 +78,51 @@ class Textio : public ::testing::Test {
   std::vector<char> buffers_[2] = {std::vector<char>(kLarge), std::vector<char>(kLarge)};
 };
 
+// Sources and their copies by the line rule: CRs dropped, LFs as CR LF, a
+// last line closed, nothing from the first 0x1A on.
+std::vector<std::pair<std::string, std::string>> RuleRows() {
+  const std::string x13(13, 'x'), y20(20, 'y');
+  return {{"a\r\nb\r\n", "a\r\nb\r\n"}, {"a\nb\n", "a\r\nb\r\n"}, {"a\r\nb", "a\r\nb\r\n"},
+          {"a\rb\r\n", "ab\r\n"}, {"a\r\r\n", "a\r\n"}, {"a\r", "a\r\n"}, {"\r", "\r\n"}, {"\n", "\r\n"},
+          {"a\n\r", "a\r\n\r\n"}, {"a\r\n\r\nb", "a\r\n\r\nb\r\n"}, {"a\x1A" "b\r\n", "a\r\n"},
+          {"a\r\n\x1A", "a\r\n"}, {"a\r\x1A\n", "a\r\n"}, {"\x1A" "a\n", ""}, {"", ""},
+          {std::string("\0\x80\xFF\x19\x1B\n", 6), std::string("\0\x80\xFF\x19\x1B\r\n", 7)},
+          {x13 + "\r" + y20 + "\n" + x13, x13 + y20 + "\r\n" + x13 + "\r\n"},
+          {x13 + "\r\n" + y20 + "\x1A" + x13, x13 + "\r\n" + y20 + "\r\n"}};
+}
+
+// The rule as the count and the cut apply it, to a log that comes in blocks:
+// whatever the blocks, the copy is the same, and the count agrees with it.
+TEST(TextRule, ConvertsAndCountsWhereverTheBlocksEnd) {
+  for (const auto& [source, copy] : RuleRows()) {
+    for (const std::size_t block : {1u, 2u, 3u, 7u, 8u, 9u, 14u, 15u, 100u}) {
+      TextState converting{}, counting{};
+      std::string made;
+      std::int64_t counted = 0;
+      for (std::size_t at = 0; at < source.size(); at += block) {
+        const std::string part = source.substr(at, block);
+        const auto size = static_cast<std::uint32_t>(part.size());
+        std::string room(2 * part.size(), '?');
+        std::uint32_t used = 0;
+        made.append(room, 0, ConvertText(converting, part.data(), size, room.data(), &used));
+        const TextCount count = CountText(counting, part.data(), size);
+        EXPECT_EQ(used, count.text) << ::testing::PrintToString(part);
+        counted += count.copy;
+      }
+      made.append(kLineEnd, ClosingBytes(converting));
+      counted += ClosingBytes(counting);
+      EXPECT_EQ(made, copy) << ::testing::PrintToString(source) << " in blocks of " << block;
+      EXPECT_EQ(counted, std::ssize(copy)) << ::testing::PrintToString(source) << " in blocks of " << block;
+      EXPECT_EQ(converting.ended && counting.ended, source.find('\x1A') != std::string::npos);
+    }
+  }
+}
+
 // Random sources over the bytes that matter and the control bytes next to
 // them, CR LF pairs laid at and around buffer boundaries, long lines across
 // the 255-byte scans; through the built-in 128 bytes and caller buffers.
 TEST_F(Textio, CopyFollowsTheLineRule) {
-  for (const std::string source : {"a\r\nb", "a\rb\r\n", "a\r\r\n", "\r", "a\n\nb", "a\x1A" "b\n", "", "\x80\xFF\n"})
-    EXPECT_EQ(Copied(source), CopiedByTheLineRule(source)) << ::testing::PrintToString(source);
+  for (const auto& [source, copy] : RuleRows()) EXPECT_EQ(Copied(source), copy) << ::testing::PrintToString(source);
   std::mt19937 random(20240611);
   const char alphabet[] = {'a', '\r', '\n', '\x1A', '\0', '\xFF', '\x0C', '\x0E', '\x19', '\x1B', '\t'};
   for (int n = 0; n < 900; ++n) {
