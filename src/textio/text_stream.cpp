@@ -72,7 +72,7 @@ std::int32_t WriteRoutine(TextStream& stream) {
     if (done == 0) break;  // no progress: nothing more to try
     written += done < count - written ? done : count - written;
   } while (written < count);
-  if (count != 0) stream.unfinished = stream.buffer[count - 1] == '\n' ? 0 : stream.unfinished + count;
+  if (count != 0) stream.unfinished = stream.buffer[count - 1] == kLF ? 0 : stream.unfinished + count;
   return 0;
 }
 

@@ -20,7 +20,7 @@ constexpr char kSpaces[kTextBufferSize + 1] =
 void TransferLines(TextStream& stream) {
   const std::uint32_t full = stream.position;
   std::uint32_t keep = 0;
-  while (keep < full && stream.buffer[full - 1 - keep] != '\n') ++keep;
+  while (keep < full && stream.buffer[full - 1 - keep] != kLF) ++keep;
   if (keep == full) keep = 0;  // no line end: a line longer than the buffer
   stream.position = full - keep;
   StoreStreamFailure(stream, stream.TransferHook(stream), "write");
