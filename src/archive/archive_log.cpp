@@ -197,7 +197,10 @@ bool OpenLog(const RunFolders& folders, std::string_view logName, const std::str
   AttachName(log, folders.logs, logName);
   UseBuffer(log, buffer, kCopyBufferSize);
   EndAtShortRead(log);
-  OpenRead(log);
+  if (folders.found != nullptr && logName == folders.found->name)
+    OpenReadFound(log, folders.found);
+  else
+    OpenRead(log);
   if (IsMissingSource(IoStatus) ||
       (IoStatus != 0 && !IsPlainFileAt(folders.logs, logName))) {
     TakeIoStatus();

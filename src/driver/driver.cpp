@@ -104,6 +104,7 @@ SystemFailure ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalG
                          std::int32_t* counter) {
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
+  entry.NeverOpen = kReservedNamePrefix;
   SearchFirst(TypedPath(settings.pattern), 0x27, entry);
   // A request to stop takes no new log; the one in hand is finished.
   while (SearchError == 0 && Os().stopRequested() == 0) {
@@ -118,8 +119,11 @@ SystemFailure ArchiveLogs(RunFolders& run, const RunSettings& settings, RemovalG
     ++*counter;
     PrintFileLine(*counter, settings, entry);
     ArchivedLog done;
-    if (ArchiveLogFile(run, name, name, 0, settings.TruncateKb, settings.DeleteOriginals, &done) &&
-        settings.DeleteOriginals)
+    run.found = &entry.OsEntry;
+    const bool archived =
+        ArchiveLogFile(run, name, name, 0, settings.TruncateKb, settings.DeleteOriginals, &done);
+    run.found = nullptr;
+    if (archived && settings.DeleteOriginals)
       AddRemoval(group, run, name, name, done);
     SearchNext(entry);
   }

@@ -24,6 +24,10 @@ struct RunFolders {
   // archives the next is created first, which spares the look that finds
   // nothing; in one of existing archives, opened first.
   bool archivesNew = false;
+  // The walk's entry of the log in hand, while the walk archives it: its
+  // open takes what the walk holds of it. Null for a log the walk did not
+  // just find.
+  FindData* found = nullptr;
 };
 
 // Opens both folders; a folder that cannot be opened keeps its error for

@@ -63,7 +63,7 @@ std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
                          SearchEntry& entry) {
   const PlatformApi& os = Os();
   entry.Mask = mask;
-  entry.Handle = os.findFirstFile(pattern, &entry.OsEntry);
+  entry.Handle = os.findFirstFile(pattern, entry.NeverOpen, &entry.OsEntry);
   if (entry.Handle == kInvalidHandle) return FailedCallError();
   const std::int32_t code = AcceptStep(entry);
   if (code != 0) {

@@ -23,6 +23,9 @@ struct SearchEntry {
   // platform returned it (Windows: its UTF-16 text as UTF-8). Every file operation on
   // the entry uses this name: Name may differ from it, or be cut.
   char OwnName[kMaxEntryName];
+  // Names that start so are never opened by the walk for a look (the
+  // run's own files, which an open would disturb); null: none.
+  const char* NeverOpen;
 };
 
 // The packed time used when the real one lies outside the packed range.

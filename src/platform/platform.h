@@ -84,10 +84,6 @@ enum class StdStream : std::uint8_t { kInput, kOutput, kError };
 // kCharacter covers character devices, pipes and sockets.
 enum class FileKind : std::uint8_t { kUnknown, kDisk, kCharacter };
 
-// Names the run gives files of its own in the log folder start so; the
-// walk never opens such a name for a look.
-inline constexpr char kReservedNamePrefix[] = ".quilbo-";
-
 // Windows attribute bits as the directory search reports them.
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
@@ -123,14 +119,6 @@ inline constexpr std::int32_t kErrCantResolve = 1921;  // a link loop
 // another user owns it.
 inline constexpr std::int32_t kErrUntrustedLink = 448;
 
-// One directory entry as the platform's search returns it.
-struct FindData {
-  std::uint32_t attributes;
-  std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
-  std::uint64_t size;
-  char name[kMaxEntryName];  // the platform's own name; empty from lookupFile
-};
-
 // Identity of an existing file, equal for two names of the same file.
 struct FileIdentity {
   std::uint64_t volume;
@@ -140,6 +128,22 @@ struct FileIdentity {
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
+
+// One directory entry as the platform's search returns it.
+struct FindData {
+  std::uint32_t attributes;
+  std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
+  std::uint64_t size;
+  char name[kMaxEntryName];  // the platform's own name; empty from lookupFile
+  // A file the walk found may come opened for reading (POSIX: the walk
+  // opens it to learn its entry), so that opening it costs no second
+  // resolution of its name and the entry describes the very file read:
+  // openFoundAt takes it. Only the walk's latest entry holds one; the
+  // walk's next step, or its end, closes it unless it was taken.
+  // kInvalidHandle when none.
+  OsHandle held;
+  FileIdentity heldIn;  // the folder the walk found it in
+};
 
 // What a file is, as its entry or its open handle shows it.
 struct FileInfo {
@@ -190,8 +194,10 @@ struct PlatformApi {
   // to flushFolder.
   bool (*moveFileOverAt)(OsHandle folder, const char* from, const char* to, bool replace);
 
-  // Directory search; "." and ".." are reported like any folder.
-  OsHandle (*findFirstFile)(const char* pattern, FindData* entry);
+  // Directory search; "." and ".." are reported like any folder. A name
+  // that starts with neverOpen (null: none) is never opened by the walk
+  // (the caller's own files, which a look must not disturb).
+  OsHandle (*findFirstFile)(const char* pattern, const char* neverOpen, FindData* entry);
   bool (*findNextFile)(OsHandle search, FindData* entry);
   bool (*findClose)(OsHandle search);
   bool (*fileTimeToLocalFileTime)(std::uint64_t utc, std::uint64_t* local);
@@ -240,6 +246,10 @@ struct PlatformApi {
   OsHandle (*createFileAt)(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation);
   bool (*lookupFileAt)(OsHandle folder, const char* name, FindData* entry);
+  // Opens the entry the walk found, in folder, for reading, as createFileAt
+  // opens its name: takes the handle the entry holds when the walk found it
+  // in this very folder (by identity), else opens the name.
+  OsHandle (*openFoundAt)(OsHandle folder, FindData* entry);
   // Identity of the file an open handle reaches.
   bool (*fileIdentityOf)(OsHandle file, FileIdentity* identity);
   OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,

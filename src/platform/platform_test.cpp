@@ -56,7 +56,7 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
       {[&] { return Native().deleteFile(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
       {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
-      {[&] { return Native().findFirstFile((gone + "*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound},
+      {[&] { return Native().findFirstFile((gone + "*").c_str(), nullptr, &entry) != kInvalidHandle; }, kErrPathNotFound},
       {[&] { return Native().findNextFile(kInvalidHandle, &entry); }, kErrInvalidHandle},
       {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
   };
@@ -158,7 +158,7 @@ TEST(Posix, SearchMatchesTheLastComponent) {
   for (const auto& [pattern, expected] : rows) {
     std::vector<std::string> names;
     FindData entry{};
-    const OsHandle search = Native().findFirstFile(dir.At(pattern).c_str(), &entry);
+    const OsHandle search = Native().findFirstFile(dir.At(pattern).c_str(), nullptr, &entry);
     for (bool more = search != kInvalidHandle; more; more = Native().findNextFile(search, &entry))
       names.push_back(entry.name);
     EXPECT_EQ(Native().lastError(), search != kInvalidHandle ? kErrNoMoreFiles : kErrFileNotFound);
@@ -206,7 +206,7 @@ TEST(Posix, FailuresKeepTheirErrno) {
       {[&] { return Native().openFolder(dir.At("gone").c_str()) != kInvalidHandle; }, kErrPathNotFound, ENOENT},
       {[&] { return Open(under, FileCreation::kCreateAlways); }, kErrPathNotFound, ENOTDIR},
       {[&] { return Native().lookupFile(under.c_str(), &entry); }, kErrPathNotFound, ENOTDIR},
-      {[&] { return Native().findFirstFile((under + "/*").c_str(), &entry) != kInvalidHandle; }, kErrPathNotFound,
+      {[&] { return Native().findFirstFile((under + "/*").c_str(), nullptr, &entry) != kInvalidHandle; }, kErrPathNotFound,
        ENOTDIR},
       {[&] { return Open(dir.At("sub"), FileCreation::kCreateAlways); }, kErrAccessDenied, EISDIR},
       {[&] { return Native().deleteFile(dir.At("sub").c_str()); }, kErrAccessDenied, EISDIR},
@@ -287,11 +287,12 @@ int OpenDescriptors() {
   return count;
 }
 
-// The walk opens each plain file it finds to describe it; the run's open of
-// that name in that folder takes the very file found, no other open takes
-// it, and the walk's next step closes it. A log on its way out is never
-// opened by the walk: that would break its deletion's lease.
-TEST(Posix, WalkHandsItsFileOnlyToItsOwnName) {
+// The walk opens each plain file it finds to describe it; the open of the
+// found entry in that folder takes the very file found, once; in another
+// folder, or by a plain open, the name is opened; the walk's next step
+// closes a file nobody took. A name the caller keeps shut (a log on its
+// way out) is never opened by the walk: that would break its lease.
+TEST(Posix, WalkHandsItsFileOnlyToItsOwnFolder) {
   TempDir dir;
   for (const char* folder : {"a", "b"}) {
     fs::create_directory(dir.At(folder));
@@ -305,8 +306,7 @@ TEST(Posix, WalkHandsItsFileOnlyToItsOwnName) {
   const bool leases = fcntl(leased, F_SETLEASE, F_WRLCK) == 0;
   const OsHandle a = Native().openFolder(dir.At("a").c_str());
   const OsHandle b = Native().openFolder(dir.At("b").c_str());
-  const auto readAll = [](OsHandle folder, const char* name) {
-    const OsHandle file = Native().createFileAt(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
+  const auto readAll = [](OsHandle file) {
     char text[8] = {};
     std::uint32_t done = 0;
     if (file == kInvalidHandle || !Native().readFile(file, text, sizeof text, &done)) return std::string("-");
@@ -317,13 +317,15 @@ TEST(Posix, WalkHandsItsFileOnlyToItsOwnName) {
   int most = 0;
   std::string seen;
   FindData entry{};
-  const OsHandle search = Native().findFirstFile((dir.At("a") + "/*").c_str(), &entry);
+  const OsHandle search = Native().findFirstFile((dir.At("a") + "/*").c_str(), ".quilbo-", &entry);
   for (bool more = search != kInvalidHandle; more; more = Native().findNextFile(search, &entry)) {
     most = std::max(most, OpenDescriptors());
     if (entry.name != std::string("x.log")) continue;
     fs::remove(dir.At("a/x.log"));  // gone from its name, still the file found
-    for (const auto& [folder, name] : {std::pair{b, "x.log"}, {a, "y.log"}, {a, "x.log"}, {a, "x.log"}})
-      seen += readAll(folder, name);
+    seen += readAll(Native().openFoundAt(b, &entry));
+    seen += readAll(Native().createFileAt(a, "y.log", FileAccess::kRead, FileCreation::kOpenExisting));
+    seen += readAll(Native().openFoundAt(a, &entry));
+    seen += readAll(Native().openFoundAt(a, &entry));
   }
   Native().findClose(search);
   EXPECT_EQ(seen, "bya-");

@@ -117,6 +117,7 @@ const PlatformApi kPosix = {
     .closeFolder = CloseFolderPosix,
     .createFileAt = CreateFileAtPosix,
     .lookupFileAt = LookupFileAtPosix,
+    .openFoundAt = OpenFoundAtPosix,
     .fileIdentityOf = FileIdentityOfPosix,
     .createFileAsAt = CreateFileAsAtPosix,
     .createUnnamedAt = CreateUnnamedAtPosix,

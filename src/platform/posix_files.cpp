@@ -187,10 +187,6 @@ int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creat
 
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
                       FileCreation creation) {
-  if (access == FileAccess::kRead && creation == FileCreation::kOpenExisting) {
-    const int held = TakeHeldEntry(folder, name);
-    if (held >= 0) return held;
-  }
   const int flags = OpenFlags(access, creation);
   const int fd = OpenAsIn(folder, name, access, creation);
   if (fd >= 0) return CheckOpened(fd, access, creation);

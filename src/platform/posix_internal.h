@@ -102,17 +102,14 @@ bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool
 // Search, lookups and code pages (posix_search.cpp); times (posix_times.cpp).
 // A POSIX time as a Windows file time.
 std::uint64_t ToFileTime(const struct timespec& when);
-OsHandle FindFirstFilePosix(const char* pattern, FindData* entry);
+OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData* entry);
 bool FindNextFilePosix(OsHandle handle, FindData* entry);
 bool FindClosePosix(OsHandle handle);
 bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
 bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
 void CopyNamePosix(const char* name, char* destination, std::size_t size);
 bool LookupFilePosix(const char* name, FindData* entry);
-// The walk's last file, opened by the search to learn its entry: the open
-// of that name in that folder for reading takes this descriptor (checked,
-// remembered) instead of opening again; -1 for any other.
-int TakeHeldEntry(int folder, const char* name);
+OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry);
 // Fills entry from info, the file reached under name.
 void FillEntry(const struct stat& info, const char* name, FindData* entry);
 // Only regular files and folders are entries.

@@ -28,47 +28,44 @@ struct PosixSearch {
   dev_t dev;  // the folder's identity
   ino_t ino;
   char pattern[NAME_MAX + 1];
+  char neverOpen[NAME_MAX + 1];  // names starting so are never opened here
+  // The descriptor the latest entry holds, and that entry (the caller's
+  // record): one the caller has not taken is closed at the next step.
+  int held;
+  FindData* heldBy;
 };
 
-// A file the walk found is opened to learn its entry, and that descriptor
-// is what the run's open of the name takes: one resolution of the name
-// where a look and an open would take two, and the entry describes the
-// very file that is read. Only the walk's latest file is held; the next
-// step of the walk, or its end, closes it if nobody took it.
-struct HeldEntry {
-  int fd;
-  dev_t dev;  // the folder it was found in
-  ino_t ino;
-  struct stat info;
-  char name[NAME_MAX + 1];
-};
-thread_local HeldEntry tHeld{-1, 0, 0, {}, {}};
-
-void DropHeldEntry() {
-  if (tHeld.fd < 0) return;
-  close(tHeld.fd);
-  tHeld.fd = -1;
+void DropHeld(PosixSearch* search) {
+  if (search->held < 0) return;
+  if (search->heldBy->held == search->held) {
+    close(search->held);
+    search->heldBy->held = kInvalidHandle;
+  }
+  search->held = -1;
 }
 
 // Opens a plain file the folder's listing names, as the run opens a log,
-// and fills entry from it; false (nothing held) when it is anything else
-// by now or cannot be opened, which the look by name then sorts out. A name
-// of the run's own (a log on its way out under /D) is never opened here:
-// an open of it would break the lease of its deletion, which would then
-// keep it.
-bool HoldEntry(const PosixSearch& search, int folder, const char* name, FindData* entry) {
-  if (std::strncmp(name, kReservedNamePrefix, sizeof kReservedNamePrefix - 1) == 0) return false;
+// and fills entry from it, the descriptor with it; false (nothing held)
+// when it is anything else by now or cannot be opened, which the look by
+// name then sorts out. A name the caller keeps shut (a log on its way out
+// under /D, whose lease an open would break) is never opened here.
+bool HoldEntry(PosixSearch* search, int folder, const char* name, FindData* entry) {
+  const std::size_t shut = std::strlen(search->neverOpen);
+  if (shut != 0 && std::strncmp(name, search->neverOpen, shut) == 0) return false;
   const int fd = OpenAsIn(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
   if (fd < 0) return false;
-  if (fstat(fd, &tHeld.info) != 0 || !S_ISREG(tHeld.info.st_mode)) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return false;
   }
-  tHeld.fd = fd;
-  tHeld.dev = search.dev;
-  tHeld.ino = search.ino;
-  std::memcpy(tHeld.name, name, std::strlen(name) + 1);
-  FillEntry(tHeld.info, name, entry);
+  RememberOpened(fd, info);
+  FillEntry(info, name, entry);
+  entry->held = fd;
+  entry->heldIn = FileIdentity{static_cast<std::uint64_t>(search->dev),
+                               static_cast<std::uint64_t>(search->ino)};
+  search->held = fd;
+  search->heldBy = entry;
   return true;
 }
 
@@ -107,7 +104,7 @@ bool NameMatches(const char* pattern, const char* name) {
 // Entries that lead nowhere (a dangling or looping link, another user's
 // link) or to something other than a file or folder are skipped.
 bool NextMatch(PosixSearch* search, FindData* entry) {
-  DropHeldEntry();
+  DropHeld(search);
   const int folder = dirfd(search->dir);
   for (;;) {
     errno = 0;
@@ -117,7 +114,7 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
       return FailWith(kErrNoMoreFiles, 0);
     }
     if (!NameMatches(search->pattern, item->d_name)) continue;
-    if (item->d_type == DT_REG && HoldEntry(*search, folder, item->d_name, entry)) return true;
+    if (item->d_type == DT_REG && HoldEntry(search, folder, item->d_name, entry)) return true;
     struct stat info {};
     if (fstatat(folder, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
     std::int32_t ignored = 0;
@@ -132,15 +129,16 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
 
 }  // namespace
 
-int TakeHeldEntry(int folder, const char* name) {
+OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry) {
   struct stat place {};
-  if (tHeld.fd < 0 || std::strcmp(name, tHeld.name) != 0 || !OpenedInfo(folder, &place) ||
-      place.st_dev != tHeld.dev || place.st_ino != tHeld.ino)
-    return -1;
-  const int fd = tHeld.fd;
-  tHeld.fd = -1;
-  RememberOpened(fd, tHeld.info);
-  return fd;
+  const int held = static_cast<int>(entry->held);
+  if (entry->held != kInvalidHandle && OpenedInfo(static_cast<int>(folder), &place) &&
+      static_cast<std::uint64_t>(place.st_dev) == entry->heldIn.volume &&
+      static_cast<std::uint64_t>(place.st_ino) == entry->heldIn.index) {
+    entry->held = kInvalidHandle;
+    return held;
+  }
+  return CreateFileAtPosix(folder, entry->name, FileAccess::kRead, FileCreation::kOpenExisting);
 }
 
 // Fills entry from info, the file reached under name.
@@ -155,6 +153,7 @@ void FillEntry(const struct stat& info, const char* name, FindData* entry) {
   entry->attributes = attributes;
   entry->lastWriteTime = ToFileTime(info.st_mtim);
   entry->size = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
+  entry->held = kInvalidHandle;
   std::snprintf(entry->name, sizeof entry->name, "%s", name);
 }
 
@@ -189,7 +188,7 @@ bool StatThroughLinks(int start, const char* path, struct stat* info,
   return true;
 }
 
-OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
+OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData* entry) {
   const PosixName path = ToPosix(pattern);
   if (!path.ok) {
     FailWith(kErrFilenameTooLong, ENAMETOOLONG);
@@ -231,6 +230,8 @@ OsHandle FindFirstFilePosix(const char* pattern, FindData* entry) {
     return kInvalidHandle;
   }
   std::memcpy(search->pattern, last, std::strlen(last) + 1);
+  if (neverOpen != nullptr) std::snprintf(search->neverOpen, sizeof search->neverOpen, "%s", neverOpen);
+  search->held = -1;
   search->dev = folderInfo.st_dev;
   search->ino = folderInfo.st_ino;
   // The failure is stored already; closing the search leaves it so.
@@ -282,9 +283,9 @@ bool FindClosePosix(OsHandle handle) {
   if (search == nullptr || handle == kInvalidHandle) {
     return FailWith(kErrInvalidHandle, EBADF);
   }
+  DropHeld(search);
   if (search->dir != nullptr) closedir(search->dir);
   std::free(search);
-  DropHeldEntry();
   return true;
 }
 

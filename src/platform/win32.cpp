@@ -73,6 +73,7 @@ const PlatformApi kWin32 = {
     .closeFolder = CloseFolderWin,
     .createFileAt = CreateFileAtWin,
     .lookupFileAt = LookupFileAtWin,
+    .openFoundAt = OpenFoundAtWin,
     .fileIdentityOf = FileIdentityOfWin,
     .createFileAsAt = CreateFileAsAtWin,
     .createUnnamedAt = CreateUnnamedAtWin,

@@ -123,6 +123,11 @@ bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry) {
   return Join(folder, name, path) && NativePlatform().lookupFile(path, entry);
 }
 
+// The search holds no handle here: the name is opened.
+OsHandle OpenFoundAtWin(OsHandle folder, FindData* entry) {
+  return CreateFileAtWin(folder, entry->name, FileAccess::kRead, FileCreation::kOpenExisting);
+}
+
 // Write-through: the new name is on the disk when the call returns.
 bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace) {
   char source[kPathBytes];

@@ -60,7 +60,7 @@ OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
 bool LookupFileWin(const char* name, FindData* entry);
 bool FlushFileWin(OsHandle file);
 
-OsHandle FindFirstFileWin(const char* pattern, FindData* entry);
+OsHandle FindFirstFileWin(const char* pattern, const char* neverOpen, FindData* entry);
 bool FindNextFileWin(OsHandle search, FindData* entry);
 bool FindCloseWin(OsHandle search);
 bool FileTimeToLocalWin(std::uint64_t utc, std::uint64_t* local);

@@ -15,11 +15,13 @@ void CopyFindData(const WIN32_FIND_DATAW& os, FindData* entry) {
   // 259 units take at most 777 bytes: every name the system gives fits.
   static_assert(sizeof entry->name >= 3 * (sizeof os.cFileName / sizeof os.cFileName[0] - 1) + 1);
   Utf8FromUtf16(os.cFileName, entry->name, sizeof entry->name);
+  entry->held = kInvalidHandle;  // a look costs no open here
 }
 
 }  // namespace
 
-OsHandle FindFirstFileWin(const char* pattern, FindData* entry) {
+// The search opens nothing, so no name needs keeping shut.
+OsHandle FindFirstFileWin(const char* pattern, const char* /*neverOpen*/, FindData* entry) {
   WidePath path;
   if (!ToWide(pattern, path)) return kInvalidHandle;
   WIN32_FIND_DATAW os;

@@ -101,6 +101,7 @@ void FinishLeftovers(RemovalGroup& group, RunFolders& folders, std::string_view 
   std::vector<std::string> found;
   SearchEntry entry{};
   entry.Handle = kInvalidHandle;
+  entry.NeverOpen = kReservedNamePrefix;
   const std::string pattern =
       folders.logPath + std::string(kReservedNamePrefix) + "*-" + std::string(logPattern);
   for (std::int32_t code = StartSearch(pattern.c_str(), 0x27, entry); code == 0;

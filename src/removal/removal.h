@@ -28,6 +28,10 @@
 namespace quilbo {
 
 struct RunFolders;
+
+// Names the run gives files of its own in the log folder start so; the
+// walk never opens such a name for a look.
+inline constexpr char kReservedNamePrefix[] = ".quilbo-";
 struct ArchivedLog;
 
 #ifdef _WIN32

@@ -118,9 +118,9 @@ std::int32_t StandardOpen(TextStream& stream) {
     const FileCreation creation = stream.mode != StreamMode::kWriting ? FileCreation::kOpenExisting
                                                                       : FileCreation::kCreateAlways;
     const OsHandle handle =
-        stream.folder != kInvalidHandle
-            ? Os().createFileAt(stream.folder, stream.name, access, creation)
-            : Os().createFile(stream.name, access, creation);
+        stream.found != nullptr          ? Os().openFoundAt(stream.folder, stream.found)
+        : stream.folder != kInvalidHandle ? Os().createFileAt(stream.folder, stream.name, access, creation)
+                                          : Os().createFile(stream.name, access, creation);
     if (handle == kInvalidHandle) {
       return OsError();
     }
@@ -166,6 +166,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
   stream.folder = kInvalidHandle;
+  stream.found = nullptr;
   stream.lineTransfers = false;
   stream.shortReadEnds = false;
   // The name ends at its first NUL, as it would for the platform.
@@ -241,6 +242,12 @@ void EndTransfersAtLines(TextStream& stream) { stream.lineTransfers = true; }
 void EndAtShortRead(TextStream& stream) { stream.shortReadEnds = true; }
 
 void OpenRead(TextStream& stream) { Open(stream, StreamMode::kReading); }
+
+void OpenReadFound(TextStream& stream, FindData* found) {
+  stream.found = found;
+  Open(stream, StreamMode::kReading);
+  stream.found = nullptr;
+}
 void OpenNew(TextStream& stream) { Open(stream, StreamMode::kWriting); }
 void OpenAppend(TextStream& stream) { Open(stream, StreamMode::kAppending); }
 

@@ -44,6 +44,9 @@ struct TextStream {
   // The open folder that name is an entry of; kInvalidHandle when name is
   // a path of its own.
   OsHandle folder;
+  // The walk's entry of name in folder while OpenReadFound opens it; null
+  // otherwise.
+  FindData* found;
   // Set when the name given was longer than the name field holds: the open
   // then fails instead of reaching a file under the cut name.
   bool nameTooLong;
@@ -81,6 +84,10 @@ void EndTransfersAtLines(TextStream& stream);
 // its end), which spares the read that would only find the end.
 void EndAtShortRead(TextStream& stream);
 void OpenRead(TextStream& stream);
+// Opens the stream for reading on the entry the walk found (its name and
+// folder attached), as OpenRead opens the name: the open takes the handle
+// the walk holds of it, where the platform holds one.
+void OpenReadFound(TextStream& stream, FindData* found);
 void OpenNew(TextStream& stream);
 void OpenAppend(TextStream& stream);
 // Opens the stream for writing on file, a disk file the caller has just

@@ -56,7 +56,7 @@ class Archive(Case):
             (b"k\n", None, [typed("missing/deeper")], None, 1, "EInOutError", "Invalid filename.", None,
              b"cannot create " + deeper + rb"[/\\]a\.log: .+ \(the folder " + deeper + b" could not be made: .+\\)"),
             # An archive that looks missing is created, never emptied.
-            (b"k\n", old, [], ("createFileAt", 2, 1, 2), 1, "EInOutError", "I/O error 80.", old),
+            (b"k\n", old, [], ("createFileAt", 1, 1, 2), 1, "EInOutError", "I/O error 80.", old),
             (b"k\n", old, [], ("allocate", 1, 0, 8), 1, "EOutOfMemory", "Out of memory.", old),
             # The second 64 KiB transfer finds the disk full: the first ended at a line end.
             (many, old, [], ("writeFile", 5, 1, 112), 1, "EInOutError", "I/O error 112.",
@@ -69,8 +69,8 @@ class Archive(Case):
             (b"k\n", os.makedirs, [], None, 1, "EInOutError", "File access denied.", None),
             # The log's open comes first: gone, its folder gone, a link loop,
             # another user's link: no archive, no word; anything else ends.
-            *[(b"k\n", None, [], ("createFileAt", 1, 1, error), 0, None, None, None) for error in (2, 3, 1921, 448)],
-            (b"k\n", None, [], ("createFileAt", 1, 1, 32), 1, "EInOutError", "I/O error 32.", None),
+            *[(b"k\n", None, [], ("openFoundAt", 1, 1, error), 0, None, None, None) for error in (2, 3, 1921, 448)],
+            (b"k\n", None, [], ("openFoundAt", 1, 1, 32), 1, "EInOutError", "I/O error 32.", None),
             (b"k\n", None, [], ("lockFolder", 1, 0, 5), 0, None, None, b"k\r\n"),  # used unlocked
             (b"k\n", None, [], ("openToDeleteAt" if WINDOWS else "takeLease", 1, 1, 32), 0, None, None, b"k\r\n",
              rb"/D kept a\.log \(another program holds it open or was still writing to it\): .+")]

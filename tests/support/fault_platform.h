@@ -29,7 +29,7 @@ namespace quilbo::testing {
   X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
   X(createFileAsAt, kCreateFileAsAt, kInvalidHandle)                                     \
   X(createUnnamedAt, kCreateUnnamedAt, kInvalidHandle) X(nameFileAt, kNameFileAt, false) \
-  X(lookupFileAt, kLookupFileAt, false)                                                  \
+  X(lookupFileAt, kLookupFileAt, false) X(openFoundAt, kOpenFoundAt, kInvalidHandle)     \
   X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
   X(flushFilesAt, kFlushFilesAt, false) X(entryInfoAt, kEntryInfoAt, false)            \
   X(fileInfoOf, kFileInfoOf, false) X(takeLease, kTakeLease, false)                      \
