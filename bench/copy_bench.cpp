@@ -80,10 +80,10 @@ void BM_RawBlockCopy(benchmark::State& state) {
   std::vector<char> buffer(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     const PlatformApi& os = Os();
-    const OsHandle in = os.createFile(files.source.c_str(), FileAccess::kRead,
-                                      FileCreation::kOpenExisting);
-    const OsHandle out = os.createFile(files.target.c_str(), FileAccess::kReadWrite,
-                                       FileCreation::kCreateAlways);
+    const OsHandle in = CreateFileByPath(files.source.c_str(), FileAccess::kRead,
+                                         FileCreation::kOpenExisting);
+    const OsHandle out = CreateFileByPath(files.target.c_str(), FileAccess::kReadWrite,
+                                          FileCreation::kCreateAlways);
     if (in == kInvalidHandle || out == kInvalidHandle) {
       state.SkipWithError("open failed");
       break;

@@ -22,10 +22,10 @@ namespace {
 // the archive's handle is closed then.
 void RefuseSelfArchive(OsHandle archive, OsHandle log, const std::string& target) {
   const PlatformApi& os = Os();
-  FileIdentity from{};
-  FileIdentity to{};
-  if (!os.fileIdentityOf(archive, &to) || !os.fileIdentityOf(log, &from)) return;
-  if (!SameFile(from, to)) return;
+  FileInfo from{};
+  FileInfo to{};
+  if (!os.fileInfoOf(archive, &to) || !os.fileInfoOf(log, &from)) return;
+  if (!SameFile(from.identity, to.identity)) return;
   os.closeHandle(archive);
   const std::string shown = ConsoleForm(target);
   char message[256];

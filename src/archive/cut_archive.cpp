@@ -86,7 +86,7 @@ void NoteLeftover(CutFile& cut, const std::string& name) {
 // Whether a name the cut wanted holds something (a folder, another user's
 // link): never the cut's to take.
 bool Taken(const CutFile& cut, const std::string& name, std::int32_t code) {
-  FindData found{};
+  FileInfo found{};
   return code == kErrFileExists || code == kErrUntrustedLink ||
          (code == kErrAccessDenied && LookUpFileAt(cut.folder, EntryOf(cut, name), &found));
 }
@@ -130,7 +130,7 @@ void StartCutFile(CutFile& cut) {
   for (; cut.freeName < kCutNames; ++cut.freeName) {
     const std::string name = CutFileName(cut.target, cut.freeName);
     if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
-    FindData found{};
+    FileInfo found{};
     if (!LookUpFileAt(cut.folder, EntryOf(cut, name), &found)) {
       const std::int32_t code = FailedCallError();
       if (code == kErrFileNotFound || code == kErrPathNotFound) {

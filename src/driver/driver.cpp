@@ -139,7 +139,7 @@ void NoteFolderPattern(std::string_view pattern) {
   std::string name = TypedPath(pattern);
   while (name.size() > 1 && (name.back() == '/' || name.back() == kPathSeparator))
     name.pop_back();
-  FindData found{};
+  FileInfo found{};
   if (name.empty() || !LookUpFile(name, &found) || (found.attributes & kAttrDirectory) == 0)
     return;
   const std::string shown = ConsoleForm(pattern.substr(0, name.size()));

@@ -69,7 +69,7 @@ void Open(BlockFile& file, std::uint32_t recordSize, FileCreation creation,
       StoreFailure(file, kErrFilenameTooLong, step);
       return;
     }
-    handle = os.createFile(file.name, FileAccess::kReadWrite, creation);
+    handle = CreateFileByPath(file.name, FileAccess::kReadWrite, creation);
     if (handle == kInvalidHandle) {
       StoreLastError(file, step);
       return;

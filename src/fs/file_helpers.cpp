@@ -33,13 +33,13 @@ const char* ScratchName(std::string_view name) {
   return scratch;
 }
 
-bool LookUpFile(std::string_view name, FindData* found) {
+bool LookUpFile(std::string_view name, FileInfo* found) {
   const char* text = ScratchName(name);
-  return text != nullptr && Os().lookupFile(text, found);
+  return text != nullptr && EntryInfoByPath(text, true, found);
 }
 
 std::int32_t FileTimeOf(std::string_view name) {
-  FindData found{};
+  FileInfo found{};
   if (!LookUpFile(name, &found) || (found.attributes & kAttrDirectory) != 0)
     return -1;
   return static_cast<std::int32_t>(PackedLocalTime(found.lastWriteTime));
@@ -49,7 +49,7 @@ bool IsPlainFile(std::string_view name) { return FileTimeOf(name) != -1; }
 
 bool RemoveFile(std::string_view name) {
   const char* text = ScratchName(name);
-  return text != nullptr && Os().deleteFile(text);
+  return text != nullptr && DeleteFileByPath(text);
 }
 
 bool MakeDirectory(std::string_view name) {

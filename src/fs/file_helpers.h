@@ -25,7 +25,7 @@ bool PathFits(std::string_view path);
 
 // The entry called name, looked up without any pattern meaning; false when
 // there is none (or the name does not fit).
-bool LookUpFile(std::string_view name, FindData* found);
+bool LookUpFile(std::string_view name, FileInfo* found);
 
 std::int32_t FileTimeOf(std::string_view name);  // -1: missing or a folder
 bool IsPlainFile(std::string_view name);

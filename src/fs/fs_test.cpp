@@ -81,7 +81,7 @@ TEST(FileHelpers, NamesAreNeverPatternsAndNeverCut) {
     EXPECT_EQ(FileTimeOf(dir.At(name)), -1) << name;
     EXPECT_FALSE(RemoveFile(dir.At(name))) << name;
   }
-  FindData found{};
+  FileInfo found{};
   ASSERT_TRUE(IsPlainFile(dir.At("a1.log")) && LookUpFile(dir.At("a1.log"), &found));
   EXPECT_EQ(FileTimeOf(dir.At("a1.log")), static_cast<std::int32_t>(PackedLocalTime(found.lastWriteTime)));
   // A name that does not fit the platform's longest path fails; its cut

@@ -38,13 +38,13 @@ void CloseRunFolders(RunFolders& folders) {
   CloseFolder(&folders.archives);
 }
 
-bool LookUpFileAt(OsHandle folder, std::string_view name, FindData* found) {
+bool LookUpFileAt(OsHandle folder, std::string_view name, FileInfo* found) {
   const char* text = ScratchName(name);
-  return text != nullptr && folder != kInvalidHandle && Os().lookupFileAt(folder, text, found);
+  return text != nullptr && folder != kInvalidHandle && Os().entryInfoAt(folder, text, true, found);
 }
 
 bool IsPlainFileAt(OsHandle folder, std::string_view name) {
-  FindData found{};
+  FileInfo found{};
   return LookUpFileAt(folder, name, &found) && (found.attributes & kAttrDirectory) == 0;
 }
 

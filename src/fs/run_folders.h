@@ -38,7 +38,7 @@ void OpenRunFolders(RunFolders& folders, std::string_view logPath,
 void CloseRunFolders(RunFolders& folders);
 
 // The entry called name in folder, as LookUpFile finds a path.
-bool LookUpFileAt(OsHandle folder, std::string_view name, FindData* found);
+bool LookUpFileAt(OsHandle folder, std::string_view name, FileInfo* found);
 bool IsPlainFileAt(OsHandle folder, std::string_view name);
 
 }  // namespace quilbo

@@ -134,7 +134,7 @@ struct FindData {
   std::uint32_t attributes;
   std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
   std::uint64_t size;
-  char name[kMaxEntryName];  // the platform's own name; empty from lookupFile
+  char name[kMaxEntryName];  // the platform's own name
   // A file the walk found may come opened for reading (POSIX: the walk
   // opens it to learn its entry), so that opening it costs no second
   // resolution of its name and the entry describes the very file read:
@@ -149,6 +149,7 @@ struct FindData {
 struct FileInfo {
   std::uint32_t attributes;  // kAttr* bits; kAttrLink for a link itself
   std::uint64_t size;
+  std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
   FileIdentity identity;
 };
 
@@ -160,9 +161,8 @@ using WorkFunction = void (*)(void* context);
 inline constexpr std::size_t kReadHandlesHeld = 32;
 
 struct PlatformApi {
-  // Files. Sharing is always read and write, the handle inheritable.
-  OsHandle (*createFile)(const char* name, FileAccess access,
-                         FileCreation creation);
+  // Files (opened by createFileAt). Sharing is always read and write, the
+  // handle inheritable.
   bool (*readFile)(OsHandle file, void* buffer, std::uint32_t size,
                    std::uint32_t* done);
   bool (*writeFile)(OsHandle file, const void* buffer, std::uint32_t size,
@@ -178,14 +178,6 @@ struct PlatformApi {
   bool (*closeReadHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
-  // Creates name, which must not exist (kErrFileExists), open for reading
-  // and writing, holding the first count bytes of data, with the access of
-  // model (permission bits; owner and group where the process may) from the
-  // moment the name exists. POSIX: an unnamed file, linked under name once
-  // it has its access and bytes. Windows: new files take the permissions
-  // their folder passes on.
-  OsHandle (*createFileAs)(const char* name, OsHandle model, const void* data,
-                           std::uint32_t count);
   // Gives the entry from of folder (an openFolder handle) the name to in
   // the same folder, in one step, replacing an existing to when replace
   // (else failing with kErrAlreadyExists; POSIX: with kErrNotSupported on
@@ -213,14 +205,10 @@ struct PlatformApi {
   // Linux has no code pages: both copy.
   void (*nameToOem)(const char* name, char* destination, std::size_t size);
   void (*nameToAnsi)(const char* name, char* destination, std::size_t size);
-  bool (*deleteFile)(const char* name);
+  // The two steps that only whole paths make sense for: a folder made
+  // where none is open yet, and a move between two paths.
   bool (*createDirectory)(const char* name);
   bool (*moveFile)(const char* from, const char* to);  // never overwrites
-  bool (*fileIdentity)(const char* name, FileIdentity* identity);
-  // Attributes, size and last-write time of the one entry called name,
-  // which is never read as a pattern (wildcard bytes are bytes). Fails with
-  // the Windows number of the reason (2, 3, 123...).
-  bool (*lookupFile)(const char* name, FindData* entry);
 
   // Runs that share an archive folder. lockFolder waits until it holds an
   // exclusive lock on the folder (by identity: two names of one folder are
@@ -245,13 +233,16 @@ struct PlatformApi {
   bool (*closeFolder)(OsHandle folder);
   OsHandle (*createFileAt)(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation);
-  bool (*lookupFileAt)(OsHandle folder, const char* name, FindData* entry);
   // Opens the entry the walk found, in folder, for reading, as createFileAt
   // opens its name: takes the handle the entry holds when the walk found it
   // in this very folder (by identity), else opens the name.
   OsHandle (*openFoundAt)(OsHandle folder, FindData* entry);
-  // Identity of the file an open handle reaches.
-  bool (*fileIdentityOf)(OsHandle file, FileIdentity* identity);
+  // createFileAsAt creates name in folder, which must not exist
+  // (kErrFileExists), open for reading and writing, holding the first count
+  // bytes of data, with the access of model (permission bits; owner and
+  // group where the process may) from the moment the name exists. POSIX: an unnamed file, linked under name once
+  // it has its access and bytes. Windows: new files take the permissions
+  // their folder passes on.
   OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
   // A file that is complete and on the disk before it has any name:
@@ -268,9 +259,12 @@ struct PlatformApi {
   // Writes the named files of folder, and their names, through to the
   // disk: one flush for them all where the system can.
   bool (*flushFilesAt)(OsHandle folder, const char* const* names, std::size_t count);
-  // The entry called name in folder itself (a link is not followed), and
-  // what an open handle reaches.
-  bool (*entryInfoAt)(OsHandle folder, const char* name, FileInfo* info);
+  // The entry called name in folder, which is never read as a pattern
+  // (wildcard bytes are bytes): with followLinks what it leads to through
+  // trusted links (files and folders only), else the entry itself (a link
+  // is kAttrLink); fails with the Windows number of the reason (2, 3,
+  // 123...). And what an open handle reaches.
+  bool (*entryInfoAt)(OsHandle folder, const char* name, bool followLinks, FileInfo* info);
   bool (*fileInfoOf)(OsHandle file, FileInfo* info);
   // A write lease on an open file (POSIX): granted only while no other
   // process has the file open (else kErrSharingViolation), kErrNotSupported
@@ -332,6 +326,13 @@ struct PlatformApi {
 const PlatformApi& Os();
 const PlatformApi& NativePlatform();
 void SetPlatform(const PlatformApi* api);
+
+// The few steps that have a whole path and no open folder: the path's
+// folder is opened for the one step, as openFolder opens it, and the ...At
+// service does the step. The error of a failure stays for lastError.
+OsHandle CreateFileByPath(const char* path, FileAccess access, FileCreation creation);
+bool DeleteFileByPath(const char* path);
+bool EntryInfoByPath(const char* path, bool followLinks, FileInfo* info);
 
 // Process set-up that must precede everything (signals, argument vector).
 void InitPlatform(int argc, char** argv);

@@ -39,7 +39,7 @@ const PlatformApi& Native() { return NativePlatform(); }
 
 bool Open(const std::string& name, FileCreation creation = FileCreation::kOpenExisting) {
   const FileAccess access = creation == FileCreation::kOpenExisting ? FileAccess::kRead : FileAccess::kReadWrite;
-  const OsHandle file = Native().createFile(name.c_str(), access, creation);
+  const OsHandle file = CreateFileByPath(name.c_str(), access, creation);
   return file != kInvalidHandle && Native().closeHandle(file);
 }
 
@@ -49,13 +49,14 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
   WriteFile(dir.At("b.txt"), "b");
   const std::string gone = dir.At("nofolder") + testing::kSep + "x.txt";
   FindData entry{};
+  FileInfo info{};
   const std::pair<std::function<bool()>, std::int32_t> cases[] = {
       {[&] { return Open(dir.At("missing.txt")); }, kErrFileNotFound},
       {[&] { return Open(gone); }, kErrPathNotFound},
       {[&] { return Open(gone, FileCreation::kCreateAlways); }, kErrPathNotFound},
       {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
-      {[&] { return Native().deleteFile(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
-      {[&] { return Native().lookupFile(gone.c_str(), &entry); }, kErrPathNotFound},
+      {[&] { return DeleteFileByPath(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
+      {[&] { return EntryInfoByPath(gone.c_str(), true, &info); }, kErrPathNotFound},
       {[&] { return Native().findFirstFile((gone + "*").c_str(), nullptr, &entry) != kInvalidHandle; }, kErrPathNotFound},
       {[&] { return Native().findNextFile(kInvalidHandle, &entry); }, kErrInvalidHandle},
       {[&] { return Native().openFolder(gone.c_str()) != kInvalidHandle; }, kErrPathNotFound},
@@ -74,7 +75,7 @@ TEST(Platform, UnnamedFilesGetTheirNameOnlyWhenDone) {
   TempDir dir;
   WriteFile(dir.At("taken"), "mine");
   const OsHandle folder = Native().openFolder(dir.path.c_str());
-  const OsHandle model = Native().createFile(dir.At("taken").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  const OsHandle model = CreateFileByPath(dir.At("taken").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
   ASSERT_NE(folder, kInvalidHandle);
   const OsHandle file = Native().createUnnamedAt(folder, model);
 #ifdef _WIN32
@@ -132,10 +133,10 @@ TEST(Posix, ErrnoBecomesTheWindowsNumberOfTheSameCondition) {
   TempDir dir;
   WriteFile(dir.At("ro"), "keep");  // read-only refuses writes and deletes, also to root
   chmod(dir.At("ro").c_str(), 0444);
-  EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || Native().deleteFile(dir.At("ro").c_str()));
+  EXPECT_FALSE(Open(dir.At("ro"), FileCreation::kCreateAlways) || DeleteFileByPath(dir.At("ro").c_str()));
   EXPECT_EQ(Native().lastError(), kErrAccessDenied);
   // A failed read or write reports no bytes; the count is optional.
-  const OsHandle reader = Native().createFile(dir.At("ro").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
+  const OsHandle reader = CreateFileByPath(dir.At("ro").c_str(), FileAccess::kRead, FileCreation::kOpenExisting);
   std::uint32_t done = 99;
   EXPECT_FALSE(Native().writeFile(reader, "x", 1, &done) || Native().writeFile(reader, "x", 1, nullptr) || done != 0);
   done = 99;
@@ -175,9 +176,9 @@ TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
   WriteFile(dir.At("t"), "");
   const struct timespec when[2] = {{1000000000, 999999900}, {1000000000, 999999900}};
   ASSERT_EQ(utimensat(AT_FDCWD, dir.At("t").c_str(), when, 0), 0);
-  FindData entry{};
-  ASSERT_TRUE(Native().lookupFile(dir.At("t").c_str(), &entry));
-  EXPECT_EQ(entry.lastWriteTime, Ticks(0, 1000000000) + 9999999);
+  FileInfo info{};
+  ASSERT_TRUE(EntryInfoByPath(dir.At("t").c_str(), true, &info));
+  EXPECT_EQ(info.lastWriteTime, Ticks(0, 1000000000) + 9999999);
   // An hour west of UTC, the first local instant is 01:00 UTC on 1601-01-01.
   const char* saved = std::getenv("TZ");
   const std::string before = saved != nullptr ? saved : "";
@@ -185,7 +186,7 @@ TEST(Posix, FileTimesKeepTheirTicksAndLocalTimesStartIn1601) {
   tzset();
   std::uint64_t local = 1;
   const bool first = Native().fileTimeToLocalFileTime(3600ULL * 10000000ULL, &local);
-  const bool earlier = Native().fileTimeToLocalFileTime(3599ULL * 10000000ULL, &entry.size);
+  const bool earlier = Native().fileTimeToLocalFileTime(3599ULL * 10000000ULL, &info.size);
   saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
   tzset();
   EXPECT_TRUE(first && !earlier);
@@ -200,16 +201,17 @@ TEST(Posix, FailuresKeepTheirErrno) {
   WriteFile(dir.At("a.txt"), "a");
   fs::create_directory(dir.At("sub"));
   FindData entry{};
+  FileInfo info{};
   const std::string under = dir.At("a.txt") + "/x";
   const std::tuple<std::function<bool()>, std::int32_t, int> cases[] = {
       {[&] { return Native().openFolder(dir.At("a.txt").c_str()) != kInvalidHandle; }, kErrPathNotFound, ENOTDIR},
       {[&] { return Native().openFolder(dir.At("gone").c_str()) != kInvalidHandle; }, kErrPathNotFound, ENOENT},
       {[&] { return Open(under, FileCreation::kCreateAlways); }, kErrPathNotFound, ENOTDIR},
-      {[&] { return Native().lookupFile(under.c_str(), &entry); }, kErrPathNotFound, ENOTDIR},
+      {[&] { return EntryInfoByPath(under.c_str(), true, &info); }, kErrPathNotFound, ENOTDIR},
       {[&] { return Native().findFirstFile((under + "/*").c_str(), nullptr, &entry) != kInvalidHandle; }, kErrPathNotFound,
        ENOTDIR},
       {[&] { return Open(dir.At("sub"), FileCreation::kCreateAlways); }, kErrAccessDenied, EISDIR},
-      {[&] { return Native().deleteFile(dir.At("sub").c_str()); }, kErrAccessDenied, EISDIR},
+      {[&] { return DeleteFileByPath(dir.At("sub").c_str()); }, kErrAccessDenied, EISDIR},
       {[&] { return Native().setLastError(kErrPathNotFound), false; }, kErrPathNotFound, 0}};
   for (const auto& [attempt, code, err] : cases) {
     EXPECT_FALSE(attempt());
@@ -275,7 +277,7 @@ TEST(Posix, FollowsOnlyLinksOfTheUserOrRoot) {
     EXPECT_EQ(spot.folder, -1);
   }
   EXPECT_EQ(descriptors(), opened);
-  EXPECT_TRUE(Native().deleteFile(dir.At("own").c_str()));  // the link, never its target
+  EXPECT_TRUE(DeleteFileByPath(dir.At("own").c_str()));  // the link, never its target
   EXPECT_EQ(testing::ReadWholeFile(dir.At("real/f.txt")), "data");
 }
 
@@ -346,7 +348,7 @@ TEST(Posix, ReadHandlesCloseTogetherAndOnlyThemselves) {
   WriteFile(dir.At("f"), "f");
   std::vector<int> fds;
   for (std::size_t i = 0; i < kReadHandlesHeld + 3; ++i)
-    fds.push_back(static_cast<int>(Native().createFile(dir.At("f").c_str(), FileAccess::kRead, FileCreation::kOpenExisting)));
+    fds.push_back(static_cast<int>(CreateFileByPath(dir.At("f").c_str(), FileAccess::kRead, FileCreation::kOpenExisting)));
   for (std::size_t i = 0; i < kReadHandlesHeld; ++i) Native().closeReadHandle(fds[i]);
   for (std::size_t i = 0; i < kReadHandlesHeld; ++i) EXPECT_FALSE(IsOpen(fds[i])) << i;
   const int kept = fds[kReadHandlesHeld + 1];

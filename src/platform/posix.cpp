@@ -86,7 +86,6 @@ namespace {
 using namespace posix;
 
 const PlatformApi kPosix = {
-    .createFile = CreateFilePosix,
     .readFile = ReadFilePosix,
     .writeFile = WriteFilePosix,
     .setFilePointer = SetFilePointerPosix,
@@ -95,7 +94,6 @@ const PlatformApi kPosix = {
     .closeReadHandle = CloseReadHandlePosix,
     .fileType = FileTypePosix,
     .stdHandle = StdHandlePosix,
-    .createFileAs = CreateFileAsPosix,
     .moveFileOverAt = MoveFileOverAtPosix,
     .findFirstFile = FindFirstFilePosix,
     .findNextFile = FindNextFilePosix,
@@ -104,11 +102,8 @@ const PlatformApi kPosix = {
     .fileTimeToDosDateTime = FileTimeToDosPosix,
     .nameToOem = CopyNamePosix,
     .nameToAnsi = CopyNamePosix,
-    .deleteFile = DeleteFilePosix,
     .createDirectory = CreateDirectoryPosix,
     .moveFile = MoveFilePosix,
-    .fileIdentity = FileIdentityPosix,
-    .lookupFile = LookupFilePosix,
     .lockFolder = LockFolderPosix,
     .unlockFolder = UnlockFolderPosix,
     .flushFile = FlushFilePosix,
@@ -116,9 +111,7 @@ const PlatformApi kPosix = {
     .openFolder = OpenFolderPosix,
     .closeFolder = CloseFolderPosix,
     .createFileAt = CreateFileAtPosix,
-    .lookupFileAt = LookupFileAtPosix,
     .openFoundAt = OpenFoundAtPosix,
-    .fileIdentityOf = FileIdentityOfPosix,
     .createFileAsAt = CreateFileAsAtPosix,
     .createUnnamedAt = CreateUnnamedAtPosix,
     .nameFileAt = NameFileAtPosix,

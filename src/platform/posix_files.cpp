@@ -205,16 +205,6 @@ OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
   return FailedOpen(PathFailure{errno, false}, folder, name, nullptr);
 }
 
-OsHandle CreateFilePosix(const char* name, FileAccess access,
-                         FileCreation creation) {
-  PathSpot spot{-1, {}};
-  PosixName path;
-  if (!SpotOf(name, &spot, &path)) return kInvalidHandle;
-  const OsHandle file = OpenInSpot(&spot, access, creation, path.text);
-  ReleaseSpot(&spot);
-  return file;
-}
-
 bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size,
                    std::uint32_t* done) {
   if (done != nullptr) *done = 0;

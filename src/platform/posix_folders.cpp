@@ -83,22 +83,6 @@ OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
   return OpenInFolder(static_cast<int>(folder), name, access, creation);
 }
 
-bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry) {
-  struct stat info {};
-  if (!StatFollowed(static_cast<int>(folder), name, &info)) return false;
-  FillEntry(info, "", entry);
-  return true;
-}
-
-// What the handle's open found: a file's identity never changes while it is open.
-bool FileIdentityOfPosix(OsHandle file, FileIdentity* identity) {
-  struct stat info {};
-  if (!InfoOf(static_cast<int>(file), &info)) return false;
-  identity->volume = static_cast<std::uint64_t>(info.st_dev);
-  identity->index = static_cast<std::uint64_t>(info.st_ino);
-  return true;
-}
-
 OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count) {
   if (!IsEntryName(name)) return kInvalidHandle;
@@ -111,6 +95,16 @@ OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model) {
 
 bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name) {
   return IsEntryName(name) && NameFileIn(static_cast<int>(folder), file, name);
+}
+
+bool EntryInfoAtPosix(OsHandle folder, const char* name, bool followLinks, FileInfo* info) {
+  struct stat found {};
+  const int fd = static_cast<int>(folder);
+  if (followLinks ? !StatFollowed(fd, name, &found)
+                  : !IsEntryName(name) || !StatEntry(fd, name, &found))
+    return false;
+  DescribeEntry(found, info);
+  return true;
 }
 
 bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace) {

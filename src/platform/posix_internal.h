@@ -81,7 +81,6 @@ int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creat
 // followed, another user's is not.
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
                       FileCreation creation);
-OsHandle CreateFilePosix(const char* name, FileAccess access, FileCreation creation);
 bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
 bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
                     std::uint32_t* done);
@@ -95,8 +94,6 @@ bool CloseReadHandlePosix(OsHandle handle);
 void CloseDescriptors(int* fds, std::size_t count);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
-OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
-                           std::uint32_t count);
 bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
 
 // Search, lookups and code pages (posix_search.cpp); times (posix_times.cpp).
@@ -108,7 +105,6 @@ bool FindClosePosix(OsHandle handle);
 bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
 bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
 void CopyNamePosix(const char* name, char* destination, std::size_t size);
-bool LookupFilePosix(const char* name, FindData* entry);
 OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry);
 // Fills entry from info, the file reached under name.
 void FillEntry(const struct stat& info, const char* name, FindData* entry);
@@ -119,11 +115,9 @@ bool IsEntryKind(const struct stat& info);
 bool StatThroughLinks(int start, const char* path, struct stat* info, std::int32_t* code);
 
 // Names: delete, move, folders, identity, access (posix_names.cpp).
-bool DeleteFilePosix(const char* name);
 bool CreateDirectoryPosix(const char* name);
 bool MoveFilePosix(const char* from, const char* to);
-bool FileIdentityPosix(const char* name, FileIdentity* identity);
-// Gives the new file to the access of model (see CreateFileAsPosix).
+// Gives the new file the access of model (see CreateAsIn).
 bool CopyAccess(const struct stat& model, int to);
 mode_t CopiedMode(const struct stat& model);
 // What fd's open found (OpenedInfo: no size), or else what fstat finds.
@@ -136,8 +130,7 @@ OsHandle OpenFolderPosix(const char* name);
 bool CloseFolderPosix(OsHandle folder);
 OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation);
-bool LookupFileAtPosix(OsHandle folder, const char* name, FindData* entry);
-bool FileIdentityOfPosix(OsHandle file, FileIdentity* identity);
+bool EntryInfoAtPosix(OsHandle folder, const char* name, bool followLinks, FileInfo* info);
 bool DeleteFileAtPosix(OsHandle folder, const char* name);
 OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
@@ -146,7 +139,7 @@ bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name);
 // Their work inside an open folder (posix_names.cpp).
 OsHandle CreateUnnamedIn(int folder, OsHandle model);
 bool NameFileIn(int folder, OsHandle file, const char* name);
-// The creation of CreateFileAsPosix inside an open folder; path, when
+// createFileAsAt inside an open folder (see platform.h); path, when
 // given, names it in errors.
 OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path);
@@ -157,7 +150,8 @@ bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
                  const char* toPath);
 
 // Leases and what entries and handles are (posix_leases.cpp).
-bool EntryInfoAtPosix(OsHandle folder, const char* name, FileInfo* info);
+// What an entry or a handle is, as entryInfoAt and fileInfoOf tell it.
+void DescribeEntry(const struct stat& info, FileInfo* out);
 bool FileInfoOfPosix(OsHandle file, FileInfo* info);
 bool TakeLeasePosix(OsHandle file);
 bool LeaseHeldPosix(OsHandle file);

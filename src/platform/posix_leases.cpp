@@ -12,35 +12,22 @@
 
 namespace quilbo::posix {
 
-namespace {
-
-void Describe(const struct stat& info, FileInfo* out) {
+void DescribeEntry(const struct stat& info, FileInfo* out) {
   std::uint32_t attributes = kAttrArchive;
   if (S_ISLNK(info.st_mode)) attributes |= kAttrLink;
   if (S_ISDIR(info.st_mode)) attributes = kAttrDirectory;
   if (!S_ISLNK(info.st_mode) && NoWritePermission(info)) attributes |= kAttrReadOnly;
   out->attributes = attributes;
-  out->size = static_cast<std::uint64_t>(info.st_size);
+  out->size = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
+  out->lastWriteTime = ToFileTime(info.st_mtim);
   out->identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                                static_cast<std::uint64_t>(info.st_ino)};
-}
-
-}  // namespace
-
-bool EntryInfoAtPosix(OsHandle folder, const char* name, FileInfo* info) {
-  if (name[0] == '\0' || std::strchr(name, '/') != nullptr) {
-    return FailWith(kErrInvalidName, 0);
-  }
-  struct stat found {};
-  if (fstatat(static_cast<int>(folder), name, &found, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
-  Describe(found, info);
-  return true;
 }
 
 bool FileInfoOfPosix(OsHandle file, FileInfo* info) {
   struct stat found {};
   if (fstat(static_cast<int>(file), &found) != 0) return Fail(errno);
-  Describe(found, info);
+  DescribeEntry(found, info);
   return true;
 }
 

@@ -18,15 +18,6 @@
 
 namespace quilbo::posix {
 
-bool DeleteFilePosix(const char* name) {
-  PathSpot spot{-1, {}};
-  PosixName path;
-  if (!SpotOf(name, &spot, &path)) return false;
-  const bool ok = DeleteEntry(spot.folder, spot.name.c_str(), path.text);
-  ReleaseSpot(&spot);
-  return ok;
-}
-
 bool CreateDirectoryPosix(const char* name) {
   PathSpot spot{-1, {}};
   PosixName path;
@@ -81,24 +72,6 @@ bool MoveFilePosix(const char* from, const char* to) {
   ReleaseSpot(&source);
   ReleaseSpot(&target);
   return ok;
-}
-
-bool FileIdentityPosix(const char* name, FileIdentity* identity) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) {
-    tLastError = kErrFilenameTooLong;
-    return false;
-  }
-  PathFailure why{};
-  const int fd = ResolvePath(AT_FDCWD, path.text, &why);
-  if (fd < 0) return FailPath(why, path.text);
-  struct stat info {};
-  const bool ok = fstatat(fd, "", &info, AT_EMPTY_PATH) == 0 || Fail(errno);
-  close(fd);
-  if (!ok) return false;
-  identity->volume = static_cast<std::uint64_t>(info.st_dev);
-  identity->index = static_cast<std::uint64_t>(info.st_ino);
-  return true;
 }
 
 // The mode a file copied from model gets: model's permission bits, and
@@ -292,16 +265,6 @@ OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* da
   if (CopyAccess(access, fd) && WriteAll(fd, data, count)) return fd;
   DropNamed(folder, name, fd);
   return kInvalidHandle;
-}
-
-OsHandle CreateFileAsPosix(const char* name, OsHandle model, const void* data,
-                           std::uint32_t count) {
-  PathSpot spot{-1, {}};
-  PosixName path;
-  if (!SpotOf(name, &spot, &path)) return kInvalidHandle;
-  const OsHandle file = CreateAsIn(spot.folder, spot.name.c_str(), model, data, count, path.text);
-  ReleaseSpot(&spot);
-  return file;
 }
 
 }  // namespace quilbo::posix

@@ -297,18 +297,6 @@ void CopyNamePosix(const char* name, char* destination, std::size_t size) {
   destination[length] = '\0';
 }
 
-// One entry by its name, through trusted links only, as the walk sees it.
-bool LookupFilePosix(const char* name, FindData* entry) {
-  const PosixName path = ToPosix(name);
-  if (!path.ok) return FailWith(kErrFilenameTooLong, ENAMETOOLONG);
-  if (path.text[0] == '\0') return FailWith(kErrPathNotFound, ENOENT);
-  struct stat info {};
-  std::int32_t code = 0;
-  if (!StatThroughLinks(AT_FDCWD, path.text, &info, &code)) return false;
-  FillEntry(info, "", entry);
-  return true;
-}
-
 }  // namespace quilbo::posix
 
 #endif  // !_WIN32

@@ -42,7 +42,6 @@ void Release(void* block) { std::free(block); }
 using namespace win32;
 
 const PlatformApi kWin32 = {
-    .createFile = CreateFileWin,
     .readFile = ReadFileWin,
     .writeFile = WriteFileWin,
     .setFilePointer = SetFilePointerWin,
@@ -51,7 +50,6 @@ const PlatformApi kWin32 = {
     .closeReadHandle = CloseReadHandleWin,
     .fileType = FileTypeWin,
     .stdHandle = StdHandleWin,
-    .createFileAs = CreateFileAsWin,
     .moveFileOverAt = MoveFileOverAtWin,
     .findFirstFile = FindFirstFileWin,
     .findNextFile = FindNextFileWin,
@@ -60,11 +58,8 @@ const PlatformApi kWin32 = {
     .fileTimeToDosDateTime = FileTimeToDosWin,
     .nameToOem = NameToOemWin,
     .nameToAnsi = NameToAnsiWin,
-    .deleteFile = DeleteFileWin,
     .createDirectory = CreateDirectoryWin,
     .moveFile = MoveFileWin,
-    .fileIdentity = FileIdentityWin,
-    .lookupFile = LookupFileWin,
     .lockFolder = LockFolderWin,
     .unlockFolder = UnlockFolderWin,
     .flushFile = FlushFileWin,
@@ -72,9 +67,7 @@ const PlatformApi kWin32 = {
     .openFolder = OpenFolderWin,
     .closeFolder = CloseFolderWin,
     .createFileAt = CreateFileAtWin,
-    .lookupFileAt = LookupFileAtWin,
     .openFoundAt = OpenFoundAtWin,
-    .fileIdentityOf = FileIdentityOfWin,
     .createFileAsAt = CreateFileAsAtWin,
     .createUnnamedAt = CreateUnnamedAtWin,
     .nameFileAt = NameFileAtWin,

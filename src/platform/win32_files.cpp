@@ -111,27 +111,6 @@ bool MoveFileWin(const char* from, const char* to) {
   return ToWide(from, source) && ToWide(to, target) && MoveFileW(source, target) != FALSE;
 }
 
-bool FileIdentityWin(const char* name, FileIdentity* identity) {
-  WidePath path;
-  if (!ToWide(name, path)) return false;
-  HANDLE file = OpenForQuery(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool ok = FileIdentityOfWin(FromHandle(file), identity);
-  const DWORD error = GetLastError();
-  CloseHandle(file);
-  SetLastError(error);
-  return ok;
-}
-
-bool FileIdentityOfWin(OsHandle file, FileIdentity* identity) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(ToHandle(file), &info) == FALSE) return false;
-  identity->volume = info.dwVolumeSerialNumber;
-  identity->index =
-      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
-}
-
 // New files take the permissions their folder passes on. A failed first
 // write takes the new name away again.
 OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,

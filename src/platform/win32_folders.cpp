@@ -59,6 +59,7 @@ bool Describe(HANDLE file, FileInfo* out) {
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) attributes |= kAttrLink;
   out->attributes = attributes;
   out->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out->lastWriteTime = FromFileTime(info.ftLastWriteTime);
   out->identity.volume = info.dwVolumeSerialNumber;
   out->identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
@@ -68,7 +69,7 @@ bool Describe(HANDLE file, FileInfo* out) {
 
 OsHandle OpenFolderWin(const char* name) {
   FindData found{};
-  if (name[0] != '\0' && !NativePlatform().lookupFile(name, &found)) {
+  if (name[0] != '\0' && !LookupFileWin(name, &found)) {
     if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
     return kInvalidHandle;
   }
@@ -98,14 +99,14 @@ OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
                          FileCreation creation) {
   char path[kPathBytes];
   if (!Join(folder, name, path)) return kInvalidHandle;
-  return NativePlatform().createFile(path, access, creation);
+  return CreateFileWin(path, access, creation);
 }
 
 OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count) {
   char path[kPathBytes];
   if (!Join(folder, name, path)) return kInvalidHandle;
-  return NativePlatform().createFileAs(path, model, data, count);
+  return CreateFileAsWin(path, model, data, count);
 }
 
 OsHandle CreateUnnamedAtWin(OsHandle /*folder*/, OsHandle /*model*/) {
@@ -116,11 +117,6 @@ OsHandle CreateUnnamedAtWin(OsHandle /*folder*/, OsHandle /*model*/) {
 bool NameFileAtWin(OsHandle /*folder*/, OsHandle /*file*/, const char* /*name*/) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return false;
-}
-
-bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry) {
-  char path[kPathBytes];
-  return Join(folder, name, path) && NativePlatform().lookupFile(path, entry);
 }
 
 // The search holds no handle here: the name is opened.
@@ -141,24 +137,23 @@ bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool r
 
 bool DeleteFileAtWin(OsHandle folder, const char* name) {
   char path[kPathBytes];
-  return Join(folder, name, path) && NativePlatform().deleteFile(path);
+  return Join(folder, name, path) && DeleteFileWin(path);
 }
 
 // NTFS has no flush of one folder's files short of a whole volume, which
 // needs an administrator: each file is flushed, and with it the file
 // system's log, which records the file's name.
 bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count) {
-  const PlatformApi& os = NativePlatform();
   for (std::size_t i = 0; i < count; ++i) {
     char path[kPathBytes];
     if (!Join(folder, names[i], path)) return false;
-    OsHandle file = os.createFile(path, FileAccess::kReadWrite, FileCreation::kOpenExisting);
+    OsHandle file = CreateFileWin(path, FileAccess::kReadWrite, FileCreation::kOpenExisting);
     if (file == kInvalidHandle && GetLastError() == ERROR_ACCESS_DENIED)
-      file = os.createFile(path, FileAccess::kRead, FileCreation::kOpenExisting);
+      file = CreateFileWin(path, FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) return false;
-    const bool flushed = os.flushFile(file);
+    const bool flushed = FlushFileWin(file);
     const DWORD error = GetLastError();
-    os.closeHandle(file);
+    CloseHandleWin(file);
     if (!flushed) {
       SetLastError(error);
       return false;
@@ -167,13 +162,14 @@ bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t coun
   return true;
 }
 
-bool EntryInfoAtWin(OsHandle folder, const char* name, FileInfo* info) {
+bool EntryInfoAtWin(OsHandle folder, const char* name, bool followLinks, FileInfo* info) {
   char path[kPathBytes];
   WidePath wide;
   if (!Join(folder, name, path) || !ToWide(path, wide)) return false;
   HANDLE file = CreateFileW(wide, FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                            OPEN_EXISTING,
+                            (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_BACKUP_SEMANTICS,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool ok = Describe(file, info);

@@ -23,11 +23,10 @@ OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
 // caller creates its file under a name.
 OsHandle CreateUnnamedAtWin(OsHandle folder, OsHandle model);
 bool NameFileAtWin(OsHandle folder, OsHandle file, const char* name);
-bool LookupFileAtWin(OsHandle folder, const char* name, FindData* entry);
 OsHandle OpenFoundAtWin(OsHandle folder, FindData* entry);
 bool DeleteFileAtWin(OsHandle folder, const char* name);
 bool FlushFilesAtWin(OsHandle folder, const char* const* names, std::size_t count);
-bool EntryInfoAtWin(OsHandle folder, const char* name, FileInfo* info);
+bool EntryInfoAtWin(OsHandle folder, const char* name, bool followLinks, FileInfo* info);
 bool FileInfoOfWin(OsHandle file, FileInfo* info);
 OsHandle OpenToDeleteAtWin(OsHandle folder, const char* name);
 bool NoLeaseWin(OsHandle file);

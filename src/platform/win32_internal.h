@@ -53,8 +53,6 @@ OsHandle StdHandleWin(StdStream stream);
 bool DeleteFileWin(const char* name);
 bool CreateDirectoryWin(const char* name);
 bool MoveFileWin(const char* from, const char* to);
-bool FileIdentityWin(const char* name, FileIdentity* identity);
-bool FileIdentityOfWin(OsHandle file, FileIdentity* identity);
 OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
                          std::uint32_t count);
 bool LookupFileWin(const char* name, FindData* entry);

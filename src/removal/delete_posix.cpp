@@ -56,7 +56,7 @@ bool LeaseLeftover(OsHandle file) {
 // to be finished: what a writer added is archived first.
 std::int32_t Check(OsHandle folder, const std::string& name, bool aside, PendingRemoval& log) {
   FileInfo named{};
-  if (!Os().entryInfoAt(folder, name.c_str(), &named)) return KeepFailure(log);
+  if (!Os().entryInfoAt(folder, name.c_str(), false, &named)) return KeepFailure(log);
   if ((named.attributes & kAttrLink) != 0) return 0;
   if ((named.attributes & (kAttrDirectory | kAttrReadOnly)) != 0) return kErrAccessDenied;
   if (!SameFile(named.identity, log.identity)) return kErrSharingViolation;
@@ -77,7 +77,7 @@ bool MoveAside(OsHandle folder, const std::string& log, const std::string& aside
   if (os.moveFileOverAt(folder, log.c_str(), aside.c_str(), false)) return true;
   if (os.lastError() != kErrNotSupported) return false;
   FileInfo there{};
-  if (os.entryInfoAt(folder, aside.c_str(), &there)) {
+  if (os.entryInfoAt(folder, aside.c_str(), false, &there)) {
     os.setLastError(kErrAlreadyExists);
     return false;
   }

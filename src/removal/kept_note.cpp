@@ -23,7 +23,7 @@ void NoteKeptLog(const RunFolders& folders, const PendingRemoval& log) {
     // What the deletion refuses: a writer might add lines after the copy.
     std::snprintf(reason, sizeof reason,
                   "another program holds it open or was still writing to it");
-  } else if (Os().entryInfoAt(folders.logs, log.log.c_str(), &found) &&
+  } else if (Os().entryInfoAt(folders.logs, log.log.c_str(), false, &found) &&
              (found.attributes & kAttrReadOnly) != 0) {
     std::snprintf(reason, sizeof reason, "it is read-only");
   } else {

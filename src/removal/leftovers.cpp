@@ -49,7 +49,7 @@ bool IsOwnLeftover(const RunFolders& folders, std::string_view name, AsideParts*
   if (!ParseAsideName(name, parts)) return false;
   const std::string text(name);
   FileInfo info{};
-  if (!Os().entryInfoAt(folders.logs, text.c_str(), &info)) {
+  if (!Os().entryInfoAt(folders.logs, text.c_str(), false, &info)) {
     if (gone != nullptr) *gone = Os().lastError() == kErrFileNotFound;
     return false;
   }

@@ -119,8 +119,9 @@ void StartRemovals(RemovalGroup& group, const RunFolders& folders, std::int32_t 
   const std::size_t allowed = os.openFilesAllowed();
   group.bound = allowed > kFilesReserved + 2 ? std::min(kGroupLogs, (allowed - kFilesReserved) / 2) : 1;
   group.truncateKb = truncateKb;
-  if (kMovesAside && folders.archives != kInvalidHandle)
-    os.fileIdentityOf(folders.archives, &group.archiveFolder);
+  FileInfo archives{};
+  if (kMovesAside && folders.archives != kInvalidHandle && os.fileInfoOf(folders.archives, &archives))
+    group.archiveFolder = archives.identity;
 }
 
 void AddRemoval(RemovalGroup& group, const RunFolders& folders, std::string_view log,
@@ -130,7 +131,10 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, std::string_view
   removal.log.assign(log);
   removal.archive.assign(archive);
   removal.copiedSize = done.copiedSize;
-  if (done.moreThanText || !Os().fileIdentityOf(done.file, &removal.identity)) {
+  FileInfo info{};
+  const bool known = !done.moreThanText && Os().fileInfoOf(done.file, &info);
+  removal.identity = info.identity;
+  if (!known) {
     removal.error = done.moreThanText ? kKeptMoreThanText : KeepFailure(removal);
     NoteKeptLog(folders, removal);
     Os().closeReadHandle(done.file);

@@ -42,8 +42,9 @@ TEST(Removal, GroupDeletesOnlyWhatIsAsCopied) {
                              {"grew.log", 3, false, kErrSharingViolation},
                              {"held.log", 6, true, kErrSharingViolation},
                              {"ro.log", 6, false, kErrAccessDenied}};
-  FileIdentity folder{};
-  Os().fileIdentityOf(run.archives, &folder);
+  FileInfo archives{};
+  Os().fileInfoOf(run.archives, &archives);
+  const FileIdentity folder = archives.identity;
 #ifndef _WIN32
   cases.push_back({std::string(250, 'n'), 6, false, 0});  // no room for an aside name
   cases.push_back({"link.log", 6, false, 0});
@@ -60,7 +61,9 @@ TEST(Removal, GroupDeletesOnlyWhatIsAsCopied) {
     PendingRemoval log;
     log.file = OpenLog(run.logs, c.name);
     ASSERT_NE(log.file, kInvalidHandle) << c.name;
-    Os().fileIdentityOf(log.file, &log.identity);
+    FileInfo info{};
+    Os().fileInfoOf(log.file, &info);
+    log.identity = info.identity;
     if (c.name.find("leftover") != std::string::npos) {
       const std::string aside = AsideName(c.name + ".log", c.copied, log.identity, folder);
       fs::rename(dir.At(c.name), dir.At(aside));

@@ -120,7 +120,7 @@ std::int32_t StandardOpen(TextStream& stream) {
     const OsHandle handle =
         stream.found != nullptr          ? Os().openFoundAt(stream.folder, stream.found)
         : stream.folder != kInvalidHandle ? Os().createFileAt(stream.folder, stream.name, access, creation)
-                                          : Os().createFile(stream.name, access, creation);
+                                          : CreateFileByPath(stream.name, access, creation);
     if (handle == kInvalidHandle) {
       return OsError();
     }

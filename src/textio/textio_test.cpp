@@ -182,7 +182,7 @@ TEST_F(Textio, StreamReusedAfterOpenNewFile) {
     EXPECT_EQ(TakeIoStatus(), kIoNotAttached);
     CloseStream(s);
     const std::string made = PathOf(reading ? "a.log" : "b.log");
-    Record(), OpenNewFile(s, Os().createFile(made.c_str(), FileAccess::kReadWrite, FileCreation::kCreateNew));
+    Record(), OpenNewFile(s, CreateFileByPath(made.c_str(), FileAccess::kReadWrite, FileCreation::kCreateNew));
     Line(s, "one");
     EXPECT_EQ(gWrites.size(), 0u) << before;  // not written through
     CloseStream(s), (reading ? OpenRead : OpenNew)(s);
@@ -301,8 +301,8 @@ OsHandle Redirected(StdStream stream) { return stream == StdStream::kInput ? gSt
 TEST_F(Textio, StandardStreams) {
   const std::string out = PathOf("out.txt");
   WriteFile(out, "before\x1A\r\n");
-  gStdInput = Os().createFile(kNullDevice, FileAccess::kReadWrite, FileCreation::kOpenExisting);
-  gStdOutput = Os().createFile(out.c_str(), FileAccess::kReadWrite, FileCreation::kOpenExisting);
+  gStdInput = CreateFileByPath(kNullDevice, FileAccess::kReadWrite, FileCreation::kOpenExisting);
+  gStdOutput = CreateFileByPath(out.c_str(), FileAccess::kReadWrite, FileCreation::kOpenExisting);
   ASSERT_TRUE(Os().setFilePointer(gStdOutput, 0, SeekFrom::kEnd, nullptr));
   const ExitRoutine saved = ExitStep;
   Record(), FaultTable().stdHandle = Redirected, OpenStandardStreams();
@@ -314,7 +314,7 @@ TEST_F(Textio, StandardStreams) {
   CloseStandardStreams();
   EXPECT_EQ(gWrites, (std::vector<std::size_t>{128, 0, 11, 11, 0}));
   EXPECT_EQ(CallsOf(Service::kCloseHandle), 2U);
-  EXPECT_EQ(CallsOf(Service::kCreateFile) + CallsOf(Service::kSetEndOfFile), 0U);
+  EXPECT_EQ(CallsOf(Service::kOpenFolder) + CallsOf(Service::kCreateFileAt) + CallsOf(Service::kSetEndOfFile), 0U);
   EXPECT_EQ(ReadWholeFile(out), "before\x1A\r\n" + std::string(126, 'o') + "\r\nFile -12 \r\n-2147483648");
 }
 

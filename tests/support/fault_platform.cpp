@@ -29,14 +29,12 @@ void Note(std::string& list, std::uint64_t call) {
 template <Service S, typename R, typename... A>
 bool Changed(R result, A... args) {
   const auto values = std::make_tuple(args...);
-  if constexpr (S == Service::kCreateFile || S == Service::kCreateFileAt) {
-    return result != kInvalidHandle &&
-           std::get<S == Service::kCreateFile ? 2 : 3>(values) != FileCreation::kOpenExisting;
+  if constexpr (S == Service::kCreateFileAt) {
+    return result != kInvalidHandle && std::get<3>(values) != FileCreation::kOpenExisting;
   } else if constexpr (S == Service::kWriteFile) {
     return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
   } else {
-    return S == Service::kCreateFileAs || S == Service::kSetEndOfFile || S == Service::kMoveFile ||
-           S == Service::kMoveFileOverAt || S == Service::kDeleteFile ||
+    return S == Service::kSetEndOfFile || S == Service::kMoveFile || S == Service::kMoveFileOverAt ||
            S == Service::kCreateDirectory || S == Service::kCreateFileAsAt || S == Service::kNameFileAt ||
            S == Service::kDeleteFileAt;
   }
@@ -73,10 +71,11 @@ std::string Joined(OsHandle folder, const char* name) {
 
 // Every file loses its writes since its last flush; then the process ends.
 [[noreturn]] void PowerLoss() {
+  SetPlatform(nullptr);  // the native services from here on
   const PlatformApi& os = NativePlatform();
   for (const auto& [name, image] : gImages) {
     if (!image.dirty || name[0] == '\n') continue;
-    const OsHandle file = os.createFile(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
+    const OsHandle file = CreateFileByPath(name.c_str(), FileAccess::kReadWrite, FileCreation::kCreateAlways);
     if (file == kInvalidHandle) continue;
     std::uint32_t done = 0;
     os.writeFile(file, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()), &done);

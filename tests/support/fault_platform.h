@@ -12,29 +12,26 @@ namespace quilbo::testing {
 // The services that can fail, in table order: the table's field, the
 // service's name here, and what the call returns when it fails.
 #define QUILBO_FAILABLE_SERVICES(X)                                                      \
-  X(createFile, kCreateFile, kInvalidHandle) X(readFile, kReadFile, false)               \
-  X(writeFile, kWriteFile, false) X(setFilePointer, kSetFilePointer, false)              \
-  X(setEndOfFile, kSetEndOfFile, false) X(closeHandle, kCloseHandle, false)              \
-  X(closeReadHandle, kCloseReadHandle, false)                                            \
-  X(createFileAs, kCreateFileAs, kInvalidHandle) X(moveFileOverAt, kMoveFileOverAt, false) \
+  X(readFile, kReadFile, false) X(writeFile, kWriteFile, false)                          \
+  X(setFilePointer, kSetFilePointer, false) X(setEndOfFile, kSetEndOfFile, false)        \
+  X(closeHandle, kCloseHandle, false) X(closeReadHandle, kCloseReadHandle, false)        \
+  X(moveFileOverAt, kMoveFileOverAt, false)                                              \
   X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
   X(findClose, kFindClose, false)                                                        \
   X(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false)                            \
-  X(fileTimeToDosDateTime, kFileTimeToDosDateTime, false) X(deleteFile, kDeleteFile, false) \
+  X(fileTimeToDosDateTime, kFileTimeToDosDateTime, false)                                \
   X(createDirectory, kCreateDirectory, false) X(moveFile, kMoveFile, false)              \
-  X(fileIdentity, kFileIdentity, false) X(lockFolder, kLockFolder, kInvalidHandle)       \
-  X(unlockFolder, kUnlockFolder, false) X(flushFile, kFlushFile, false)                  \
-  X(flushFolder, kFlushFolder, false) X(lookupFile, kLookupFile, false)                  \
+  X(lockFolder, kLockFolder, kInvalidHandle) X(unlockFolder, kUnlockFolder, false)       \
+  X(flushFile, kFlushFile, false) X(flushFolder, kFlushFolder, false)                    \
   X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
-  X(createFileAt, kCreateFileAt, kInvalidHandle)                                         \
+  X(createFileAt, kCreateFileAt, kInvalidHandle) X(openFoundAt, kOpenFoundAt, kInvalidHandle) \
   X(createFileAsAt, kCreateFileAsAt, kInvalidHandle)                                     \
   X(createUnnamedAt, kCreateUnnamedAt, kInvalidHandle) X(nameFileAt, kNameFileAt, false) \
-  X(lookupFileAt, kLookupFileAt, false) X(openFoundAt, kOpenFoundAt, kInvalidHandle)     \
-  X(fileIdentityOf, kFileIdentityOf, false) X(deleteFileAt, kDeleteFileAt, false)       \
-  X(flushFilesAt, kFlushFilesAt, false) X(entryInfoAt, kEntryInfoAt, false)            \
-  X(fileInfoOf, kFileInfoOf, false) X(takeLease, kTakeLease, false)                      \
-  X(leaseHeld, kLeaseHeld, false) X(dropLease, kDropLease, false)                        \
-  X(openToDeleteAt, kOpenToDeleteAt, kInvalidHandle) X(allocate, kAllocate, nullptr)
+  X(deleteFileAt, kDeleteFileAt, false) X(flushFilesAt, kFlushFilesAt, false)            \
+  X(entryInfoAt, kEntryInfoAt, false) X(fileInfoOf, kFileInfoOf, false)                  \
+  X(takeLease, kTakeLease, false) X(leaseHeld, kLeaseHeld, false)                        \
+  X(dropLease, kDropLease, false) X(openToDeleteAt, kOpenToDeleteAt, kInvalidHandle)     \
+  X(allocate, kAllocate, nullptr)
 
 #define QUILBO_SERVICE_ENUM(field, service, failValue) service,
 enum class Service : std::uint8_t { QUILBO_FAILABLE_SERVICES(QUILBO_SERVICE_ENUM) kCount };
