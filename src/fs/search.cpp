@@ -44,21 +44,8 @@ std::int32_t AcceptStep(SearchEntry& entry) {
   return 0;
 }
 
-}  // namespace
-
-std::uint32_t PackedLocalTime(std::uint64_t utc) {
-  const PlatformApi& os = Os();
-  std::uint64_t local = 0;
-  std::uint16_t date = 0;
-  std::uint16_t time = 0;
-  // Outside the packed range nothing is written; the earliest packed time
-  // stands in, never -1, which FileTimeOf reserves for "missing".
-  if (!os.fileTimeToLocalFileTime(utc, &local) ||
-      !os.fileTimeToDosDateTime(local, &date, &time))
-    return kEarliestPackedTime;
-  return (static_cast<std::uint32_t>(date) << 16) | time;
-}
-
+// The steps themselves; each gives its code, and SearchFirst, SearchNext
+// and SearchClose keep it in SearchError.
 std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
                          SearchEntry& entry) {
   const PlatformApi& os = Os();
@@ -88,9 +75,23 @@ std::int32_t StopSearch(SearchEntry& entry) {
   return code;
 }
 
+}  // namespace
+
+std::uint32_t PackedLocalTime(std::uint64_t utc) {
+  const PlatformApi& os = Os();
+  std::uint64_t local = 0;
+  std::uint16_t date = 0;
+  std::uint16_t time = 0;
+  // Outside the packed range nothing is written; the earliest packed time
+  // stands in, never -1, which FileTimeOf reserves for "missing".
+  if (!os.fileTimeToLocalFileTime(utc, &local) ||
+      !os.fileTimeToDosDateTime(local, &date, &time))
+    return kEarliestPackedTime;
+  return (static_cast<std::uint32_t>(date) << 16) | time;
+}
+
 void SearchFirst(std::string_view pattern, std::uint32_t mask, SearchEntry& entry) {
-  // Room for 255 characters of the platform's form.
-  char buffer[kCountedMax * kBytesPerCharacter + 1];
+  char buffer[kPathBytes];
   const std::size_t length = std::min(pattern.size(), sizeof buffer - 1);
   if (length != 0) std::memcpy(buffer, pattern.data(), length);
   buffer[length] = '\0';
@@ -98,7 +99,7 @@ void SearchFirst(std::string_view pattern, std::uint32_t mask, SearchEntry& entr
 }
 
 void SearchFirst(const CountedString& pattern, std::uint32_t mask, SearchEntry& entry) {
-  SearchFirst(View(pattern), mask, entry);
+  SearchFirst(View(pattern), mask, entry);  // 255 characters at most
 }
 
 void SearchNext(SearchEntry& entry) { SearchError = ContinueSearch(entry); }

@@ -38,13 +38,9 @@ std::uint32_t PackedLocalTime(std::uint64_t utc);
 // Result of the thread's last SearchFirst, SearchNext or SearchClose.
 extern thread_local std::int32_t SearchError;
 
-std::int32_t StartSearch(const char* pattern, std::uint32_t mask,
-                         SearchEntry& entry);
-std::int32_t ContinueSearch(SearchEntry& entry);
-std::int32_t StopSearch(SearchEntry& entry);
-
-// The pattern: up to 255 characters (Windows: 255 UTF-16 characters as
-// UTF-8), handed to the platform unchanged.
+// The pattern is handed to the platform unchanged: a counted one holds up
+// to 255 characters (Windows: 255 UTF-16 characters as UTF-8); a path the
+// program built may be as long as the platform takes.
 void SearchFirst(std::string_view pattern, std::uint32_t mask, SearchEntry& entry);
 void SearchFirst(const CountedString& pattern, std::uint32_t mask,
                  SearchEntry& entry);

@@ -104,10 +104,9 @@ void FinishLeftovers(RemovalGroup& group, RunFolders& folders, std::string_view 
   entry.NeverOpen = kReservedNamePrefix;
   const std::string pattern =
       folders.logPath + std::string(kReservedNamePrefix) + "*-" + std::string(logPattern);
-  for (std::int32_t code = StartSearch(pattern.c_str(), 0x27, entry); code == 0;
-       code = ContinueSearch(entry))
+  for (SearchFirst(pattern, 0x27, entry); SearchError == 0; SearchNext(entry))
     found.emplace_back(entry.OwnName);
-  StopSearch(entry);
+  SearchClose(entry);
   for (const std::string& name : found) {
     AsideParts parts;
     if (!IsOwnLeftover(folders, name, &parts) ||
