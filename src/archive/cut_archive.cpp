@@ -44,6 +44,7 @@ struct Leftover {
 // paths for the notes, and their entry starts at entry.
 struct CutFile {
   OsHandle folder;
+  OsHandle lock;  // the archive folder's, whose names a flush makes durable
   std::size_t entry;
   std::string target;
   OsHandle model;  // whose access the new file takes
@@ -301,7 +302,7 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   if (!moved) StoreIoFailureOn(FailedCall(), "rename", cut.name, cut.target);
   CheckIo();
   cut.name.clear();
-  FlushArchiveFolder();
+  FlushArchiveFolder(cut.lock);
   CheckIo();
   for (int i = 0; i < cut.found; ++i) {
     Leftover& left = cut.leftovers[i];
@@ -387,6 +388,7 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
 
   CutFile cut{};
   cut.folder = folders.archives;
+  cut.lock = folders.archiveLock;
   cut.target = target;
   cut.entry = target.size() - archiveName.size();
   cut.model = exists ? archive.handle : log.handle;

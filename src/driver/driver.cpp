@@ -237,9 +237,9 @@ void MakeArchiveFolder(const std::string& archiveFolder) {
 // Both folders are opened once, after the lock: every step of every log
 // works inside them. Archives the logs, and the leftovers of runs before,
 // then deletes what /D asks; gives how the walk ended.
-SystemFailure ArchiveAndRemove(const RunSettings& settings, const std::string& folder,
-                               const std::string& archiveFolder, std::int32_t* counter) {
-  RunFolders run{};
+SystemFailure ArchiveAndRemove(RunFolders& run, const RunSettings& settings,
+                               const std::string& folder, const std::string& archiveFolder,
+                               std::int32_t* counter) {
   OpenRunFolders(run, folder, archiveFolder);
   RemovalGroup group;
   StartRemovals(group, run, settings.TruncateKb);
@@ -295,11 +295,12 @@ void RunDriver() {
   Os().watchStops();
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
-  LockArchiveFolder(archiveFolder);
+  RunFolders run{};
+  run.archiveLock = LockArchiveFolder(archiveFolder);
 
   std::int32_t counter = 0;
-  const SystemFailure walkEnd = ArchiveAndRemove(settings, folder, archiveFolder, &counter);
-  UnlockArchiveFolder();
+  const SystemFailure walkEnd = ArchiveAndRemove(run, settings, folder, archiveFolder, &counter);
+  UnlockArchiveFolder(run.archiveLock);
   EndIfStopped(settings, counter);
   NoteUnreadFolder(settings.PatternDir, walkEnd);
   if (counter == 0) NoteFolderPattern(settings.pattern);

@@ -7,42 +7,34 @@
 
 namespace quilbo {
 
-namespace {
-
-// One archive folder per run.
-thread_local OsHandle tHeld = kInvalidHandle;
-
-}  // namespace
-
-bool LockArchiveFolder(std::string_view folder) {
-  UnlockArchiveFolder();
+OsHandle LockArchiveFolder(std::string_view folder) {
   const char* name = ScratchName(folder);
-  if (name == nullptr) return false;
+  if (name == nullptr) return kInvalidHandle;
   // A run that seems to hang says why, once the wait is more than a moment.
   constexpr std::uint32_t kQuietWaitMs = 1000;
-  tHeld = Os().lockFolder(name, kQuietWaitMs);
-  if (tHeld == kInvalidHandle && Os().lastError() == kErrTimeout) {
+  OsHandle lock = Os().lockFolder(name, kQuietWaitMs);
+  if (lock == kInvalidHandle && Os().lastError() == kErrTimeout) {
     WriteNote("waiting for another run that archives into %.*s",
               static_cast<int>(folder.size()), folder.data());
     // In steps, so that a request to stop is seen while it waits.
     do {
-      tHeld = Os().lockFolder(ScratchName(folder), kQuietWaitMs);
-    } while (tHeld == kInvalidHandle && Os().lastError() == kErrTimeout &&
+      lock = Os().lockFolder(ScratchName(folder), kQuietWaitMs);
+    } while (lock == kInvalidHandle && Os().lastError() == kErrTimeout &&
              Os().stopRequested() == 0);
   }
-  return tHeld != kInvalidHandle;
+  return lock;
 }
 
-void UnlockArchiveFolder() {
-  if (tHeld == kInvalidHandle) return;
+void UnlockArchiveFolder(OsHandle& lock) {
+  if (lock == kInvalidHandle) return;
   // A failure changes nothing that matters: the lock goes with the process.
-  Os().unlockFolder(tHeld);
-  tHeld = kInvalidHandle;
+  Os().unlockFolder(lock);
+  lock = kInvalidHandle;
 }
 
-void FlushArchiveFolder() {
-  if (tHeld == kInvalidHandle) return;
-  if (!Os().flushFolder(tHeld)) StoreIoFailure(FailedCallError());
+void FlushArchiveFolder(OsHandle lock) {
+  if (lock == kInvalidHandle) return;
+  if (!Os().flushFolder(lock)) StoreIoFailure(FailedCallError());
 }
 
 }  // namespace quilbo

@@ -7,18 +7,21 @@
 
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace quilbo {
 
-// Waits until this run holds the lock of folder. False when the folder
-// cannot be opened to lock it: the run then goes on without the lock, and
-// its first archive open reports why the folder is unusable.
-bool LockArchiveFolder(std::string_view folder);
+// Waits until this run holds the lock of folder, and gives it (the run
+// keeps it in its RunFolders). kInvalidHandle when the folder cannot be
+// opened to lock it: the run then goes on without the lock, and its first
+// archive open reports why the folder is unusable.
+OsHandle LockArchiveFolder(std::string_view folder);
 // Lets the next run in; nothing when no lock is held.
-void UnlockArchiveFolder();
+void UnlockArchiveFolder(OsHandle& lock);
 // Makes the names created, renamed or removed in the locked folder
 // durable. A failure goes to IoStatus; without a lock there is nothing to
 // flush through.
-void FlushArchiveFolder();
+void FlushArchiveFolder(OsHandle lock);
 
 }  // namespace quilbo
 

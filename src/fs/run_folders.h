@@ -28,6 +28,9 @@ struct RunFolders {
   // open takes what the walk holds of it. Null for a log the walk did not
   // just find.
   FindData* found = nullptr;
+  // The archive folder's lock against other runs (LockArchiveFolder),
+  // held to the run's end; kInvalidHandle without one.
+  OsHandle archiveLock = kInvalidHandle;
 };
 
 // Opens both folders; a folder that cannot be opened keeps its error for

@@ -159,11 +159,7 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
   return fd;
 }
 
-// Reading a log to archive it is no use of it: its access time stays, as
-// backup tools leave it, and the read costs its inode no update. Only the
-// owner, or root, may ask that; once refused, the run stops asking.
 namespace {
-thread_local bool tKeepAccessTime = true;
 
 int OpenEntry(int folder, const char* name, int flags) {
   int fd;
@@ -174,12 +170,17 @@ int OpenEntry(int folder, const char* name, int flags) {
 }
 }  // namespace
 
-int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation) {
+// Reading a log to archive it is no use of it: its access time stays, as
+// backup tools leave it, and the read costs its inode no update. Only the
+// file's owner, or root, may ask that; a caller that opens many files
+// keeps *keepAccessTime, which a refusal clears, so that it stops asking.
+int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation,
+             bool* keepAccessTime) {
   const int flags = OpenFlags(access, creation);
-  const bool keepAccessTime = access == FileAccess::kRead && tKeepAccessTime;
-  int fd = OpenEntry(folder, name, keepAccessTime ? flags | O_NOATIME : flags);
-  if (fd < 0 && errno == EPERM && keepAccessTime) {
-    tKeepAccessTime = false;
+  const bool keep = access == FileAccess::kRead && *keepAccessTime;
+  int fd = OpenEntry(folder, name, keep ? flags | O_NOATIME : flags);
+  if (fd < 0 && errno == EPERM && keep) {
+    *keepAccessTime = false;
     fd = OpenEntry(folder, name, flags);
   }
   return fd;
@@ -188,7 +189,8 @@ int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creat
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
                       FileCreation creation) {
   const int flags = OpenFlags(access, creation);
-  const int fd = OpenAsIn(folder, name, access, creation);
+  bool keepAccessTime = true;
+  const int fd = OpenAsIn(folder, name, access, creation, &keepAccessTime);
   if (fd >= 0) return CheckOpened(fd, access, creation);
   // A link at the end (refused by O_NOFOLLOW, or found by O_EXCL): the
   // one-step resolution decides whether it may be followed.

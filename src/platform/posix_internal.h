@@ -75,8 +75,11 @@ struct FolderGift {
 };
 bool FolderGiftOf(int folder, FolderGift* gift);
 // The open of one entry of an open folder as OpenInFolder makes it, links
-// at the end refused: the descriptor, unchecked, or -1 with errno set.
-int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation);
+// at the end refused: the descriptor, unchecked, or -1 with errno set. A
+// read keeps the file's access time while *keepAccessTime (cleared once
+// the system refuses that).
+int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation,
+             bool* keepAccessTime);
 // Opens one entry of an open folder; a trusted link at the end is
 // followed, another user's is not.
 OsHandle OpenInFolder(int folder, const char* name, FileAccess access,

@@ -33,6 +33,7 @@ struct PosixSearch {
   // record): one the caller has not taken is closed at the next step.
   int held;
   FindData* heldBy;
+  bool keepAccessTime;  // of the files it opens, until the system refuses
 };
 
 void DropHeld(PosixSearch* search) {
@@ -42,6 +43,7 @@ void DropHeld(PosixSearch* search) {
     search->heldBy->held = kInvalidHandle;
   }
   search->held = -1;
+  search->keepAccessTime = true;
 }
 
 // Opens a plain file the folder's listing names, as the run opens a log,
@@ -52,7 +54,8 @@ void DropHeld(PosixSearch* search) {
 bool HoldEntry(PosixSearch* search, int folder, const char* name, FindData* entry) {
   const std::size_t shut = std::strlen(search->neverOpen);
   if (shut != 0 && std::strncmp(name, search->neverOpen, shut) == 0) return false;
-  const int fd = OpenAsIn(folder, name, FileAccess::kRead, FileCreation::kOpenExisting);
+  const int fd = OpenAsIn(folder, name, FileAccess::kRead, FileCreation::kOpenExisting,
+                          &search->keepAccessTime);
   if (fd < 0) return false;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -232,6 +235,7 @@ OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData
   std::memcpy(search->pattern, last, std::strlen(last) + 1);
   if (neverOpen != nullptr) std::snprintf(search->neverOpen, sizeof search->neverOpen, "%s", neverOpen);
   search->held = -1;
+  search->keepAccessTime = true;
   search->dev = folderInfo.st_dev;
   search->ino = folderInfo.st_ino;
   // The failure is stored already; closing the search leaves it so.
