@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/errno_map.h"
@@ -68,38 +70,61 @@ OsHandle OpenFolderPosix(const char* name) {
     FailWith(err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr), err);
     return kInvalidHandle;
   }
-  // Its identity, which tells the open of a log whether the walk's
-  // descriptor of that log was found in this very folder.
   struct stat info {};
-  if (fstat(folder, &info) == 0) RememberOpened(folder, info);
-  return folder;
+  auto* opened = static_cast<PosixFolder*>(std::calloc(1, sizeof(PosixFolder)));
+  if (opened == nullptr || fstat(folder, &info) != 0) {
+    const int failed = opened == nullptr ? ENOMEM : errno;
+    std::free(opened);
+    close(folder);
+    Fail(failed);
+    return kInvalidHandle;
+  }
+  *opened = PosixFolder{folder, info.st_dev, info.st_ino, false, {}};
+  return reinterpret_cast<OsHandle>(opened);
 }
 
-bool CloseFolderPosix(OsHandle folder) { return CloseHandlePosix(folder); }
+bool CloseFolderPosix(OsHandle folder) {
+  const int fd = FolderOf(folder).fd;
+  std::free(&FolderOf(folder));
+  return close(fd) == 0 || errno == EINTR || Fail(errno);
+}
+
+bool FolderGiftOf(PosixFolder& folder, FolderGift* gift) {
+  if (!folder.giftKnown) {
+    struct stat place {};
+    if (fstat(folder.fd, &place) != 0) return false;
+    folder.gift.group = (place.st_mode & S_ISGID) != 0 ? place.st_gid : getegid();
+    folder.gift.plainModes = fgetxattr(folder.fd, "system.posix_acl_default", nullptr, 0) < 0 &&
+                             (errno == ENODATA || errno == EOPNOTSUPP);
+    folder.giftKnown = true;
+  }
+  *gift = folder.gift;
+  return true;
+}
 
 OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
                            FileCreation creation) {
   if (!IsEntryName(name)) return kInvalidHandle;
-  return OpenInFolder(static_cast<int>(folder), name, access, creation);
+  return OpenInFolder(FolderOf(folder).fd, name, access, creation);
 }
 
 OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count) {
   if (!IsEntryName(name)) return kInvalidHandle;
-  return CreateAsIn(static_cast<int>(folder), name, model, data, count, nullptr);
+  return CreateAsIn(FolderOf(folder), name, model, data, count, nullptr);
 }
 
 OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model) {
-  return CreateUnnamedIn(static_cast<int>(folder), model);
+  return CreateUnnamedIn(FolderOf(folder).fd, model);
 }
 
 bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name) {
-  return IsEntryName(name) && NameFileIn(static_cast<int>(folder), file, name);
+  return IsEntryName(name) && NameFileIn(FolderOf(folder).fd, file, name);
 }
 
 bool EntryInfoAtPosix(OsHandle folder, const char* name, bool followLinks, FileInfo* info) {
   struct stat found {};
-  const int fd = static_cast<int>(folder);
+  const int fd = FolderOf(folder).fd;
   if (followLinks ? !StatFollowed(fd, name, &found)
                   : !IsEntryName(name) || !StatEntry(fd, name, &found))
     return false;
@@ -109,7 +134,7 @@ bool EntryInfoAtPosix(OsHandle folder, const char* name, bool followLinks, FileI
 
 bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace) {
   if (!IsEntryName(from) || !IsEntryName(to)) return false;
-  const int fd = static_cast<int>(folder);
+  const int fd = FolderOf(folder).fd;
   if (!replace) return MoveBetween(PathSpot{fd, from}, PathSpot{fd, to}, nullptr, nullptr);
   return renameat(fd, from, fd, to) == 0 || Fail(errno);
 }
@@ -126,7 +151,7 @@ bool DeleteEntry(int folder, const char* name, const char* path) {
 }
 
 bool DeleteFileAtPosix(OsHandle folder, const char* name) {
-  return IsEntryName(name) && DeleteEntry(static_cast<int>(folder), name, nullptr);
+  return IsEntryName(name) && DeleteEntry(FolderOf(folder).fd, name, nullptr);
 }
 
 std::uint64_t TickCountPosix() {

@@ -4,7 +4,6 @@
 #ifndef _WIN32
 
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,42 +56,13 @@ bool OpenedInfo(int fd, struct stat* info) {
   return true;
 }
 
-namespace {
-// The open folders that files were created in, and what creating a file
-// there gives it; found at the first creation, kept while open.
-struct FolderFacts {
-  int fd;
-  FolderGift gift;
-};
-thread_local FolderFacts tFolders[2] = {{-1, {}}, {-1, {}}};
-}  // namespace
-
 void CloseOpened(int fd) {
   ForgetOpened(fd);
   close(fd);
 }
 
-bool FolderGiftOf(int folder, FolderGift* gift) {
-  for (const FolderFacts& facts : tFolders) {
-    if (facts.fd == folder && folder >= 0) {
-      *gift = facts.gift;
-      return true;
-    }
-  }
-  struct stat place {};
-  if (fstat(folder, &place) != 0) return false;
-  gift->group = (place.st_mode & S_ISGID) != 0 ? place.st_gid : getegid();
-  gift->plainModes = fgetxattr(folder, "system.posix_acl_default", nullptr, 0) < 0 &&
-                     (errno == ENODATA || errno == EOPNOTSUPP);
-  FolderFacts& kept = tFolders[tFolders[0].fd < 0 ? 0 : 1];
-  kept = FolderFacts{folder, *gift};
-  return true;
-}
-
 void ForgetOpened(int fd) {
   if (OpenedFacts* facts = FactsOf(fd)) facts->known = false;
-  for (FolderFacts& facts : tFolders)
-    if (facts.fd == fd) facts.fd = -1;
 }
 
 bool CloseHandlePosix(OsHandle handle) {

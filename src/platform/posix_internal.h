@@ -73,7 +73,19 @@ struct FolderGift {
   gid_t group;
   bool plainModes;
 };
-bool FolderGiftOf(int folder, FolderGift* gift);
+// A folder opened once: openFolder's handle points to it, and the caller
+// that holds the handle owns it until closeFolder. It knows its identity
+// (which tells whether the walk found a file in this very folder) and,
+// from the first creation in it on, what creating a file there gives.
+struct PosixFolder {
+  int fd;
+  dev_t dev;
+  ino_t ino;
+  bool giftKnown;
+  FolderGift gift;
+};
+inline PosixFolder& FolderOf(OsHandle folder) { return *reinterpret_cast<PosixFolder*>(folder); }
+bool FolderGiftOf(PosixFolder& folder, FolderGift* gift);
 // The open of one entry of an open folder as OpenInFolder makes it, links
 // at the end refused: the descriptor, unchecked, or -1 with errno set. A
 // read keeps the file's access time while *keepAccessTime (cleared once
@@ -144,7 +156,7 @@ OsHandle CreateUnnamedIn(int folder, OsHandle model);
 bool NameFileIn(int folder, OsHandle file, const char* name);
 // createFileAsAt inside an open folder (see platform.h); path, when
 // given, names it in errors.
-OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
+OsHandle CreateAsIn(PosixFolder& folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path);
 // Deletes name (a link itself, never its target); info is its entry.
 bool DeleteEntry(int folder, const char* name, const char* path);

@@ -121,7 +121,7 @@ bool FlushFolderPosix(OsHandle lock) { return Flush(lock); }
 // flush of each file and of the folder, and as sound. A system without
 // syncfs flushes each file, then the folder.
 bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count) {
-  const int fd = static_cast<int>(folder);
+  const int fd = FolderOf(folder).fd;
   if (syncfs(fd) == 0) return true;
   if (errno != ENOSYS) return Fail(errno);
   for (std::size_t i = 0; i < count; ++i) {
@@ -131,7 +131,7 @@ bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t co
     CloseOpened(static_cast<int>(file));
     if (!flushed) return false;
   }
-  return Flush(folder);
+  return Flush(fd);
 }
 
 }  // namespace quilbo::posix

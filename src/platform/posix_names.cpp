@@ -134,7 +134,7 @@ mode_t RunUmask() {
 // access: the run's user owns model, the folder gives new files model's
 // group, the umask keeps every bit of mode, and no default ACL of the
 // folder sets the bits instead of the umask.
-bool CreationGivesAccess(int folder, const struct stat& model, mode_t mode) {
+bool CreationGivesAccess(PosixFolder& folder, const struct stat& model, mode_t mode) {
   static const uid_t user = geteuid();
   if (model.st_uid != user || (mode & RunUmask()) != 0) return false;
   FolderGift gift{};
@@ -237,11 +237,12 @@ bool NameFileIn(int folder, OsHandle file, const char* name) {
 // run's own logs) gets its name at once, in one call. File systems without
 // unnamed files or hard links get the name at once, open to the owner only
 // until the access is given.
-OsHandle CreateAsIn(int folder, const char* name, OsHandle model, const void* data,
+OsHandle CreateAsIn(PosixFolder& place, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path) {
+  const int folder = place.fd;
   struct stat access {};
   if (!InfoOf(static_cast<int>(model), &access)) return kInvalidHandle;
-  if (count == 0 && CreationGivesAccess(folder, access, CopiedMode(access))) {
+  if (count == 0 && CreationGivesAccess(place, access, CopiedMode(access))) {
     const int fd = CreateNamed(folder, name, CopiedMode(access), path);
     return fd < 0 ? kInvalidHandle : fd;
   }

@@ -133,11 +133,11 @@ bool NextMatch(PosixSearch* search, FindData* entry) {
 }  // namespace
 
 OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry) {
-  struct stat place {};
+  const PosixFolder& place = FolderOf(folder);
   const int held = static_cast<int>(entry->held);
-  if (entry->held != kInvalidHandle && OpenedInfo(static_cast<int>(folder), &place) &&
-      static_cast<std::uint64_t>(place.st_dev) == entry->heldIn.volume &&
-      static_cast<std::uint64_t>(place.st_ino) == entry->heldIn.index) {
+  if (entry->held != kInvalidHandle &&
+      static_cast<std::uint64_t>(place.dev) == entry->heldIn.volume &&
+      static_cast<std::uint64_t>(place.ino) == entry->heldIn.index) {
     entry->held = kInvalidHandle;
     return held;
   }

@@ -120,7 +120,8 @@ void StartRemovals(RemovalGroup& group, const RunFolders& folders, std::int32_t 
   group.bound = allowed > kFilesReserved + 2 ? std::min(kGroupLogs, (allowed - kFilesReserved) / 2) : 1;
   group.truncateKb = truncateKb;
   FileInfo archives{};
-  if (kMovesAside && folders.archives != kInvalidHandle && os.fileInfoOf(folders.archives, &archives))
+  if (kMovesAside && folders.archives != kInvalidHandle &&
+      os.entryInfoAt(folders.archives, ".", false, &archives))
     group.archiveFolder = archives.identity;
 }
 

@@ -43,7 +43,7 @@ TEST(Removal, GroupDeletesOnlyWhatIsAsCopied) {
                              {"held.log", 6, true, kErrSharingViolation},
                              {"ro.log", 6, false, kErrAccessDenied}};
   FileInfo archives{};
-  Os().fileInfoOf(run.archives, &archives);
+  Os().entryInfoAt(run.archives, ".", false, &archives);
   const FileIdentity folder = archives.identity;
 #ifndef _WIN32
   cases.push_back({std::string(250, 'n'), 6, false, 0});  // no room for an aside name
