@@ -273,11 +273,10 @@ CopyEnd AppendInPlace(const RunFolders& folders, std::string_view archiveName, T
 
 // A log that will be deleted stays open until then: its deletion checks
 // that nobody else has it open, and that it is still the file copied. One
-// that stays closes with the next ones: it was only read, so its close has
-// nothing to report.
+// that stays was only read: its close has nothing to report.
 void HandOverLog(TextStream& log, bool keepOpen, ArchivedLog* done) {
   if (!keepOpen) {
-    Os().closeReadHandle(DetachHandle(log));
+    Os().closeHandle(DetachHandle(log));
     return;
   }
   done->file = DetachHandle(log);

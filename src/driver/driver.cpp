@@ -248,7 +248,6 @@ SystemFailure ArchiveAndRemove(RunFolders& run, const RunSettings& settings,
     FinishLeftovers(group, run, TypedPath(settings.pattern).substr(folder.size()),
                     settings.DeleteOriginals);
     walkEnd = ArchiveLogs(run, settings, group, counter);
-    Os().closeReadHandle(kInvalidHandle);
     RemoveLogs(group, run);
   } catch (...) {
     RemoveLogsBeforeFailure(group, run);

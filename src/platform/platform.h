@@ -157,9 +157,6 @@ struct FileInfo {
 // goes on, until finishWork waits for it.
 using WorkFunction = void (*)(void* context);
 
-// The most handles closeReadHandle keeps waiting to close together.
-inline constexpr std::size_t kReadHandlesHeld = 32;
-
 struct PlatformApi {
   // Files (opened by createFileAt). Sharing is always read and write, the
   // handle inheritable.
@@ -171,11 +168,6 @@ struct PlatformApi {
                          std::int64_t* position);
   bool (*setEndOfFile)(OsHandle file);
   bool (*closeHandle)(OsHandle handle);
-  // Closes a handle that was only read, whose close has nothing to report:
-  // now, or later together with the next ones (POSIX: a run of consecutive
-  // descriptors in one call; at most kReadHandlesHeld wait). kInvalidHandle
-  // closes every one still waiting. False when a close failed.
-  bool (*closeReadHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
   // Gives the entry from of folder (an openFolder handle) the name to in

@@ -341,24 +341,6 @@ TEST(Posix, WalkHandsItsFileOnlyToItsOwnFolder) {
   Native().closeFolder(b);
 }
 
-// Handles only read are closed together, never a descriptor between them
-// that is not theirs, and never more than a bounded number wait.
-TEST(Posix, ReadHandlesCloseTogetherAndOnlyThemselves) {
-  TempDir dir;
-  WriteFile(dir.At("f"), "f");
-  std::vector<int> fds;
-  for (std::size_t i = 0; i < kReadHandlesHeld + 3; ++i)
-    fds.push_back(static_cast<int>(CreateFileByPath(dir.At("f").c_str(), FileAccess::kRead, FileCreation::kOpenExisting)));
-  for (std::size_t i = 0; i < kReadHandlesHeld; ++i) Native().closeReadHandle(fds[i]);
-  for (std::size_t i = 0; i < kReadHandlesHeld; ++i) EXPECT_FALSE(IsOpen(fds[i])) << i;
-  const int kept = fds[kReadHandlesHeld + 1];
-  Native().closeReadHandle(fds[kReadHandlesHeld]);
-  Native().closeReadHandle(fds[kReadHandlesHeld + 2]);
-  EXPECT_TRUE(Native().closeReadHandle(kInvalidHandle));
-  for (const int fd : fds) EXPECT_EQ(IsOpen(fd), fd == kept) << fd;
-  close(kept);
-}
-
 #endif  // !_WIN32
 
 }  // namespace

@@ -91,7 +91,6 @@ const PlatformApi kPosix = {
     .setFilePointer = SetFilePointerPosix,
     .setEndOfFile = SetEndOfFilePosix,
     .closeHandle = CloseHandlePosix,
-    .closeReadHandle = CloseReadHandlePosix,
     .fileType = FileTypePosix,
     .stdHandle = StdHandlePosix,
     .moveFileOverAt = MoveFileOverAtPosix,

@@ -6,10 +6,8 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -152,19 +150,6 @@ bool DeleteEntry(int folder, const char* name, const char* path) {
 
 bool DeleteFileAtPosix(OsHandle folder, const char* name) {
   return IsEntryName(name) && DeleteEntry(FolderOf(folder).fd, name, nullptr);
-}
-
-std::uint64_t TickCountPosix() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-         static_cast<std::uint64_t>(now.tv_nsec / 1000000);
-}
-
-std::uint32_t OpenFilesAllowedPosix() {
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
-  return files.rlim_cur < (1u << 24) ? static_cast<std::uint32_t>(files.rlim_cur) : 1u << 24;
 }
 
 }  // namespace quilbo::posix

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -69,36 +68,6 @@ bool CloseHandlePosix(OsHandle handle) {
   ForgetOpened(static_cast<int>(handle));
   if (close(static_cast<int>(handle)) != 0 && errno != EINTR)
     return Fail(errno);
-  return true;
-}
-
-void CloseDescriptors(int* fds, std::size_t count) {
-  std::sort(fds, fds + count);
-  for (std::size_t first = 0; first < count;) {
-    std::size_t end = first + 1;
-    while (end < count && fds[end] == fds[end - 1] + 1) ++end;
-    for (std::size_t i = first; i < end; ++i) ForgetOpened(fds[i]);
-    // A run of consecutive descriptors, as a walk's logs opened one after
-    // another are, goes in one call.
-    if (end - first == 1 || close_range(static_cast<unsigned>(fds[first]),
-                                        static_cast<unsigned>(fds[end - 1]), 0) != 0) {
-      for (std::size_t i = first; i < end; ++i) close(fds[i]);
-    }
-    first = end;
-  }
-}
-
-namespace {
-thread_local int tReadHandles[kReadHandlesHeld];
-thread_local std::size_t tReadHandleCount = 0;
-}  // namespace
-
-bool CloseReadHandlePosix(OsHandle handle) {
-  if (handle != kInvalidHandle) tReadHandles[tReadHandleCount++] = static_cast<int>(handle);
-  if (tReadHandleCount == kReadHandlesHeld || (handle == kInvalidHandle && tReadHandleCount > 0)) {
-    CloseDescriptors(tReadHandles, tReadHandleCount);
-    tReadHandleCount = 0;
-  }
   return true;
 }
 

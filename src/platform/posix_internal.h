@@ -1,5 +1,6 @@
 // What the POSIX platform's files share: the error helpers and the services
-// each file gives to the one table in posix.cpp. Only the POSIX build has it.
+// each file gives to the one table in posix.cpp, file by file. Only the
+// POSIX build has it.
 #ifndef QUILBO_PLATFORM_POSIX_INTERNAL_H_
 #define QUILBO_PLATFORM_POSIX_INTERNAL_H_
 
@@ -22,6 +23,14 @@ static_assert(sizeof(std::time_t) == 8, "build with _TIME_BITS=64");
 
 namespace quilbo::posix {
 
+// The file map: what each file of the POSIX platform gives the others and
+// the table. posix.cpp: the table, the process services and the one errno
+// table (errno_map.h); posix_path.cpp: names resolved one component at a
+// time (posix_path.h); posix_error_text.cpp: the system's words for a
+// failure (error_text.h).
+
+// posix_files.cpp: the error helpers, opens, transfers, positions, the
+// handle's kind, the standard handles.
 // The Windows number of the calling thread's last failed call.
 extern thread_local std::int32_t tLastError;
 
@@ -53,10 +62,31 @@ bool FailPath(const PathFailure& why, const char* path);
 // failure leaves the Windows number and gives false.
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path);
 
-// Files (posix_files.cpp) and the handles the run holds (posix_handles.cpp).
 // Checks a new descriptor as the open of a Windows file would: folders,
 // devices for reading, read-only files for writing are refused (closed).
 OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation);
+// The open of one entry of an open folder as OpenInFolder makes it, links
+// at the end refused: the descriptor, unchecked, or -1 with errno set. A
+// read keeps the file's access time while *keepAccessTime (cleared once
+// the system refuses that).
+int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation,
+             bool* keepAccessTime);
+// Opens one entry of an open folder; a trusted link at the end is
+// followed, another user's is not.
+OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
+                      FileCreation creation);
+bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
+bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
+                    std::uint32_t* done);
+bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
+                         std::int64_t* position);
+bool SetEndOfFilePosix(OsHandle file);
+FileKind FileTypePosix(OsHandle handle);
+OsHandle StdHandlePosix(StdStream stream);
+// The whole transfer or a failure (fd must be a regular file).
+bool WriteAll(int fd, const void* data, std::uint32_t count);
+
+// posix_handles.cpp: what each open file's open found, and closes.
 // What the open of fd found (CheckOpened, a creation), while fd is open:
 // every close of such a handle forgets it. OpenedInfo gives its kind,
 // access, owner and identity, which never change while it is open (all
@@ -66,6 +96,9 @@ bool OpenedInfo(int fd, struct stat* info);
 void ForgetOpened(int fd);
 // Closes such a handle where a failure to close has nothing to report.
 void CloseOpened(int fd);
+bool CloseHandlePosix(OsHandle handle);
+
+// posix_folders.cpp: folders opened once and the steps inside them.
 // What creating a file in an open folder gives it: its group, and whether
 // the umask (not a default ACL) limits its mode. Found once per open folder;
 // the run does not follow an admin changing the folder while it runs.
@@ -86,61 +119,6 @@ struct PosixFolder {
 };
 inline PosixFolder& FolderOf(OsHandle folder) { return *reinterpret_cast<PosixFolder*>(folder); }
 bool FolderGiftOf(PosixFolder& folder, FolderGift* gift);
-// The open of one entry of an open folder as OpenInFolder makes it, links
-// at the end refused: the descriptor, unchecked, or -1 with errno set. A
-// read keeps the file's access time while *keepAccessTime (cleared once
-// the system refuses that).
-int OpenAsIn(int folder, const char* name, FileAccess access, FileCreation creation,
-             bool* keepAccessTime);
-// Opens one entry of an open folder; a trusted link at the end is
-// followed, another user's is not.
-OsHandle OpenInFolder(int folder, const char* name, FileAccess access,
-                      FileCreation creation);
-bool ReadFilePosix(OsHandle file, void* buffer, std::uint32_t size, std::uint32_t* done);
-bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
-                    std::uint32_t* done);
-bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
-                         std::int64_t* position);
-bool SetEndOfFilePosix(OsHandle file);
-bool CloseHandlePosix(OsHandle handle);
-bool CloseReadHandlePosix(OsHandle handle);
-// Closes count descriptors whose close has nothing to report, forgetting
-// them, in as few calls as their numbers allow (the array is sorted).
-void CloseDescriptors(int* fds, std::size_t count);
-FileKind FileTypePosix(OsHandle handle);
-OsHandle StdHandlePosix(StdStream stream);
-bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
-
-// Search, lookups and code pages (posix_search.cpp); times (posix_times.cpp).
-// A POSIX time as a Windows file time.
-std::uint64_t ToFileTime(const struct timespec& when);
-OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData* entry);
-bool FindNextFilePosix(OsHandle handle, FindData* entry);
-bool FindClosePosix(OsHandle handle);
-bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
-bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
-void CopyNamePosix(const char* name, char* destination, std::size_t size);
-OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry);
-// Fills entry from info, the file reached under name.
-void FillEntry(const struct stat& info, const char* name, FindData* entry);
-// Only regular files and folders are entries.
-bool IsEntryKind(const struct stat& info);
-// What path (from folder start) leads to through trusted links; false with
-// the Windows number in *code when that is nothing, or no entry.
-bool StatThroughLinks(int start, const char* path, struct stat* info, std::int32_t* code);
-
-// Names: delete, move, folders, identity, access (posix_names.cpp).
-bool CreateDirectoryPosix(const char* name);
-bool MoveFilePosix(const char* from, const char* to);
-// Gives the new file the access of model (see CreateAsIn).
-bool CopyAccess(const struct stat& model, int to);
-mode_t CopiedMode(const struct stat& model);
-// What fd's open found (OpenedInfo: no size), or else what fstat finds.
-bool InfoOf(int fd, struct stat* info);
-// The whole transfer or a failure (fd must be a regular file).
-bool WriteAll(int fd, const void* data, std::uint32_t count);
-
-// Folders opened once and the steps inside them (posix_folders.cpp).
 OsHandle OpenFolderPosix(const char* name);
 bool CloseFolderPosix(OsHandle folder);
 OsHandle CreateFileAtPosix(OsHandle folder, const char* name, FileAccess access,
@@ -151,20 +129,49 @@ OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
 OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model);
 bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name);
-// Their work inside an open folder (posix_names.cpp).
+bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
+// Deletes name (a link itself, never its target); info is its entry.
+bool DeleteEntry(int folder, const char* name, const char* path);
+
+// posix_search.cpp: the walk, its wildcards, and what an entry is.
+OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData* entry);
+bool FindNextFilePosix(OsHandle handle, FindData* entry);
+bool FindClosePosix(OsHandle handle);
+void CopyNamePosix(const char* name, char* destination, std::size_t size);
+OsHandle OpenFoundAtPosix(OsHandle folder, FindData* entry);
+// Fills entry from info, the file reached under name.
+void FillEntry(const struct stat& info, const char* name, FindData* entry);
+// Only regular files and folders are entries.
+bool IsEntryKind(const struct stat& info);
+// What path (from folder start) leads to through trusted links; false with
+// the Windows number in *code when that is nothing, or no entry.
+bool StatThroughLinks(int start, const char* path, struct stat* info, std::int32_t* code);
+
+// posix_times.cpp: times in the Windows forms.
+// A POSIX time as a Windows file time.
+std::uint64_t ToFileTime(const struct timespec& when);
+bool FileTimeToLocalPosix(std::uint64_t utc, std::uint64_t* local);
+bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_t* dosTime);
+
+// posix_names.cpp: folders made, moves, and the access of new files.
+bool CreateDirectoryPosix(const char* name);
+bool MoveFilePosix(const char* from, const char* to);
+// Gives the new file the access of model (see CreateAsIn).
+bool CopyAccess(const struct stat& model, int to);
+mode_t CopiedMode(const struct stat& model);
+// What fd's open found (OpenedInfo: no size), or else what fstat finds.
+bool InfoOf(int fd, struct stat* info);
 OsHandle CreateUnnamedIn(int folder, OsHandle model);
 bool NameFileIn(int folder, OsHandle file, const char* name);
 // createFileAsAt inside an open folder (see platform.h); path, when
 // given, names it in errors.
 OsHandle CreateAsIn(PosixFolder& folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path);
-// Deletes name (a link itself, never its target); info is its entry.
-bool DeleteEntry(int folder, const char* name, const char* path);
 // Moves from to to, never replacing an existing to.
 bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
                  const char* toPath);
 
-// Leases and what entries and handles are (posix_leases.cpp).
+// posix_leases.cpp: leases, and what an entry or an open handle is.
 // What an entry or a handle is, as entryInfoAt and fileInfoOf tell it.
 void DescribeEntry(const struct stat& info, FileInfo* out);
 bool FileInfoOfPosix(OsHandle file, FileInfo* info);
@@ -173,22 +180,23 @@ bool LeaseHeldPosix(OsHandle file);
 bool DropLeasePosix(OsHandle file);
 OsHandle OpenToDeleteAtPosix(OsHandle folder, const char* name);
 
-// Threads and requests to stop (posix_work.cpp).
+// posix_work.cpp: threads, requests to stop, the clock and the limit on
+// open files.
 OsHandle StartWorkPosix(WorkFunction work, void* context);
 bool FinishWorkPosix(OsHandle work);
 void WatchStopsPosix();
 std::int32_t StopRequestedPosix();
 const char* StopNamePosix(std::int32_t stop);
 void EndStoppedPosix(std::int32_t stop);
+std::uint64_t TickCountPosix();
+std::uint32_t OpenFilesAllowedPosix();
 
-// Locks and flushes (posix_lock.cpp).
+// posix_lock.cpp: folder locks and flushes.
 OsHandle LockFolderPosix(const char* name, std::uint32_t waitMs);
 bool UnlockFolderPosix(OsHandle lock);
 bool FlushFilePosix(OsHandle file);
 bool FlushFolderPosix(OsHandle lock);
 bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t count);
-std::uint64_t TickCountPosix();
-std::uint32_t OpenFilesAllowedPosix();
 
 }  // namespace quilbo::posix
 

@@ -1,9 +1,12 @@
-// POSIX threads for work done beside the run, and requests to stop.
+// POSIX threads for work done beside the run, requests to stop, the clock
+// and the limit on open files.
 
 #ifndef _WIN32
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +107,19 @@ void EndStoppedPosix(std::int32_t stop) {
   pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   raise(stop);
   _exit(128 + stop);  // should the signal not end the process
+}
+
+std::uint64_t TickCountPosix() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec / 1000000);
+}
+
+std::uint32_t OpenFilesAllowedPosix() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
+  return files.rlim_cur < (1u << 24) ? static_cast<std::uint32_t>(files.rlim_cur) : 1u << 24;
 }
 
 }  // namespace quilbo::posix

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 
-#include "platform/win32_folders.h"
 #include "platform/win32_internal.h"
 
 namespace quilbo {
@@ -47,7 +46,6 @@ const PlatformApi kWin32 = {
     .setFilePointer = SetFilePointerWin,
     .setEndOfFile = SetEndOfFileWin,
     .closeHandle = CloseHandleWin,
-    .closeReadHandle = CloseReadHandleWin,
     .fileType = FileTypeWin,
     .stdHandle = StdHandleWin,
     .moveFileOverAt = MoveFileOverAtWin,

@@ -72,10 +72,6 @@ bool CloseHandleWin(OsHandle handle) { return CloseHandle(ToHandle(handle)) != F
 
 // Now: a log held open would refuse its writer's rename or deletion, and
 // here closing later would save nothing.
-bool CloseReadHandleWin(OsHandle handle) {
-  return handle == kInvalidHandle || CloseHandleWin(handle);
-}
-
 FileKind FileTypeWin(OsHandle handle) {
   switch (GetFileType(ToHandle(handle))) {
     case FILE_TYPE_DISK:

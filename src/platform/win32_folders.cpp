@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/win32_folders.h"
 #include "platform/win32_internal.h"
 
 namespace quilbo::win32 {
@@ -194,11 +193,6 @@ bool NoLeaseWin(OsHandle /*file*/) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return false;
 }
-
-std::uint64_t TickCountWin() { return GetTickCount64(); }
-
-// Handles are limited only by memory, far beyond what a run holds.
-std::uint32_t OpenFilesAllowedWin() { return 1u << 24; }
 
 }  // namespace quilbo::win32
 

@@ -1,12 +1,11 @@
-// Windows threads for work done beside the run, and requests to stop from
-// the console.
+// Windows threads for work done beside the run, requests to stop from the
+// console, the clock and the limit on open files.
 #ifdef _WIN32
 
 #include <windows.h>
 
 #include <new>
 
-#include "platform/win32_folders.h"
 #include "platform/win32_internal.h"
 
 namespace quilbo::win32 {
@@ -81,6 +80,11 @@ const char* StopNameWin(std::int32_t stop) {
 
 // What the console's default handler ends a process with.
 void EndStoppedWin(std::int32_t /*stop*/) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+std::uint64_t TickCountWin() { return GetTickCount64(); }
+
+// Handles are limited only by memory, far beyond what a run holds.
+std::uint32_t OpenFilesAllowedWin() { return 1u << 24; }
 
 }  // namespace quilbo::win32
 

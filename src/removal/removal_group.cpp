@@ -30,12 +30,12 @@ void RunGroup(void* context) {
   DeleteGroup(work);
 }
 
-// The group's handles close together: what they were opened for is done.
+// The group's handles close together: what they were opened for is done,
+// and they were only read, so their closes have nothing to report.
 void CloseGroup(std::vector<PendingRemoval>& group) {
   const PlatformApi& os = Os();
   for (PendingRemoval& log : group)
-    if (log.file != kInvalidHandle) os.closeReadHandle(std::exchange(log.file, kInvalidHandle));
-  os.closeReadHandle(kInvalidHandle);
+    if (log.file != kInvalidHandle) os.closeHandle(std::exchange(log.file, kInvalidHandle));
 }
 
 // Waits for the group under way; the logs that stay get their notes, those
@@ -138,7 +138,7 @@ void AddRemoval(RemovalGroup& group, const RunFolders& folders, std::string_view
   if (!known) {
     removal.error = done.moreThanText ? kKeptMoreThanText : KeepFailure(removal);
     NoteKeptLog(folders, removal);
-    Os().closeReadHandle(done.file);
+    Os().closeHandle(done.file);
     return;
   }
   Add(group, folders, std::move(removal));

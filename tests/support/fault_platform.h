@@ -14,7 +14,7 @@ namespace quilbo::testing {
 #define QUILBO_FAILABLE_SERVICES(X)                                                      \
   X(readFile, kReadFile, false) X(writeFile, kWriteFile, false)                          \
   X(setFilePointer, kSetFilePointer, false) X(setEndOfFile, kSetEndOfFile, false)        \
-  X(closeHandle, kCloseHandle, false) X(closeReadHandle, kCloseReadHandle, false)        \
+  X(closeHandle, kCloseHandle, false)                                                    \
   X(moveFileOverAt, kMoveFileOverAt, false)                                              \
   X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
   X(findClose, kFindClose, false)                                                        \
