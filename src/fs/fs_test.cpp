@@ -161,7 +161,7 @@ TEST(BlockFile, RecordsTransferAndFailuresStoreTheirCodes) {
 // up without a word where a failed close must not hide another failure.
 TEST(BlockFile, TakesOverAnOpenHandle) {
   TempDir dir;
-  const OsHandle handle = Os().createFile(dir.At("h.log").c_str(), FileAccess::kReadWrite, FileCreation::kCreateNew);
+  const OsHandle handle = CreateFileByPath(dir.At("h.log").c_str(), FileAccess::kReadWrite, FileCreation::kCreateNew);
   BlockFile file{};
   OpenHandle(file, handle, 2);
   EXPECT_EQ(TakeIoStatus(), kIoNotAttached);
