@@ -83,7 +83,9 @@ bool DeleteFileByPath(const char* path) {
 bool EntryInfoByPath(const char* path, bool followLinks, FileInfo* info) {
   PathStep step{};
   if (!OpenPathStep(path, &step)) return false;
-  return EndPathStep(step, Os().entryInfoAt(step.folder, step.name, followLinks, info));
+  // A path that ends in a separator ("/", "logs/", a drive's root) names its folder.
+  const char* name = step.name[0] != '\0' ? step.name : ".";
+  return EndPathStep(step, Os().entryInfoAt(step.folder, name, followLinks, info));
 }
 
 }  // namespace quilbo

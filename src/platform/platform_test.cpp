@@ -71,6 +71,27 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
 
 // A file made without a name shows under none until it is named, which
 // never replaces a name that exists; Windows has no such files.
+// A whole path reaches its entry through its folder: split at the last
+// separator only (on POSIX a backslash is a byte of a name), a path ending in a
+// separator names its folder, and a missing folder is "path not found".
+TEST(Platform, PathsReachTheirEntryThroughTheirFolder) {
+  TempDir dir;
+  WriteFile(dir.At("f"), "f");
+  FileInfo info{};
+  ASSERT_TRUE(EntryInfoByPath((dir.path + testing::kSep).c_str(), true, &info));
+  EXPECT_NE(info.attributes & kAttrDirectory, 0U);
+  ASSERT_TRUE(EntryInfoByPath(dir.At("f").c_str(), true, &info));
+  EXPECT_EQ(info.attributes & kAttrDirectory, 0U);
+  EXPECT_EQ(info.size, 1U);
+  EXPECT_FALSE(Open(dir.At("gone") + testing::kSep + "f", FileCreation::kCreateNew));
+  EXPECT_EQ(Native().lastError(), kErrPathNotFound);
+  EXPECT_TRUE(Open(dir.At("f")) && DeleteFileByPath(dir.At("f").c_str()) && !fs::exists(dir.At("f")));
+#ifndef _WIN32
+  EXPECT_TRUE(Open(dir.At("a\\b"), FileCreation::kCreateNew));
+  EXPECT_TRUE(fs::is_regular_file(dir.At("a\\b")));
+#endif
+}
+
 TEST(Platform, UnnamedFilesGetTheirNameOnlyWhenDone) {
   TempDir dir;
   WriteFile(dir.At("taken"), "mine");
