@@ -232,9 +232,9 @@ struct PlatformApi {
   // createFileAsAt creates name in folder, which must not exist
   // (kErrFileExists), open for reading and writing, holding the first count
   // bytes of data, with the access of model (permission bits; owner and
-  // group where the process may) from the moment the name exists. POSIX: an unnamed file, linked under name once
-  // it has its access and bytes. Windows: new files take the permissions
-  // their folder passes on.
+  // group where the process may) from the moment the name exists. POSIX:
+  // an unnamed file, linked under name once it has its access and bytes.
+  // Windows: new files take the permissions their folder passes on.
   OsHandle (*createFileAsAt)(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
   // A file that is complete and on the disk before it has any name:

@@ -43,7 +43,6 @@ void DropHeld(PosixSearch* search) {
     search->heldBy->held = kInvalidHandle;
   }
   search->held = -1;
-  search->keepAccessTime = true;
 }
 
 // Opens a plain file the folder's listing names, as the run opens a log,
