@@ -113,7 +113,8 @@ bool FindTextEnd(OsHandle file, char* window, TextEnd* end) {
   }
   const void* marker = got != 0 ? std::memchr(window, kEndMarker, got) : nullptr;
   end->marker = marker != nullptr;
-  end->offset = start + (end->marker ? static_cast<const char*>(marker) - window : got);
+  end->offset = start + (end->marker ? static_cast<std::int64_t>(static_cast<const char*>(marker) - window)
+                                      : static_cast<std::int64_t>(got));
   return true;
 }
 
