@@ -155,7 +155,6 @@ OsHandle CheckOpened(int fd, FileAccess access, FileCreation creation) {
     FailWith(refused, err);
     return kInvalidHandle;
   }
-  RememberOpened(fd, info);
   return fd;
 }
 
@@ -261,6 +260,11 @@ bool SetEndOfFilePosix(OsHandle file) {
   const off_t here = lseek(fd, 0, SEEK_CUR);
   if (here < 0) return Fail(errno);
   if (ftruncate(fd, here) != 0) return Fail(errno);
+  return true;
+}
+
+bool CloseHandlePosix(OsHandle handle) {
+  if (close(static_cast<int>(handle)) != 0 && errno != EINTR) return Fail(errno);
   return true;
 }
 

@@ -30,7 +30,7 @@ namespace quilbo::posix {
 // failure (error_text.h).
 
 // posix_files.cpp: the error helpers, opens, transfers, positions, the
-// handle's kind, the standard handles.
+// handle's kind, closes, the standard handles.
 // The Windows number of the calling thread's last failed call.
 extern thread_local std::int32_t tLastError;
 
@@ -81,22 +81,12 @@ bool WriteFilePosix(OsHandle file, const void* buffer, std::uint32_t size,
 bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
                          std::int64_t* position);
 bool SetEndOfFilePosix(OsHandle file);
+bool CloseHandlePosix(OsHandle handle);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 // The whole transfer or a failure (fd must be a regular file).
 bool WriteAll(int fd, const void* data, std::uint32_t count);
 
-// posix_handles.cpp: what each open file's open found, and closes.
-// What the open of fd found (CheckOpened, a creation), while fd is open:
-// every close of such a handle forgets it. OpenedInfo gives its kind,
-// access, owner and identity, which never change while it is open (all
-// else zero), or false when not known.
-void RememberOpened(int fd, const struct stat& info);
-bool OpenedInfo(int fd, struct stat* info);
-void ForgetOpened(int fd);
-// Closes such a handle where a failure to close has nothing to report.
-void CloseOpened(int fd);
-bool CloseHandlePosix(OsHandle handle);
 
 // posix_folders.cpp: folders opened once and the steps inside them.
 // What creating a file in an open folder gives it: its group, and whether
@@ -159,7 +149,7 @@ bool MoveFilePosix(const char* from, const char* to);
 // Gives the new file the access of model (see CreateAsIn).
 bool CopyAccess(const struct stat& model, int to);
 mode_t CopiedMode(const struct stat& model);
-// What fd's open found (OpenedInfo: no size), or else what fstat finds.
+// What fstat finds, or the failure stored.
 bool InfoOf(int fd, struct stat* info);
 OsHandle CreateUnnamedIn(int folder, OsHandle model);
 bool NameFileIn(int folder, OsHandle file, const char* name);

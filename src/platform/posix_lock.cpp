@@ -128,7 +128,7 @@ bool FlushFilesAtPosix(OsHandle folder, const char* const* names, std::size_t co
     const OsHandle file = OpenInFolder(fd, names[i], FileAccess::kRead, FileCreation::kOpenExisting);
     if (file == kInvalidHandle) return false;
     const bool flushed = Flush(file);
-    CloseOpened(static_cast<int>(file));
+    close(static_cast<int>(file));
     if (!flushed) return false;
   }
   return Flush(fd);

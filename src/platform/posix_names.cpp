@@ -81,10 +81,7 @@ mode_t CopiedMode(const struct stat& model) {
   return static_cast<mode_t>((model.st_mode & 0777) | S_IWUSR);
 }
 
-// What fd's open found, or asks the system.
-bool InfoOf(int fd, struct stat* info) {
-  return OpenedInfo(fd, info) || fstat(fd, info) == 0 || Fail(errno);
-}
+bool InfoOf(int fd, struct stat* info) { return fstat(fd, info) == 0 || Fail(errno); }
 
 // A new file starts open to its owner only; here it gets the access of
 // model: its owner and group where the process may set them (root), then

@@ -61,7 +61,6 @@ bool HoldEntry(PosixSearch* search, int folder, const char* name, FindData* entr
     close(fd);
     return false;
   }
-  RememberOpened(fd, info);
   FillEntry(info, name, entry);
   entry->held = fd;
   entry->heldIn = FileIdentity{static_cast<std::uint64_t>(search->dev),
