@@ -277,7 +277,7 @@ bool ClaimAndReplace(const CutFile& cut) {
   const PlatformApi& os = Os();
   const OsHandle claim = os.createFileAsAt(cut.folder, EntryOf(cut, cut.target), cut.model, nullptr, 0);
   if (claim == kInvalidHandle || !os.closeHandle(claim)) return false;
-  if (os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), true)) return true;
+  if (os.moveFileAt(cut.folder, EntryOf(cut, cut.name), cut.folder, EntryOf(cut, cut.target), true)) return true;
   const std::int32_t code = FailedCallError();
   os.deleteFileAt(cut.folder, EntryOf(cut, cut.target));
   os.setLastError(code);
@@ -297,7 +297,7 @@ void ReplaceArchive(CutFile& cut, bool exists) {
   // Where the archive was missing, a file that has appeared under its name
   // since is not replaced.
   const PlatformApi& os = Os();
-  bool moved = os.moveFileOverAt(cut.folder, EntryOf(cut, cut.name), EntryOf(cut, cut.target), exists);
+  bool moved = os.moveFileAt(cut.folder, EntryOf(cut, cut.name), cut.folder, EntryOf(cut, cut.target), exists);
   if (!moved && !exists && FailedCallError() == kErrNotSupported) moved = ClaimAndReplace(cut);
   if (!moved) StoreIoFailureOn(FailedCall(), "rename", cut.name, cut.target);
   CheckIo();

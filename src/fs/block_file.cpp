@@ -147,7 +147,7 @@ void RenameFile(BlockFile& file, std::string_view newName) {
     StoreIoFailure(kErrFilenameTooLong);
     return;
   }
-  if (!Os().moveFile(file.name, copy)) {
+  if (!MoveFileByPath(file.name, copy)) {
     StoreIoFailureOn(FailedCall(), "rename", file.name, copy);
     return;
   }

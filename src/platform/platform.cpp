@@ -88,4 +88,13 @@ bool EntryInfoByPath(const char* path, bool followLinks, FileInfo* info) {
   return EndPathStep(step, Os().entryInfoAt(step.folder, name, followLinks, info));
 }
 
+bool MoveFileByPath(const char* from, const char* to) {
+  PathStep source{};
+  if (!OpenPathStep(from, &source)) return false;
+  PathStep target{};
+  if (!OpenPathStep(to, &target)) return EndPathStep(source, false);
+  const bool moved = Os().moveFileAt(source.folder, source.name, target.folder, target.name, false);
+  return EndPathStep(source, EndPathStep(target, moved));
+}
+
 }  // namespace quilbo

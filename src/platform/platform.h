@@ -170,13 +170,15 @@ struct PlatformApi {
   bool (*closeHandle)(OsHandle handle);
   FileKind (*fileType)(OsHandle handle);
   OsHandle (*stdHandle)(StdStream stream);
-  // Gives the entry from of folder (an openFolder handle) the name to in
-  // the same folder, in one step, replacing an existing to when replace
+  // Gives the entry from of fromFolder the name to in toFolder (openFolder
+  // handles; the same one for a rename), in one step, replacing an
+  // existing to when replace
   // (else failing with kErrAlreadyExists; POSIX: with kErrNotSupported on
   // a file system that can neither rename without replacing nor link, as
   // exFAT). Windows writes the move through to the disk; POSIX leaves that
   // to flushFolder.
-  bool (*moveFileOverAt)(OsHandle folder, const char* from, const char* to, bool replace);
+  bool (*moveFileAt)(OsHandle fromFolder, const char* from, OsHandle toFolder, const char* to,
+                     bool replace);
 
   // Directory search; "." and ".." are reported like any folder. A name
   // that starts with neverOpen (null: none) is never opened by the walk
@@ -197,10 +199,9 @@ struct PlatformApi {
   // Linux has no code pages: both copy.
   void (*nameToOem)(const char* name, char* destination, std::size_t size);
   void (*nameToAnsi)(const char* name, char* destination, std::size_t size);
-  // The two steps that only whole paths make sense for: a folder made
-  // where none is open yet, and a move between two paths.
+  // The one step that only a whole path makes sense for: a folder made
+  // where none is open yet.
   bool (*createDirectory)(const char* name);
-  bool (*moveFile)(const char* from, const char* to);  // never overwrites
 
   // Runs that share an archive folder. lockFolder waits until it holds an
   // exclusive lock on the folder (by identity: two names of one folder are
@@ -325,6 +326,8 @@ void SetPlatform(const PlatformApi* api);
 OsHandle CreateFileByPath(const char* path, FileAccess access, FileCreation creation);
 bool DeleteFileByPath(const char* path);
 bool EntryInfoByPath(const char* path, bool followLinks, FileInfo* info);
+// Moves from to to, never replacing an existing to; each path's folder is opened.
+bool MoveFileByPath(const char* from, const char* to);
 
 // Process set-up that must precede everything (signals, argument vector).
 void InitPlatform(int argc, char** argv);

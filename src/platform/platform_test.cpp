@@ -54,7 +54,7 @@ TEST(Platform, FailuresLeaveTheWindowsNumbers) {
       {[&] { return Open(dir.At("missing.txt")); }, kErrFileNotFound},
       {[&] { return Open(gone); }, kErrPathNotFound},
       {[&] { return Open(gone, FileCreation::kCreateAlways); }, kErrPathNotFound},
-      {[&] { return Native().moveFile(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
+      {[&] { return MoveFileByPath(dir.At("a.txt").c_str(), dir.At("b.txt").c_str()); }, kErrAlreadyExists},
       {[&] { return DeleteFileByPath(dir.At("missing.txt").c_str()); }, kErrFileNotFound},
       {[&] { return EntryInfoByPath(gone.c_str(), true, &info); }, kErrPathNotFound},
       {[&] { return Native().findFirstFile((gone + "*").c_str(), nullptr, &entry) != kInvalidHandle; }, kErrPathNotFound},

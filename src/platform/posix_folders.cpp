@@ -130,11 +130,13 @@ bool EntryInfoAtPosix(OsHandle folder, const char* name, bool followLinks, FileI
   return true;
 }
 
-bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace) {
+bool MoveFileAtPosix(OsHandle fromFolder, const char* from, OsHandle toFolder, const char* to,
+                     bool replace) {
   if (!IsEntryName(from) || !IsEntryName(to)) return false;
-  const int fd = FolderOf(folder).fd;
-  if (!replace) return MoveBetween(PathSpot{fd, from}, PathSpot{fd, to}, nullptr, nullptr);
-  return renameat(fd, from, fd, to) == 0 || Fail(errno);
+  const int source = FolderOf(fromFolder).fd;
+  const int target = FolderOf(toFolder).fd;
+  if (!replace) return MoveBetween(PathSpot{source, from}, PathSpot{target, to});
+  return renameat(source, from, target, to) == 0 || Fail(errno);
 }
 
 // The name itself is removed, a link never followed: deleting a link to a

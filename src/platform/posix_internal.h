@@ -119,7 +119,8 @@ OsHandle CreateFileAsAtPosix(OsHandle folder, const char* name, OsHandle model,
                              const void* data, std::uint32_t count);
 OsHandle CreateUnnamedAtPosix(OsHandle folder, OsHandle model);
 bool NameFileAtPosix(OsHandle folder, OsHandle file, const char* name);
-bool MoveFileOverAtPosix(OsHandle folder, const char* from, const char* to, bool replace);
+bool MoveFileAtPosix(OsHandle fromFolder, const char* from, OsHandle toFolder, const char* to,
+                     bool replace);
 // Deletes name (a link itself, never its target); info is its entry.
 bool DeleteEntry(int folder, const char* name, const char* path);
 
@@ -145,7 +146,6 @@ bool FileTimeToDosPosix(std::uint64_t time, std::uint16_t* dosDate, std::uint16_
 
 // posix_names.cpp: folders made, moves, and the access of new files.
 bool CreateDirectoryPosix(const char* name);
-bool MoveFilePosix(const char* from, const char* to);
 // Gives the new file the access of model (see CreateAsIn).
 bool CopyAccess(const struct stat& model, int to);
 mode_t CopiedMode(const struct stat& model);
@@ -158,8 +158,7 @@ bool NameFileIn(int folder, OsHandle file, const char* name);
 OsHandle CreateAsIn(PosixFolder& folder, const char* name, OsHandle model, const void* data,
                     std::uint32_t count, const char* path);
 // Moves from to to, never replacing an existing to.
-bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
-                 const char* toPath);
+bool MoveBetween(const PathSpot& from, const PathSpot& to);
 
 // posix_leases.cpp: leases, and what an entry or an open handle is.
 // What an entry or a handle is, as entryInfoAt and fileInfoOf tell it.

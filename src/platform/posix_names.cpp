@@ -38,40 +38,27 @@ bool Unsupported(int err) {
 
 }  // namespace
 
-bool MoveBetween(const PathSpot& from, const PathSpot& to, const char* fromPath,
-                 const char* toPath) {
+bool MoveBetween(const PathSpot& from, const PathSpot& to) {
   const char* source = from.name.c_str();
   const char* target = to.name.c_str();
   struct stat info {};
   if (fstatat(from.folder, source, &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(errno, fromPath);
+    return Fail(errno);
   if (renameat2(from.folder, source, to.folder, target, RENAME_NOREPLACE) == 0)
     return true;
-  if (errno != EINVAL && errno != ENOSYS) return Fail(errno, toPath);
+  if (errno != EINVAL && errno != ENOSYS) return Fail(errno);
   // File systems without RENAME_NOREPLACE: a hard link also refuses to
   // replace an existing name.
   if (linkat(from.folder, source, to.folder, target, 0) == 0) {
     if (unlinkat(from.folder, source, 0) == 0) return true;
     const int err = errno;
     unlinkat(to.folder, target, 0);
-    return Fail(err, fromPath);
+    return Fail(err);
   }
   // Nor hard links (exFAT): no move here can refuse to replace, and the
   // caller decides what stands in for one.
   if (Unsupported(errno)) return FailWith(kErrNotSupported, errno);
-  return Fail(errno, toPath);
-}
-
-bool MoveFilePosix(const char* from, const char* to) {
-  PathSpot source{-1, {}};
-  PathSpot target{-1, {}};
-  PosixName sourcePath;
-  PosixName targetPath;
-  bool ok = SpotOf(from, &source, &sourcePath) && SpotOf(to, &target, &targetPath) &&
-            MoveBetween(source, target, sourcePath.text, targetPath.text);
-  ReleaseSpot(&source);
-  ReleaseSpot(&target);
-  return ok;
+  return Fail(errno);
 }
 
 // The mode a file copied from model gets: model's permission bits, and

@@ -101,12 +101,6 @@ bool CreateDirectoryWin(const char* name) {
   return ToWide(name, path) && CreateDirectoryW(path, nullptr) != FALSE;
 }
 
-bool MoveFileWin(const char* from, const char* to) {
-  WidePath source;
-  WidePath target;
-  return ToWide(from, source) && ToWide(to, target) && MoveFileW(source, target) != FALSE;
-}
-
 // New files take the permissions their folder passes on. A failed first
 // write takes the new name away again.
 OsHandle CreateFileAsWin(const char* name, OsHandle /*model*/, const void* data,

@@ -124,13 +124,14 @@ OsHandle OpenFoundAtWin(OsHandle folder, FindData* entry) {
 }
 
 // Write-through: the new name is on the disk when the call returns.
-bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace) {
+bool MoveFileAtWin(OsHandle fromFolder, const char* from, OsHandle toFolder, const char* to,
+                   bool replace) {
   char source[kPathBytes];
   char target[kPathBytes];
   WidePath wideSource;
   WidePath wideTarget;
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return Join(folder, from, source) && Join(folder, to, target) && ToWide(source, wideSource) &&
+  return Join(fromFolder, from, source) && Join(toFolder, to, target) && ToWide(source, wideSource) &&
          ToWide(target, wideTarget) && MoveFileExW(wideSource, wideTarget, flags) != FALSE;
 }
 

@@ -55,7 +55,6 @@ FileKind FileTypeWin(OsHandle handle);
 OsHandle StdHandleWin(StdStream stream);
 bool DeleteFileWin(const char* name);
 bool CreateDirectoryWin(const char* name);
-bool MoveFileWin(const char* from, const char* to);
 OsHandle CreateFileAsWin(const char* name, OsHandle model, const void* data,
                          std::uint32_t count);
 bool LookupFileWin(const char* name, FindData* entry);
@@ -67,7 +66,8 @@ bool CloseFolderWin(OsHandle folder);
 OsHandle CreateFileAtWin(OsHandle folder, const char* name, FileAccess access,
                          FileCreation creation);
 OsHandle OpenFoundAtWin(OsHandle folder, FindData* entry);
-bool MoveFileOverAtWin(OsHandle folder, const char* from, const char* to, bool replace);
+bool MoveFileAtWin(OsHandle fromFolder, const char* from, OsHandle toFolder, const char* to,
+                   bool replace);
 OsHandle CreateFileAsAtWin(OsHandle folder, const char* name, OsHandle model,
                            const void* data, std::uint32_t count);
 // Windows has no unnamed files: both fail with kErrNotSupported, and the

@@ -74,7 +74,7 @@ std::int32_t Check(OsHandle folder, const std::string& name, bool aside, Pending
 // replaced): one caught being opened is finished instead.
 bool MoveAside(OsHandle folder, const std::string& log, const std::string& aside) {
   const PlatformApi& os = Os();
-  if (os.moveFileOverAt(folder, log.c_str(), aside.c_str(), false)) return true;
+  if (os.moveFileAt(folder, log.c_str(), folder, aside.c_str(), false)) return true;
   if (os.lastError() != kErrNotSupported) return false;
   FileInfo there{};
   if (os.entryInfoAt(folder, aside.c_str(), false, &there)) {
@@ -82,7 +82,7 @@ bool MoveAside(OsHandle folder, const std::string& log, const std::string& aside
     return false;
   }
   return os.lastError() == kErrFileNotFound &&
-         os.moveFileOverAt(folder, log.c_str(), aside.c_str(), true);
+         os.moveFileAt(folder, log.c_str(), folder, aside.c_str(), true);
 }
 
 // The first step of one log: all but the removal of one that went aside,
@@ -120,7 +120,7 @@ std::int32_t Prepare(GroupWork& work, PendingRemoval& log) {
   log.aside = aside;
   const std::int32_t checked = Check(work.logs, aside, true, log);
   if (checked == 0) return 0;
-  if (os.moveFileOverAt(work.logs, aside.c_str(), log.log.c_str(), false)) {
+  if (os.moveFileAt(work.logs, aside.c_str(), work.logs, log.log.c_str(), false)) {
     log.aside.clear();
     log.finish = false;
   }
@@ -134,7 +134,7 @@ std::int32_t Conclude(GroupWork& work, PendingRemoval& log) {
   // Being opened: back under its name, and it stays. Where a writer has
   // made a new log under that name meanwhile, the run archives what was
   // added to this one, and it goes.
-  if (os.moveFileOverAt(work.logs, log.aside.c_str(), log.log.c_str(), false)) {
+  if (os.moveFileAt(work.logs, log.aside.c_str(), work.logs, log.log.c_str(), false)) {
     log.aside.clear();
   } else {
     log.finish = true;

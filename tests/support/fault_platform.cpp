@@ -34,7 +34,7 @@ bool Changed(R result, A... args) {
   } else if constexpr (S == Service::kWriteFile) {
     return NativePlatform().fileType(std::get<0>(values)) == FileKind::kDisk;
   } else {
-    return S == Service::kSetEndOfFile || S == Service::kMoveFile || S == Service::kMoveFileOverAt ||
+    return S == Service::kSetEndOfFile || S == Service::kMoveFileAt ||
            S == Service::kCreateDirectory || S == Service::kCreateFileAsAt || S == Service::kNameFileAt ||
            S == Service::kDeleteFileAt;
   }
@@ -151,9 +151,9 @@ void Track(R result, A... args) {
       const std::string name = Joined(std::get<0>(v), std::get<1>(v)[i]);
       if (gImages.count(name) != 0) gImages[name] = DiskImage{ReadWholeFile(name), false};
     }
-  } else if constexpr (S == Service::kMoveFileOverAt) {
+  } else if constexpr (S == Service::kMoveFileAt) {
     const std::string from = Joined(std::get<0>(v), std::get<1>(v));
-    const std::string to = Joined(std::get<0>(v), std::get<2>(v));
+    const std::string to = Joined(std::get<2>(v), std::get<3>(v));
     if (gImages.count(from) != 0) gImages[to] = gImages[from];
     gImages.erase(gImages.count(from) != 0 ? from : to);
   } else if constexpr (S == Service::kDeleteFileAt) {

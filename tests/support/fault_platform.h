@@ -15,12 +15,12 @@ namespace quilbo::testing {
   X(readFile, kReadFile, false) X(writeFile, kWriteFile, false)                          \
   X(setFilePointer, kSetFilePointer, false) X(setEndOfFile, kSetEndOfFile, false)        \
   X(closeHandle, kCloseHandle, false)                                                    \
-  X(moveFileOverAt, kMoveFileOverAt, false)                                              \
+  X(moveFileAt, kMoveFileAt, false)                                              \
   X(findFirstFile, kFindFirstFile, kInvalidHandle) X(findNextFile, kFindNextFile, false) \
   X(findClose, kFindClose, false)                                                        \
   X(fileTimeToLocalFileTime, kFileTimeToLocalFileTime, false)                            \
   X(fileTimeToDosDateTime, kFileTimeToDosDateTime, false)                                \
-  X(createDirectory, kCreateDirectory, false) X(moveFile, kMoveFile, false)              \
+  X(createDirectory, kCreateDirectory, false)              \
   X(lockFolder, kLockFolder, kInvalidHandle) X(unlockFolder, kUnlockFolder, false)       \
   X(flushFile, kFlushFile, false) X(flushFolder, kFlushFolder, false)                    \
   X(openFolder, kOpenFolder, kInvalidHandle) X(closeFolder, kCloseFolder, false)         \
