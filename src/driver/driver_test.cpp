@@ -157,7 +157,7 @@ TEST(Options, NumbersAndDeleteTruncateOrFolder) {
 // A first argument that is an option is refused with the order that was
 // meant; a pattern, however it starts, is not. Linux only: Windows takes
 // the first argument as the pattern whatever it is.
-TEST(ShellHabits, OptionBeforeThePatternAndReplacedFolders) {
+TEST(ShellHabits, OptionBeforeThePatternAndExpandedPatterns) {
   const std::pair<std::vector<std::string>, const char*> rows[] = {
       {{"/d", "*.log", "bk", "/t5"}, "The option /d comes after the pattern: quilbo '*.log' bk /t5 /d"},
       {{"/T5"}, "The option /T5 comes after the pattern: quilbo 'Filepattern' /T5"},
@@ -183,10 +183,6 @@ TEST(ShellHabits, OptionBeforeThePatternAndReplacedFolders) {
       {"a.log", {"bk"}, {}}, {"*.log", {"b.log"}, {}}, {"x", {"a", "b"}, {}}, {"a.log", {"b*.log"}, {}}};
   for (const auto& [pattern, folders, names] : expansions)
     EXPECT_EQ(ExpandedNames(pattern, folders, isFile), names) << pattern << " " << folders[0];
-  EXPECT_EQ(ReplacedFolderNote({"a"}), "");
-  EXPECT_EQ(ReplacedFolderNote({"a", "b"}).substr(0, 51), "the archive folder is b: the folder a before it was");
-  EXPECT_EQ(ReplacedFolderNote({"a", "b", "c"}).substr(0, 55),
-            "the archive folder is c: the folders a b before it were");
 }
 
 }  // namespace

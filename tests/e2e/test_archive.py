@@ -25,9 +25,8 @@ class Archive(Case):
             self.assertEqual((result.code, result.out), (5, settings(kb=5, delete=True)))
             self.assertRegex(result.err, note_re(b"cannot read the folder " + note) if note else b"\\A\\Z")
         marker = b"x" * 200 + b"\x1aold junk"
-        rows = [(b"a\r\nb\r\n", None, b"a\r\nb\r\n"), (b"a\nb", b"old\r\n", b"old\r\na\r\nb\r\n"), (b"", None, b""),
-                (b"new\r\n", marker, b"x" * 200 + b"new\r\n"), (b"", marker, b"x" * 200),
-                (b"z\r\n", b"\x1a" + b"y" * 300, b"\x1a" + b"y" * 300 + b"z\r\n")]
+        rows = [(b"a\nb", b"old\r\n", b"old\r\na\r\nb\r\n"), (b"", None, b""), (b"new\r\n", marker, b"x" * 200 + b"new\r\n"),
+                (b"", marker, b"x" * 200)]
         for log, before, after in rows:
             with self.row(log=log[:20], before=before and before[:20]):
                 self.files({"a.log": log, **({"Archive/a.log": before} if before is not None else {})})
@@ -103,9 +102,9 @@ class Archive(Case):
 class Cut(Case):
     def test_keeps_exactly_the_last_kilobytes(self):
         data, old = bytes(range(256)) * 12, b"".join(b"old %04d\r\n" % i for i in range(300))
-        rows = [(data, b"", 1), (data[:2048], b"", 2), (data[:2049], b"", 2), (old, b"x\n" * 100, 1),
-                (old, b"new\r\n" * 5000, 1), (old + b"\x1a end", b"a\rb\r\n\nc", 1), (old, b"no end", 2),
-                (b"", b"y" * 70000 + b"\n" + b"z" * 3000, 64), (old, b"cut\n\x1a" + b"after\n" * 999, 1)]
+        # The limit's edges, every byte value, end markers (where a cut falls: the unit tests).
+        rows = [(data, b"", 1), (data[:2048], b"", 2), (data[:2049], b"", 2), (old + b"\x1a end", b"a\rb\r\n\nc", 1),
+                (old, b"cut\n\x1a" + b"after\n" * 999, 1)]
         for archive, log, kb in rows:
             with self.row(log=log[:12], kb=kb):
                 self.files({"a.log": log, "Archive/a.log": archive})
@@ -126,16 +125,6 @@ class Cut(Case):
         self.files({"a.log": b"end\n"})
         self.assertEqual(self.q(["a.log", "/t2"]).code, 0)
         self.assertEqual((read(self.p("Archive/a.log")), listing(self.p("Archive"))), ((tail + b"end\r\n")[-2048:], ["a.log"]))
-
-    def test_names_with_no_room_for_the_tmp(self):  # Linux names of 255 bytes, Windows paths of 259
-        for name in ["n" * 248 + ".log", "n" * 251 + ".log"] if POSIX else ["n" * 246 + ".log"]:
-            self.fresh()
-            self.files({"Archive/" + name: b"a" * 3000})
-            for args in ([], ["/T1"]):
-                self.files({name: b"line\n"})
-                self.assertEqual(self.q(["*.log"] + args).code, 0)
-            self.assertEqual(read(self.p("Archive/" + name)), (b"a" * 3000 + b"line\r\n" * 2)[-1024:])
-            self.assertEqual(os.listdir(self.p("Archive")), [name])
 
     def test_a_small_disk(self):
         with mount_tmpfs(4 << 20) as disk:  # a cut writes about the limit: appending 12 MB first would not fit

@@ -47,6 +47,16 @@ def after_a_dead_run(now, old, copy, limit):
     return any((old + copy[:end] + copy)[-limit:] == now for end in ends)
 
 
+def left_aside(logs, name, text, archived):
+    """name, holding text, as a /D run leaves it in the folder logs when it dies deleting it (archived bytes done)."""
+    write(os.path.join(logs, name), text)
+    os.makedirs(os.path.join(logs, "Archive"), exist_ok=True)
+    aside = ".quilbo-%d-%x-%x-%s" % (archived, os.stat(os.path.join(logs, name)).st_ino,
+                                     os.stat(os.path.join(logs, "Archive")).st_ino, name)
+    os.rename(os.path.join(logs, name), os.path.join(logs, aside))
+    return aside
+
+
 class CrashPoints(Case):
     def setup(self, folder, logs, archives, others):
         for name, data in logs.items():
@@ -119,11 +129,8 @@ class CrashPoints(Case):
 
         def setup(folder):
             write(os.path.join(folder, "logs", "Archive", "app.log"), copied(archived))
-            write(os.path.join(folder, "logs", "app.log"), archived + added)
             write(os.path.join(folder, "logs", "b.log"), log)
-            aside = ".quilbo-%d-%x-%x-app.log" % (len(archived), os.stat(os.path.join(folder, "logs", "app.log")).st_ino,
-                                                  os.stat(os.path.join(folder, "logs", "Archive")).st_ino)
-            os.rename(os.path.join(folder, "logs", "app.log"), os.path.join(folder, "logs", aside))
+            left_aside(os.path.join(folder, "logs"), "app.log", archived + added, len(archived))
 
         def check(folder, label):
             self.assertIn(run([PATTERN, "/D"], folder).code, (0, 5), label)
@@ -137,13 +144,10 @@ class CrashPoints(Case):
         self.assertEqual(clean.code, 0)
         check(self.dir, "clean run")
         for k in [1] + [n + 1 for n in clean.changes if n < clean.calls]:
-            folder = tempfile.mkdtemp(prefix="quilbo-crash-")
-            try:
-                setup(folder)
-                self.assertEqual(run([PATTERN, "/D"], folder, env={"QUILBO_FAULTY_CRASH_BEFORE": str(k)}).code, CRASHED)
-                check(folder, "crash before call %d" % k)
-            finally:
-                shutil.rmtree(folder, ignore_errors=True)
+            with self.row(crash_before=k):
+                setup(self.dir)
+                self.assertEqual(run([PATTERN, "/D"], self.dir, env={"QUILBO_FAULTY_CRASH_BEFORE": str(k)}).code, CRASHED)
+                check(self.dir, "crash before call %d" % k)
 
     def test_a_run_killed_while_deleting_many_logs(self):
         # A /D run over three groups of logs (the open-file limit makes them
@@ -224,14 +228,6 @@ class CrashPoints(Case):
             self.skipTest("Windows deletes without a move aside")
         archived, added = b"first line\nsecond line\n", b"a writer's line\n" * 80
 
-        def leftover(name, text, folder="Archive"):  # as a run that died while deleting name leaves it
-            write(self.p(name), text)
-            os.makedirs(self.p(folder), exist_ok=True)
-            aside = ".quilbo-%d-%x-%x-%s" % (len(archived), os.stat(self.p(name)).st_ino,
-                                             os.stat(self.p(folder)).st_ino, name)
-            os.rename(self.p(name), self.p(aside))
-            return aside
-
         # Finished only by a run with /D into its own archive folder, /T applied.
         for args, code, archive, stays in ((["*.log"], 5, copied(archived), True),
                                            (["*.log", "other", "/D"], 5, copied(archived), True),
@@ -239,7 +235,7 @@ class CrashPoints(Case):
                                            (["*.log", "/D", "/T1"], 5, copied(archived + added)[-1024:], False)):
             with self.row(args=args):
                 self.files({"Archive/app.log": copied(archived)})
-                aside = leftover("app.log", archived + added)
+                aside = left_aside(self.dir, "app.log", archived + added, len(archived))
                 os.mkdir(self.p("other"))
                 result = self.q(args)
                 self.assertEqual((result.code, result.out.count(b"File ")), (code, 0), result.out)
