@@ -3,6 +3,7 @@ through a runner: wine, qemu) in a fresh folder, files with exact bytes, the
 console lines, report and notes as the program writes them. run_e2e.py
 calls configure() before the cases are loaded."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -111,6 +112,16 @@ class Case(unittest.TestCase):
     def row(self, **params):  # a table's next row: a sub-test in an empty folder
         self.fresh()
         return self.subTest(**params)
+
+    @contextlib.contextmanager
+    def on(self, mount):  # self.dir on the file system mount() gives (None: here), left before it unmounts
+        with mount() if mount else contextlib.nullcontext() as point:
+            home, self.dir = self.dir, tempfile.mkdtemp(dir=point) if point else self.dir
+            try:
+                yield
+            finally:
+                self.tearDown() if point else None
+                self.dir = home
 
     def p(self, relative=""):
         return os.path.join(self.dir, *relative.split("/"))

@@ -6,7 +6,7 @@ import re
 import unittest
 import uuid
 
-from harness import CONFIG, CRLF, Case, file_line, note_re, read, report_re, settings, tree, typed, windows, write
+from harness import CONFIG, CRLF, Case, file_line, note_re, read, report_re, settings, tree, typed, windows
 
 POSIX = not windows()
 

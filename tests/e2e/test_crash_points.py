@@ -5,7 +5,6 @@ no line cut, no leftover, no refusal, no archive with other access than its
 log's). One run at a time per archive folder."""
 
 import concurrent.futures
-import contextlib
 import fcntl
 import os
 import re
@@ -15,7 +14,6 @@ import signal
 import shutil
 import subprocess
 import tempfile
-import unittest
 
 import filesystems
 
@@ -188,40 +186,25 @@ class CrashPoints(Case):
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (264, 264))
         logs = {"log%04d.log" % n: numbered(b"n%04d" % n, 1 + n % 3) for n in range(1200)}
         # Here, on tmpfs, and on a FUSE mount without RENAME_NOREPLACE.
-        places = [(None, (150, 520, 1000)), (lambda: filesystems.mount_tmpfs(64 << 20), (520,)),
-                  (filesystems.mount_bindfs, (520,))]
-        home = self.dir
-        for mount, nths in places:
-            with contextlib.ExitStack() as stack:
-                try:
-                    folder = stack.enter_context(mount()) if mount else None
-                except unittest.SkipTest:
-                    continue
-                for nth in nths:
-                    self.killed_for_real(logs, limit, nth, folder)
-                self.dir = home
-
-    def killed_for_real(self, logs, limit, nth, folder):
-        with self.row(killed_after=nth, mounted=folder is not None):
-            if folder is not None:
-                shutil.rmtree(self.dir, ignore_errors=True)
-                self.dir = tempfile.mkdtemp(dir=folder)
-            self.files(logs)
-            # A one-page pipe: the program runs at most about 120 lines ahead.
-            reader, writer = os.pipe()
-            fcntl.fcntl(writer, fcntl.F_SETPIPE_SZ, 4096)
-            with os.fdopen(reader, "rb") as lines, subprocess.Popen(
-                    command(["*.log", "/D"]), cwd=self.dir, stdout=writer, preexec_fn=limit) as killed:
-                os.close(writer)
-                for _ in range(nth + 2):  # the settings' two lines, then the logs'
-                    lines.readline()
-                killed.kill()
-            # More lines were left than the pipe holds: the kill came before the end.
-            self.assertEqual(killed.returncode, -signal.SIGKILL)
-            self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
-            self.assertEqual(filesystems.settled(self.dir), ["Archive"])
-            for name, text in logs.items():
-                self.assertIn(read(self.p("Archive/" + name)), (copied(text), copied(text) * 2), name)
+        for nth, mount in ((150, None), (520, None), (1000, None), (520, lambda: filesystems.mount_tmpfs(64 << 20)),
+                           (520, filesystems.mount_bindfs)):
+            with self.row(killed_after=nth, mounted=mount is not None), self.on(mount):
+                self.files(logs)
+                # A one-page pipe: the program runs at most about 120 lines ahead.
+                reader, writer = os.pipe()
+                fcntl.fcntl(writer, fcntl.F_SETPIPE_SZ, 4096)
+                with os.fdopen(reader, "rb") as lines, subprocess.Popen(
+                        command(["*.log", "/D"]), cwd=self.dir, stdout=writer, preexec_fn=limit) as killed:
+                    os.close(writer)
+                    for _ in range(nth + 2):  # the settings' two lines, then the logs'
+                        lines.readline()
+                    killed.kill()
+                # More lines were left than the pipe holds: the kill came before the end.
+                self.assertEqual(killed.returncode, -signal.SIGKILL)
+                self.assertIn(self.q(["*.log", "/D"]).code, (0, 5))
+                self.assertEqual(filesystems.settled(self.dir), ["Archive"])
+                for name, text in logs.items():
+                    self.assertIn(read(self.p("Archive/" + name)), (copied(text), copied(text) * 2), name)
 
     def test_leftovers_of_a_dead_run_are_proven_by_their_names(self):
         if windows():

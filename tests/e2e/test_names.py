@@ -5,7 +5,7 @@ Under wine (locale C.UTF-8) the ANSI code page is 1252 and the OEM one 437."""
 import os
 import unittest
 
-from harness import CRLF, Case, file_line, listing, read, settings, windows, write
+from harness import CRLF, Case, file_line, listing, read, settings, windows
 
 POSIX = not windows()
 

@@ -1,14 +1,12 @@
 """What a server's log folders hold: other users' links, links that lead
 nowhere, FIFOs and sockets, logs held or written by services, access, limits."""
 
-import contextlib
 import os
 import re
 import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import unittest
 
 from harness import (CONFIG, CRLF, Case, command, copied, file_line, listing, note_re, read, root, run, settings, tree,
@@ -109,25 +107,10 @@ class Services(Case):
         self.assertEqual((listing(self.p("Archive")), read(self.p("a-log-with-a-long-name.log"))), (["a-log-with-a-long-name.log"], b"a\n"))
 
     def test_writers_lose_no_line(self):
-        self.writers_lose_no_line()
-
-    @posix_only
-    def test_writers_lose_no_line_on_other_file_systems(self):
-        # tmpfs; FUSE mounts, which have no RENAME_NOREPLACE (bindfs) and no
-        # hard links either (exFAT).
-        import filesystems
-        for kind, mount in (("tmpfs", lambda: filesystems.mount_tmpfs(64 << 20)), ("bindfs", filesystems.mount_bindfs),
-                            ("exfat", lambda: filesystems.mount_exfat(256 << 20))):
-            with self.subTest(fs=kind), mount() as folder:
-                home = self.dir
-                try:
-                    self.writers_lose_no_line(folder)
-                finally:
-                    self.dir = home
-
-    def writers_lose_no_line(self, folder=None):
-        # The writer holds the log through the first run, then writes while
-        # runs with /D go on; one writer reopens the log for every line.
+        # Here, on tmpfs, and on FUSE mounts, which have no RENAME_NOREPLACE
+        # (bindfs) and no hard links either (exFAT). The writer holds the log
+        # through the first run, then writes while runs with /D go on; one
+        # writer reopens the log for every line.
         import filesystems
         # A passthrough FUSE mount (bindfs) resolves an open by its path once
         # more: an open that found the name just before it went aside fails
@@ -138,29 +121,28 @@ class Services(Case):
                   "for i in range(2000):\n    if sys.argv[2] == '1': log.close(); log = reopen()\n"
                   "    log.write('line %06d of a service writing its log\\n' % i); time.sleep(0.0005)\n"
                   "log.close()\nopen(sys.argv[1] + '.closed', 'w').close()\n")
-        for reopen in ("0", "1"):
-            if folder is None:
-                self.fresh()
-            else:
-                self.dir = tempfile.mkdtemp(dir=folder)
-            log, closed = self.p("app.log"), self.p("app.log.closed")
-            process = subprocess.Popen([sys.executable, "-c", writer, log, reopen], stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE)
-            process.stdout.readline()
-            self.assertEqual((self.q(["app.log", "/D"]).code, os.path.exists(log)), (0, True))
-            process.stdin.close()
-            while not os.path.exists(closed):
+        places = (("here", None), ("tmpfs", lambda: filesystems.mount_tmpfs(64 << 20)), ("bindfs", filesystems.mount_bindfs),
+                  ("exfat", lambda: filesystems.mount_exfat(256 << 20)))
+        for (kind, mount), reopen in ((place, reopen) for place in places for reopen in "01"):
+            with self.row(fs=kind, reopen=reopen), self.on(mount):
+                log, closed = self.p("app.log"), self.p("app.log.closed")
+                process = subprocess.Popen([sys.executable, "-c", writer, log, reopen], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE)
+                process.stdout.readline()
+                self.assertEqual((self.q(["app.log", "/D"]).code, os.path.exists(log)), (0, True))
+                process.stdin.close()
+                while not os.path.exists(closed):
+                    self.assertIn(self.q(["app.log", "/D"]).code, (0, 5))
+                    # A run that ended leaves no aside name, whatever the writer did.
+                    self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".quilbo-")], [])
+                    if reopen == "0" and not os.path.exists(closed):  # held the whole run
+                        self.assertTrue(os.path.exists(log), "deleted while held open")
+                process.wait()
+                process.stdout.close()
                 self.assertIn(self.q(["app.log", "/D"]).code, (0, 5))
-                # A run that ended leaves no aside name, whatever the writer did.
-                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".quilbo-")], [])
-                if reopen == "0" and not os.path.exists(closed):  # held the whole run
-                    self.assertTrue(os.path.exists(log), "deleted while held open")
-            process.wait()
-            process.stdout.close()
-            self.assertIn(self.q(["app.log", "/D"]).code, (0, 5))
-            self.assertEqual(filesystems.settled(self.dir), ["Archive", "app.log.closed"])
-            archived = set(read(self.p("Archive/app.log")).split(CRLF))
-            self.assertEqual([i for i in range(2000) if b"line %06d of a service writing its log" % i not in archived], [])
+                self.assertEqual(filesystems.settled(self.dir), ["Archive", "app.log.closed"])
+                archived = set(read(self.p("Archive/app.log")).split(CRLF))
+                self.assertEqual([i for i in range(2000) if b"line %06d of a service writing its log" % i not in archived], [])
 
     def test_a_file_size_limit_ends_with_the_report(self):
         # 100 KiB: the first 64 KiB transfer fits, the second is taken back to its line end.
@@ -202,10 +184,7 @@ class Stops(Case):
                      (signal.SIGTERM, 200, lambda: filesystems.mount_tmpfs(64 << 20)),
                      (signal.SIGTERM, 200, filesystems.mount_bindfs)] + stops
         for stop, after, mount in stops:
-            with self.row(stop=stop, mounted=mount is not None), contextlib.ExitStack() as place:
-                if mount is not None:
-                    shutil.rmtree(self.dir, ignore_errors=True)
-                    self.dir = tempfile.mkdtemp(dir=place.enter_context(mount()))
+            with self.row(stop=stop, mounted=mount is not None), self.on(mount):
                 self.files(logs)
                 if isinstance(stop, str):
                     result = self.q(["*.log", "/D"], env={stop: after})
@@ -230,4 +209,3 @@ class Stops(Case):
                 names = filesystems.settled(self.dir) if mount else listing(self.dir)
                 self.assertEqual((names, tree(self.p("Archive"))),
                                  (["Archive"], {self.p("Archive/" + n): copied(t) for n, t in logs.items()}))
-                self.fresh()  # out of a mount before it goes
