@@ -30,6 +30,44 @@ TEST(IoStatusRules, PendingCodesAndTheirMessages) {
   for (const auto& [code, message] : rows) EXPECT_STREQ(EInOutError(code, {}).Message(), message);
 }
 
+// The note goes with its failure: the failure raised carries the note made
+// for it, never one of an earlier failure, and keeps it whatever is stored
+// after it.
+TEST(IoStatusRules, TheRaisedFailureCarriesItsOwnNote) {
+  InstallFailureReporting();
+  const struct {
+    void (*store)();
+    std::int32_t code;
+    const char* note;
+  } rows[] = {
+      {[] { StoreIoFailureOn(2, "open", "a.log"); }, 2, "cannot open a\\.log: .+"},
+      {[] { StoreIoFailureOn(2, "open", "a.log"); StoreIoFailure(5); }, 5, "File access denied: .+"},
+      {[] { StoreIoFailure(5); StoreIoFailureOn(3, "move", "a.log", "b.log"); }, 3,
+       "cannot move a\\.log to b\\.log: .+"},
+      {[] { StoreIoFailureOn(2, "open", "a.log"); TakeIoStatus(); StoreIoFailure(102); }, 102,
+       "I/O error 102: I/O error 102"},
+      {[] { StoreIoFailureOn(2, "open", "a.log"); StoreIoFailureOn(0, "open", "b.log"); }, 2,
+       "cannot open a\\.log: .+"},
+  };
+  for (const auto& row : rows) {
+    row.store();
+    try {
+      CheckIo();
+      ADD_FAILURE() << row.note;
+    } catch (const EInOutError& failure) {
+      EXPECT_EQ(IoStatus, 0);
+      StoreIoFailureOn(4, "close", "c.log");
+      EXPECT_EQ(failure.IoCode(), row.code);
+      EXPECT_TRUE(std::regex_match(failure.Note(), std::regex(row.note))) << failure.Note();
+    }
+    TakeIoStatus();
+  }
+  // A failure taken is gone, its note with it.
+  StoreIoFailureOn(2, "open", "a.log");
+  TakeIoStatus();
+  EXPECT_NO_THROW(CheckIo());
+}
+
 [[gnu::noinline]] const void* CodeAddressHere() { return __builtin_return_address(0); }
 
 // The report with its offset masked; the offset itself goes to offset.
@@ -95,7 +133,12 @@ void ReportPending() {
   testing::InstallFaults({});
   testing::FaultTable().stdHandle = StandardError;
   ExitStep = SayClosing;
-  ReportUnhandled(EInOutError(IoStatus, {}), FailureSite{CodeAddressHere(), nullptr, 0});
+  InstallFailureReporting();
+  try {
+    CheckIo();
+  } catch (const Exception& failure) {
+    ReportUnhandled(failure, FailureSite{CodeAddressHere(), nullptr, 0});
+  }
 }
 
 // A step set by a step runs too. A failure after the one a note named: the

@@ -28,9 +28,10 @@ void IoMessage(std::int32_t code, char* out, std::uint32_t size) {
   std::snprintf(out, size, "I/O error %d", static_cast<int>(code));
 }
 
-EInOutError::EInOutError(std::int32_t code, FailureSite site)
+EInOutError::EInOutError(std::int32_t code, FailureSite site, const char* note)
     : Exception(site), ioCode_(code) {
   IoMessage(code, MessageBuffer(), kMessageSize);
+  std::snprintf(note_, sizeof note_, "%s", note);
 }
 
 }  // namespace quilbo

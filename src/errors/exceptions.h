@@ -6,7 +6,13 @@
 #include <cstdint>
 #include <source_location>
 
+#include "platform/platform.h"
+
 namespace quilbo {
+
+// Room for the note that tells a person what failed: the step, two paths,
+// the folder the file lies in and the system's reasons.
+inline constexpr std::uint32_t kFailureNoteSize = 3 * kMaxPath + 1024;
 
 // Where a failure was raised: a code address and, when known, the source.
 struct FailureSite {
@@ -40,12 +46,16 @@ class Exception {
 
 class EInOutError : public Exception {
  public:
-  EInOutError(std::int32_t code, FailureSite site);
+  // note: what a person is told of the failure, made where it happened
+  // (copied; empty when there is none).
+  EInOutError(std::int32_t code, FailureSite site, const char* note = "");
   const char* ClassName() const override { return "EInOutError"; }
   std::int32_t IoCode() const { return ioCode_; }
+  const char* Note() const { return note_; }
 
  private:
   std::int32_t ioCode_;
+  char note_[kFailureNoteSize];
 };
 
 class EOutOfMemory : public Exception {

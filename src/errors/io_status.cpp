@@ -1,5 +1,6 @@
 #include "errors/io_status.h"
 
+#include <cstdio>
 #include <new>
 
 #include "errors/exceptions.h"
@@ -9,11 +10,24 @@
 namespace quilbo {
 
 thread_local std::int32_t IoStatus = 0;
-thread_local std::uint32_t IoFailureCount = 0;
+
+namespace {
+
+// The note of the pending failure: stored, taken and raised with IoStatus.
+thread_local char tPendingNote[kFailureNoteSize] = "";
+
+}  // namespace
+
+void StoreIoFailure(std::int32_t code, const char* note) {
+  if (code == 0) return;
+  IoStatus = code;
+  std::snprintf(tPendingNote, sizeof tPendingNote, "%s", note);
+}
 
 std::int32_t TakeIoStatus() {
   const std::int32_t code = IoStatus;
   IoStatus = 0;
+  tPendingNote[0] = '\0';
   return code;
 }
 
@@ -37,9 +51,9 @@ void RaiseFailure(FailureReason reason, const void* location,
     reserved = EOutOfMemory(SiteOf(location, where));
     throw reserved;
   }
-  const std::int32_t code = IoStatus;
-  IoStatus = 0;
-  throw EInOutError(code, SiteOf(location, where));
+  const EInOutError failure(IoStatus, SiteOf(location, where), tPendingNote);
+  TakeIoStatus();
+  throw failure;
 }
 
 void FailPendingIo(std::source_location where) {

@@ -18,18 +18,18 @@ inline constexpr std::int32_t kIoInvalidNumeric = 106;
 
 // 0 when no failure is pending.
 extern thread_local std::int32_t IoStatus;
-// Counts the failures stored, so that what is noted about one failure
-// (errors/notes.h) is never told of a later one.
-extern thread_local std::uint32_t IoFailureCount;
 
-// Stores a failure; 0 leaves the pending code as it was.
-inline void StoreIoFailure(std::int32_t code) {
-  if (code == 0) return;
-  IoStatus = code;
-  ++IoFailureCount;
-}
+// Stores a failure with the note that tells a person of it, made where the
+// failure happened (errors/notes.h makes them); 0 leaves the pending
+// failure as it was. The note goes with its failure: a later failure
+// replaces both, and the failure's exception carries the note to the
+// report.
+void StoreIoFailure(std::int32_t code, const char* note);
+// Stores a failure that no step names a file for: its note gives the
+// report's message and the system's reason (made in errors/notes.cpp).
+void StoreIoFailure(std::int32_t code);
 
-// Returns the pending code and clears it.
+// Returns the pending code and clears it, its note with it.
 std::int32_t TakeIoStatus();
 
 enum class FailureReason : std::uint8_t { kIo = 0, kOutOfMemory = 1 };

@@ -23,15 +23,6 @@ constexpr std::uint32_t kReasonSize = 256;
 // Two paths of the longest length and the words around them.
 constexpr std::uint32_t kSubjectSize = 2 * kMaxPath + 64;
 
-struct FailureNote {
-  std::uint32_t failure;  // IoFailureCount of the failure it describes
-  std::int32_t code;
-  char what[kSubjectSize];  // "create logs/app.log"
-  char subject[kMaxPath];   // the file alone, to tell where it lies
-  char reason[kReasonSize];
-};
-thread_local FailureNote tNote{0, 0, "", "", ""};
-
 struct FolderNote {
   char folder[kMaxPath];
   char reason[kReasonSize];
@@ -95,20 +86,35 @@ void StoreIoFailureOn(std::int32_t code, const char* step,
 
 void StoreIoFailureOn(SystemFailure failure, const char* step,
                       std::string_view subject, std::string_view other) {
-  const std::int32_t code = failure.code;
-  if (code == 0) return;
-  StoreIoFailure(code);
-  tNote.failure = IoFailureCount;
-  tNote.code = code;
+  if (failure.code == 0) return;
+  char what[kSubjectSize];
   if (other.empty())
-    std::snprintf(tNote.what, sizeof tNote.what, "%s %.*s", step,
-                  Length(subject), subject.data());
+    std::snprintf(what, sizeof what, "%s %.*s", step, Length(subject), subject.data());
   else
-    std::snprintf(tNote.what, sizeof tNote.what, "%s %.*s to %.*s", step,
-                  Length(subject), subject.data(), Length(other), other.data());
-  std::snprintf(tNote.subject, sizeof tNote.subject, "%.*s", Length(subject),
-                subject.data());
-  DescribeFailure(failure, tNote.reason, sizeof tNote.reason);
+    std::snprintf(what, sizeof what, "%s %.*s to %.*s", step, Length(subject),
+                  subject.data(), Length(other), other.data());
+  char reason[kReasonSize];
+  DescribeFailure(failure, reason, sizeof reason);
+  char note[kFailureNoteSize];
+  // A file in the archive folder that could not be made: that is why.
+  if (LiesIn(subject.substr(0, static_cast<std::size_t>(Length(subject))), tFolder.folder))
+    std::snprintf(note, sizeof note, "cannot %s: %s (the folder %s could not be made: %s)",
+                  what, reason, tFolder.folder, tFolder.reason);
+  else
+    std::snprintf(note, sizeof note, "cannot %s: %s", what, reason);
+  StoreIoFailure(failure.code, note);
+}
+
+void StoreIoFailure(std::int32_t code) {
+  if (code == 0) return;
+  char message[kReasonSize];
+  IoMessage(code, message, sizeof message);
+  // The call that just failed may be the one behind code: its reason.
+  char reason[kReasonSize];
+  DescribeFailure(FailureOf(code), reason, sizeof reason);
+  char note[kFailureNoteSize];
+  std::snprintf(note, sizeof note, "%s: %s", message, reason);
+  StoreIoFailure(code, note);
 }
 
 void NoteFolderNotMade(std::string_view folder, SystemFailure failure) {
@@ -138,18 +144,14 @@ void WriteFailureNote(const Exception& exception) {
     WriteNote("%s", exception.Message());
     return;
   }
-  if (tNote.failure != IoFailureCount || tNote.code != failure->IoCode()) {
-    // Stored without a note of its own: the platform may still know why.
-    char reason[kReasonSize];
-    DescribeFailure(FailureOf(failure->IoCode()), reason, sizeof reason);
-    WriteNote("%s: %s", exception.Message(), reason);
+  if (failure->Note()[0] != '\0') {
+    WriteNote("%s", failure->Note());
     return;
   }
-  if (LiesIn(tNote.subject, tFolder.folder))
-    WriteNote("cannot %s: %s (the folder %s could not be made: %s)", tNote.what,
-              tNote.reason, tFolder.folder, tFolder.reason);
-  else
-    WriteNote("cannot %s: %s", tNote.what, tNote.reason);
+  // Raised without a note: its number still tells something.
+  char reason[kReasonSize];
+  DescribeFailure(failure->IoCode(), reason, sizeof reason);
+  WriteNote("%s: %s", exception.Message(), reason);
 }
 
 void NameFolderForNotes(OsHandle folder, std::string_view prefix) {

@@ -33,7 +33,7 @@ void RunExitSteps() {
   while (ExitStep != nullptr) {
     const ExitRoutine routine = ExitStep;
     ExitStep = nullptr;
-    IoStatus = 0;
+    TakeIoStatus();
     routine();
   }
 }
