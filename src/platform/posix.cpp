@@ -71,7 +71,6 @@ bool ModuleOfAddressPosix(const void* address, char* path, std::uint32_t size,
   return true;
 }
 
-std::int32_t LastErrorPosix() { return tLastError; }
 void SetLastErrorPosix(std::int32_t code) { FailWith(code, 0); }
 void ExitProcessPosix(std::uint32_t code) { _exit(static_cast<int>(code)); }
 
@@ -131,7 +130,7 @@ const PlatformApi kPosix = {
     .moduleOfAddress = ModuleOfAddressPosix,
     .allocate = Allocate,
     .release = Release,
-    .lastError = LastErrorPosix,
+    .lastError = LastError,
     .setLastError = SetLastErrorPosix,
     .lastCause = LastCause,
     .exitProcess = ExitProcessPosix,

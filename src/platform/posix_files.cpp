@@ -17,26 +17,24 @@
 
 namespace quilbo::posix {
 
-thread_local std::int32_t tLastError = 0;
-
 namespace {
 
-// The errno behind a failure, kept with the number it became.
-struct Cause {
-  int err;
+// The calling thread's last failure: its number and the errno behind it.
+struct LastFailure {
   std::int32_t code;
+  int err;
 };
-thread_local Cause tCause{0, 0};
+thread_local LastFailure tLast{0, 0};
 
 }  // namespace
 
 bool FailWith(std::int32_t code, int err) {
-  tLastError = code;
-  tCause = {err, code};
+  tLast = {code, err};
   return false;
 }
 
-std::int32_t LastCause() { return tCause.code == tLastError ? tCause.err : 0; }
+std::int32_t LastError() { return tLast.code; }
+std::int32_t LastCause() { return tLast.err; }
 
 bool Fail(int err, const char* path) { return FailWith(WindowsErrorFromErrno(err, path), err); }
 
@@ -71,7 +69,7 @@ bool FailPath(const PathFailure& why, const char* path) {
 // failure leaves the Windows number and gives false.
 bool SpotOf(const char* name, PathSpot* spot, PosixName* path) {
   *path = ToPosix(name);
-  if (!path->ok) return FailWith(kErrFilenameTooLong, ENAMETOOLONG);
+  if (!path->ok) return Fail(ENAMETOOLONG);
   PathFailure why{};
   if (!ResolveParent(AT_FDCWD, path->text, spot, &why)) return FailPath(why, path->text);
   return true;
@@ -98,7 +96,7 @@ OsHandle FailedOpen(const PathFailure& why, int folder, const char* name,
   struct stat info {};
   if (why.err == EEXIST &&
       fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-    FailWith(kErrAccessDenied, EISDIR);
+    Fail(EISDIR);
   } else if (why.err == EEXIST) {
     FailWith(kErrFileExists, EEXIST);
   } else if (why.err == ENXIO) {

@@ -50,7 +50,7 @@ bool StatFollowed(int folder, const char* name, struct stat* info) {
 OsHandle OpenFolderPosix(const char* name) {
   const PosixName path = ToPosix(name);
   if (!path.ok) {
-    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
+    Fail(ENAMETOOLONG);
     return kInvalidHandle;
   }
   PathFailure why{};
@@ -65,7 +65,7 @@ OsHandle OpenFolderPosix(const char* name) {
   const int err = errno;
   close(resolved);
   if (folder < 0) {
-    FailWith(err == ENOTDIR ? kErrPathNotFound : WindowsErrorFromErrno(err, nullptr), err);
+    Fail(err);
     return kInvalidHandle;
   }
   struct stat info {};
@@ -145,7 +145,7 @@ bool DeleteEntry(int folder, const char* name, const char* path) {
   struct stat info {};
   if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno, path);
   if (S_ISDIR(info.st_mode) || (!S_ISLNK(info.st_mode) && NoWritePermission(info))) {
-    return FailWith(kErrAccessDenied, S_ISDIR(info.st_mode) ? EISDIR : EACCES);
+    return Fail(S_ISDIR(info.st_mode) ? EISDIR : EACCES);
   }
   return unlinkat(folder, name, 0) == 0 || Fail(errno, path);
 }

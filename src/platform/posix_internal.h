@@ -31,19 +31,18 @@ namespace quilbo::posix {
 
 // posix_files.cpp: the error helpers, opens, transfers, positions, the
 // handle's kind, closes, the standard handles.
-// The Windows number of the calling thread's last failed call.
-extern thread_local std::int32_t tLastError;
 
 // Stores the Windows number for err (path, when given, tells a missing
 // folder from a missing file) and gives false.
 bool Fail(int err, const char* path = nullptr);
 // Stores code as the number of a failure whose errno is err (0: no call
 // of the system failed: a refusal of the platform's own) and gives false.
+// Only for a number other than the one Fail gives for err.
 bool FailWith(std::int32_t code, int err);
-// The errno behind tLastError, or 0 (lastCause): kept with the number it
-// became, so another number never gets it. A number stored straight into
-// tLastError would take an earlier failure's errno of that number: store
-// through FailWith.
+// The Windows number of the calling thread's last failed call (lastError),
+// and the errno behind it, or 0 (lastCause): stored together, so a number
+// never gets another failure's errno.
+std::int32_t LastError();
 std::int32_t LastCause();
 
 // A name as the system takes it. Names longer than the buffer fail rather

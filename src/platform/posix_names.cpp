@@ -159,8 +159,8 @@ bool LinkUnnamed(int fd, int folder, const char* name) {
 }
 
 // An unnamed file (O_TMPFILE) of folder with the access of model; -1 on
-// failure (tLastError set), *unsupported telling a file system without such
-// files.
+// failure (its number stored), *unsupported telling a file system without
+// such files.
 int CreateUnnamed(int folder, const struct stat& model, bool* unsupported) {
   const int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   *unsupported = fd < 0 && (Unsupported(errno) || errno == EISDIR);

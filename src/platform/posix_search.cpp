@@ -192,13 +192,13 @@ bool StatThroughLinks(int start, const char* path, struct stat* info,
 OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData* entry) {
   const PosixName path = ToPosix(pattern);
   if (!path.ok) {
-    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
+    Fail(ENAMETOOLONG);
     return kInvalidHandle;
   }
   const char* slash = std::strrchr(path.text, '/');
   const char* last = slash != nullptr ? slash + 1 : path.text;
   if (std::strlen(last) > NAME_MAX) {
-    FailWith(kErrFilenameTooLong, ENAMETOOLONG);
+    Fail(ENAMETOOLONG);
     return kInvalidHandle;
   }
   std::string folderName;
@@ -227,7 +227,7 @@ OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData
   auto* search = static_cast<PosixSearch*>(std::calloc(1, sizeof(PosixSearch)));
   if (search == nullptr) {
     close(folder);
-    FailWith(kErrNotEnoughMemory, ENOMEM);
+    Fail(ENOMEM);
     return kInvalidHandle;
   }
   std::memcpy(search->pattern, last, std::strlen(last) + 1);
@@ -265,7 +265,7 @@ OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData
   }
   if (!NextMatch(search, entry)) {
     const std::int32_t code =
-        tLastError == kErrNoMoreFiles ? kErrFileNotFound : tLastError;
+        LastError() == kErrNoMoreFiles ? kErrFileNotFound : LastError();
     return fail(code, LastCause());
   }
   return reinterpret_cast<OsHandle>(search);
@@ -274,7 +274,7 @@ OsHandle FindFirstFilePosix(const char* pattern, const char* neverOpen, FindData
 bool FindNextFilePosix(OsHandle handle, FindData* entry) {
   auto* search = reinterpret_cast<PosixSearch*>(handle);
   if (search == nullptr || handle == kInvalidHandle) {
-    return FailWith(kErrInvalidHandle, EBADF);
+    return Fail(EBADF);
   }
   if (search->dir == nullptr) return FailWith(kErrNoMoreFiles, 0);
   return NextMatch(search, entry);
@@ -283,7 +283,7 @@ bool FindNextFilePosix(OsHandle handle, FindData* entry) {
 bool FindClosePosix(OsHandle handle) {
   auto* search = reinterpret_cast<PosixSearch*>(handle);
   if (search == nullptr || handle == kInvalidHandle) {
-    return FailWith(kErrInvalidHandle, EBADF);
+    return Fail(EBADF);
   }
   DropHeld(search);
   if (search->dir != nullptr) closedir(search->dir);
