@@ -230,7 +230,8 @@ ArchiveFile OpenOrMakeArchive(RunFolders& folders, std::string_view archiveName,
                               const TextStream& log, std::int32_t truncateKb,
                               const std::string& target) {
   if (folders.archives == kInvalidHandle) {
-    StoreIoFailureOn(folders.archivesError, "create", target);
+    StoreIoFailureInFolder(folders.archivesError, "create", target, folders.archivePath,
+                           folders.archivesNotMade);
     RefuseLinkedArchive(target);
     CheckIo();
   }

@@ -226,12 +226,10 @@ void RefuseShellMistakes(const RunSettings& settings, const std::vector<std::str
 
 // An existing folder and a failure look alike here; a missing folder
 // shows up as the failure to open the first archive, whose note then
-// tells why the folder is missing.
-void MakeArchiveFolder(const std::string& archiveFolder) {
-  if (!MakeDirectory(archiveFolder))
-    NoteFolderNotMade(archiveFolder, PathFits(archiveFolder)
-                                         ? FailedCall()
-                                         : SystemFailure{kErrFilenameTooLong, 0});
+// tells why the folder is missing: gives that (code 0: made).
+SystemFailure MakeArchiveFolder(const std::string& archiveFolder) {
+  if (MakeDirectory(archiveFolder)) return SystemFailure{0, 0};
+  return PathFits(archiveFolder) ? FailedCall() : SystemFailure{kErrFilenameTooLong, 0};
 }
 
 // Both folders are opened once, after the lock: every step of every log
@@ -289,12 +287,12 @@ void RunDriver() {
   // operations take them in the platform's form.
   const std::string folder = TypedPath(settings.PatternDir);
   const std::string archiveFolder = folder + TypedPath(settings.ArchiveDir);
-  MakeArchiveFolder(archiveFolder);
+  RunFolders run{};
+  run.archivesNotMade = MakeArchiveFolder(archiveFolder);
   // A stop from now on ends the run cleanly: no log is left half done.
   Os().watchStops();
   // One run at a time per archive folder; taken before the walk starts, so
   // a run that waited finds only the logs still left.
-  RunFolders run{};
   run.archiveLock = LockArchiveFolder(archiveFolder);
 
   std::int32_t counter = 0;

@@ -48,6 +48,12 @@ TEST(IoStatusRules, TheRaisedFailureCarriesItsOwnNote) {
        "I/O error 102: I/O error 102"},
       {[] { StoreIoFailureOn(2, "open", "a.log"); StoreIoFailureOn(0, "open", "b.log"); }, 2,
        "cannot open a\\.log: .+"},
+      // A folder the run could not make is why its entries fail; one that
+      // was there already is not.
+      {[] { StoreIoFailureInFolder({3, 0}, "create", "bk/a.log", "bk", {5, 0}); }, 3,
+       "cannot create bk/a\\.log: [^(]+ \\(the folder bk could not be made: .+\\)"},
+      {[] { StoreIoFailureInFolder({3, 0}, "create", "bk/a.log", "bk", {kErrAlreadyExists, 0}); },
+       3, "cannot create bk/a\\.log: [^(]+"},
   };
   for (const auto& row : rows) {
     row.store();

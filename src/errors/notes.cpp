@@ -23,12 +23,6 @@ constexpr std::uint32_t kReasonSize = 256;
 // Two paths of the longest length and the words around them.
 constexpr std::uint32_t kSubjectSize = 2 * kMaxPath + 64;
 
-struct FolderNote {
-  char folder[kMaxPath];
-  char reason[kReasonSize];
-};
-thread_local FolderNote tFolder{"", ""};
-
 // The run's open folders (the log folder and the archive folder).
 struct NamedFolder {
   OsHandle folder;
@@ -41,13 +35,6 @@ int Length(std::string_view text) {
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Whether path names something inside folder.
-bool LiesIn(std::string_view path, std::string_view folder) {
-  return !folder.empty() && path.size() > folder.size() &&
-         path.substr(0, folder.size()) == folder &&
-         IsSeparator(path[folder.size()]);
-}
 
 }  // namespace
 
@@ -84,8 +71,11 @@ void StoreIoFailureOn(std::int32_t code, const char* step,
   StoreIoFailureOn(FailureOf(code), step, subject, other);
 }
 
-void StoreIoFailureOn(SystemFailure failure, const char* step,
-                      std::string_view subject, std::string_view other) {
+namespace {
+
+// "cannot <step> <subject>[ to <other>]: <reason>", then more.
+void StoreNotedFailure(SystemFailure failure, const char* step, std::string_view subject,
+                       std::string_view other, const char* more) {
   if (failure.code == 0) return;
   char what[kSubjectSize];
   if (other.empty())
@@ -96,13 +86,30 @@ void StoreIoFailureOn(SystemFailure failure, const char* step,
   char reason[kReasonSize];
   DescribeFailure(failure, reason, sizeof reason);
   char note[kFailureNoteSize];
-  // A file in the archive folder that could not be made: that is why.
-  if (LiesIn(subject.substr(0, static_cast<std::size_t>(Length(subject))), tFolder.folder))
-    std::snprintf(note, sizeof note, "cannot %s: %s (the folder %s could not be made: %s)",
-                  what, reason, tFolder.folder, tFolder.reason);
-  else
-    std::snprintf(note, sizeof note, "cannot %s: %s", what, reason);
+  std::snprintf(note, sizeof note, "cannot %s: %s%s", what, reason, more);
   StoreIoFailure(failure.code, note);
+}
+
+}  // namespace
+
+void StoreIoFailureOn(SystemFailure failure, const char* step,
+                      std::string_view subject, std::string_view other) {
+  StoreNotedFailure(failure, step, subject, other, "");
+}
+
+void StoreIoFailureInFolder(SystemFailure failure, const char* step, std::string_view subject,
+                            std::string_view folder, SystemFailure notMade) {
+  // An existing folder is what most runs find.
+  if (notMade.code == 0 || notMade.code == kErrAlreadyExists || notMade.code == kErrFileExists) {
+    StoreNotedFailure(failure, step, subject, {}, "");
+    return;
+  }
+  char reason[kReasonSize];
+  DescribeFailure(notMade, reason, sizeof reason);
+  char more[kMaxPath + kReasonSize + 64];
+  std::snprintf(more, sizeof more, " (the folder %.*s could not be made: %s)", Length(folder),
+                folder.data(), reason);
+  StoreNotedFailure(failure, step, subject, {}, more);
 }
 
 void StoreIoFailure(std::int32_t code) {
@@ -115,14 +122,6 @@ void StoreIoFailure(std::int32_t code) {
   char note[kFailureNoteSize];
   std::snprintf(note, sizeof note, "%s: %s", message, reason);
   StoreIoFailure(code, note);
-}
-
-void NoteFolderNotMade(std::string_view folder, SystemFailure failure) {
-  // An existing folder is what most runs find.
-  if (failure.code == kErrAlreadyExists || failure.code == kErrFileExists) return;
-  std::snprintf(tFolder.folder, sizeof tFolder.folder, "%.*s", Length(folder),
-                folder.data());
-  DescribeFailure(failure, tFolder.reason, sizeof tFolder.reason);
 }
 
 void NoteUnreadFolder(std::string_view patternDir, SystemFailure failure) {

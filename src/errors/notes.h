@@ -43,9 +43,12 @@ void NameFolderForNotes(OsHandle folder, std::string_view prefix);
 // is a path of its own).
 std::string NotedPath(OsHandle folder, std::string_view name);
 
-// The archive folder could not be made, for code: a failure on a file in
-// it says so too, since that is where it comes from.
-void NoteFolderNotMade(std::string_view folder, SystemFailure failure);
+// The same for a failure on subject, an entry of folder, which could not
+// be opened: when the run could not make folder either (notMade, code 0
+// when it did, or found it there), the note says why, since that is where
+// the failure comes from.
+void StoreIoFailureInFolder(SystemFailure failure, const char* step, std::string_view subject,
+                            std::string_view folder, SystemFailure notMade);
 
 // A walk of the pattern's folder (patternDir, as typed) that ended with
 // failure: anything but "no (more) match" means the folder could not be

@@ -20,6 +20,9 @@ struct RunFolders {
   OsHandle archives;
   SystemFailure logsError;  // ...and then why
   SystemFailure archivesError;
+  // Why the run could not make the archive folder (code 0: it did, or
+  // found it there), which a failure to open the folder comes from.
+  SystemFailure archivesNotMade{0, 0};
   // The last archive looked for did not exist yet: in a folder of new
   // archives the next is created first, which spares the look that finds
   // nothing; in one of existing archives, opened first.
