@@ -194,7 +194,7 @@ bool OpenLog(const RunFolders& folders, std::string_view logName, const std::str
     StoreIoFailureOn(folders.logsError, "open", source);
     CheckIo();
   }
-  AttachName(log, folders.logs, logName);
+  AttachName(log, folders.logs, folders.logPath, logName);
   UseBuffer(log, buffer, kCopyBufferSize);
   EndAtShortRead(log);
   if (folders.found != nullptr && logName == folders.found->name)
@@ -251,7 +251,7 @@ CopyEnd AppendInPlace(const RunFolders& folders, std::string_view archiveName, T
                       std::int64_t from, ArchiveFile file, char* buffer,
                       const std::string& target) {
   TextStream archive{};
-  AttachName(archive, folders.archives, archiveName);
+  AttachName(archive, folders.archives, folders.archiveShown, archiveName);
   UseBuffer(archive, buffer, kCopyBufferSize);
   EndTransfersAtLines(archive);
   // Never an emptying open: if the check above failed on an archive that

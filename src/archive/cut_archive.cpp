@@ -356,7 +356,7 @@ std::string CutFileName(std::string_view target, int n) {
 bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
                   std::string_view archiveName, OsHandle old, std::int64_t limit, char* buffers,
                   CopyEnd* end) {
-  const std::string target = NotedPath(folders.archives, archiveName);
+  const std::string target = folders.archiveShown + std::string(archiveName);
   const bool exists = old != kInvalidHandle;
   BlockFile archive{};
   if (exists) OpenOn(archive, old, target);
@@ -364,7 +364,7 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
   // The stream keeps the log's handle: this record only reads through it
   // and is never closed.
   BlockFile logFile{};
-  OpenOn(logFile, log.handle, NotedPath(log.folder, log.name));
+  OpenOn(logFile, log.handle, NotedPath(log));
   // A log whose copy cannot pass the limit is appended without counting.
   const std::int64_t logSize = std::max<std::int64_t>(SizeOf(logFile) - from, 0);
   CheckIo();

@@ -23,13 +23,6 @@ constexpr std::uint32_t kReasonSize = 256;
 // Two paths of the longest length and the words around them.
 constexpr std::uint32_t kSubjectSize = 2 * kMaxPath + 64;
 
-// The run's open folders (the log folder and the archive folder).
-struct NamedFolder {
-  OsHandle folder;
-  std::string prefix;
-};
-thread_local NamedFolder tFolders[2] = {{kInvalidHandle, {}}, {kInvalidHandle, {}}};
-
 int Length(std::string_view text) {
   return static_cast<int>(text.size() < kMaxPath ? text.size() : kMaxPath - 1);
 }
@@ -151,27 +144,6 @@ void WriteFailureNote(const Exception& exception) {
   char reason[kReasonSize];
   DescribeFailure(failure->IoCode(), reason, sizeof reason);
   WriteNote("%s: %s", exception.Message(), reason);
-}
-
-void NameFolderForNotes(OsHandle folder, std::string_view prefix) {
-  if (folder == kInvalidHandle) return;
-  for (NamedFolder& named : tFolders) {
-    if (named.folder != kInvalidHandle && named.folder != folder) continue;
-    named.folder = folder;
-    named.prefix.assign(prefix);
-    return;
-  }
-  // More folders than a run opens: the oldest gives way.
-  tFolders[0] = tFolders[1];
-  tFolders[1] = NamedFolder{folder, std::string(prefix)};
-}
-
-std::string NotedPath(OsHandle folder, std::string_view name) {
-  if (folder != kInvalidHandle) {
-    for (const NamedFolder& named : tFolders)
-      if (named.folder == folder) return named.prefix + std::string(name);
-  }
-  return std::string(name);
 }
 
 }  // namespace quilbo

@@ -35,14 +35,6 @@ void StoreIoFailureOn(SystemFailure failure, const char* step,
 void StoreIoFailureOn(std::int32_t code, const char* step,
                       std::string_view subject, std::string_view other = {});
 
-// Names the open folder handle for notes: a failure on one of its entries
-// shows prefix (the folder as the console shows it, ending in a separator,
-// or empty) before the entry's name.
-void NameFolderForNotes(OsHandle folder, std::string_view prefix);
-// The path a note shows for the entry name of folder (kInvalidHandle: name
-// is a path of its own).
-std::string NotedPath(OsHandle folder, std::string_view name);
-
 // The same for a failure on subject, an entry of folder, which could not
 // be opened: when the run could not make folder either (notMade, code 0
 // when it did, or found it there), the note says why, since that is where

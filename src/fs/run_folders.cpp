@@ -1,6 +1,5 @@
 #include "fs/run_folders.h"
 
-#include "errors/notes.h"
 #include "fs/file_helpers.h"
 
 namespace quilbo {
@@ -29,8 +28,7 @@ void OpenRunFolders(RunFolders& folders, std::string_view logPath,
   folders.archivePath.assign(archivePath);
   folders.logs = OpenFolder(logPath, &folders.logsError);
   folders.archives = OpenFolder(archivePath, &folders.archivesError);
-  NameFolderForNotes(folders.logs, folders.logPath);
-  NameFolderForNotes(folders.archives, folders.archivePath + kPathSeparator);
+  folders.archiveShown = folders.archivePath + kPathSeparator;
 }
 
 void CloseRunFolders(RunFolders& folders) {

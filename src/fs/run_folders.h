@@ -16,6 +16,7 @@ namespace quilbo {
 struct RunFolders {
   std::string logPath;      // as the console shows it joined with a name: "" or ending in a separator
   std::string archivePath;  // no separator at its end
+  std::string archiveShown;  // archivePath and a separator: what notes show before an archive's name
   OsHandle logs;            // kInvalidHandle when it could not be opened...
   OsHandle archives;
   SystemFailure logsError;  // ...and then why

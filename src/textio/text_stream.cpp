@@ -166,6 +166,7 @@ void Attach(TextStream& stream, const char* name, std::size_t length) {
   stream.FlushHook = nullptr;
   stream.CloseHook = nullptr;
   stream.folder = kInvalidHandle;
+  stream.shownFolder = {};
   stream.found = nullptr;
   stream.lineTransfers = false;
   stream.shortReadEnds = false;
@@ -206,6 +207,10 @@ void Open(TextStream& stream, StreamMode request) {
 
 }  // namespace
 
+std::string NotedPath(const TextStream& stream) {
+  return std::string(stream.shownFolder) + stream.name;
+}
+
 void StoreStreamFailure(const TextStream& stream, std::int32_t code,
                         const char* step) {
   // Runs after every transfer: a success must cost nothing here.
@@ -215,7 +220,7 @@ void StoreStreamFailure(const TextStream& stream, std::int32_t code,
     StoreIoFailureOn(code, step, reading ? "standard input" : "standard output");
     return;
   }
-  StoreIoFailureOn(code, step, NotedPath(stream.folder, stream.name));
+  StoreIoFailureOn(code, step, NotedPath(stream));
 }
 
 void AttachName(TextStream& stream, std::string_view name) {
@@ -226,9 +231,11 @@ void AttachName(TextStream& stream, const CountedString& name) {
   Attach(stream, name.chars, name.length);
 }
 
-void AttachName(TextStream& stream, OsHandle folder, std::string_view name) {
+void AttachName(TextStream& stream, OsHandle folder, std::string_view shownFolder,
+                std::string_view name) {
   Attach(stream, name.data(), name.size());
   stream.folder = folder;
+  stream.shownFolder = shownFolder;
 }
 
 void UseBuffer(TextStream& stream, char* buffer, std::uint32_t size) {

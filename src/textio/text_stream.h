@@ -44,6 +44,9 @@ struct TextStream {
   // The open folder that name is an entry of; kInvalidHandle when name is
   // a path of its own.
   OsHandle folder;
+  // How a note shows that folder before name ("" or ending in a
+  // separator); the caller's text, which outlives the stream.
+  std::string_view shownFolder;
   // The walk's entry of name in folder while OpenReadFound opens it; null
   // otherwise.
   FindData* found;
@@ -65,8 +68,11 @@ struct TextStream {
 
 void AttachName(TextStream& stream, std::string_view name);
 void AttachName(TextStream& stream, const CountedString& name);
-// name is one entry of folder, a folder the platform opened.
-void AttachName(TextStream& stream, OsHandle folder, std::string_view name);
+// name is one entry of folder, a folder the platform opened, which notes
+// show as shownFolder (kept as a view: the caller's text must outlive the
+// stream).
+void AttachName(TextStream& stream, OsHandle folder, std::string_view shownFolder,
+                std::string_view name);
 // Between AttachName and the open: the transfers of a disk file go through
 // the caller's buffer of size bytes (128 or more; a smaller one is not
 // taken), which must outlive the stream's use. A device or pipe opened for
@@ -112,6 +118,8 @@ void CloseStream(TextStream& stream);
 // Closes a stream open for reading but hands its file over, still open,
 // instead of closing it; kInvalidHandle when it was not open for reading.
 OsHandle DetachHandle(TextStream& stream);
+// The stream's file as notes show it: its folder's shown form and its name.
+std::string NotedPath(const TextStream& stream);
 
 }  // namespace quilbo
 
