@@ -71,7 +71,7 @@ bool MoreThanText(OsHandle log, std::int64_t marker, char* block, const std::str
     }
     if (got == 0) return false;
     for (std::uint32_t i = 0; i < got; ++i)
-      if (block[i] != '\x1A') return true;
+      if (block[i] != kEndMarker) return true;
   }
 }
 
