@@ -20,12 +20,11 @@ namespace {
 // Appending a file to itself never ends well (the copy may never finish),
 // so an archive that is its log refuses the run before a byte is written;
 // the archive's handle is closed then.
-void RefuseSelfArchive(OsHandle archive, OsHandle log, const std::string& target) {
+void RefuseSelfArchive(OsHandle archive, const FileInfo& to, OsHandle log,
+                       const std::string& target) {
   const PlatformApi& os = Os();
   FileInfo from{};
-  FileInfo to{};
-  if (!os.fileInfoOf(archive, &to) || !os.fileInfoOf(log, &from)) return;
-  if (!SameFile(from.identity, to.identity)) return;
+  if (!os.fileInfoOf(log, &from) || !SameFile(from.identity, to.identity)) return;
   os.closeHandle(archive);
   const std::string shown = ConsoleForm(target);
   char message[256];
@@ -111,20 +110,22 @@ OsHandle OpenArchive(const RunFolders& folders, std::string_view name, OsHandle 
     // A log that cannot be written to is still refused as its own archive.
     const OsHandle reading =
         os.createFileAt(folders.archives, text, FileAccess::kRead, FileCreation::kOpenExisting);
+    FileInfo found{};
     if (reading != kInvalidHandle) {
-      RefuseSelfArchive(reading, log, target);
+      if (os.fileInfoOf(reading, &found)) RefuseSelfArchive(reading, found, log, target);
       os.closeHandle(reading);
     }
     StoreIoFailureOn(failure, "append to", target);
     RefuseLinkedArchive(target);
     CheckIo();
   }
-  if (os.fileType(file) != FileKind::kDisk) {
+  FileInfo found{};
+  if (!os.fileInfoOf(file, &found) || found.kind != FileKind::kDisk) {
     os.closeHandle(file);
     StoreIoFailureOn(kErrFileExists, "create", target);
     CheckIo();
   }
-  RefuseSelfArchive(file, log, target);
+  RefuseSelfArchive(file, found, log, target);
   return file;
 }
 

@@ -334,6 +334,58 @@ bool Rewind(TextStream& stream, BlockFile& log, std::int64_t from) {
   return false;
 }
 
+// Counts what the copy of the log from its position adds, reading no
+// further than the limit needs; gives the bytes read.
+std::int64_t CountLogCopy(BlockFile& log, CopyCount& count, char* block, std::int64_t limit) {
+  StartCount(count);
+  std::int64_t readEnd = 0;
+  for (;;) {
+    std::uint32_t got = 0;
+    ReadBlock(log, block, kCopyBufferSize, &got);
+    CheckIo();
+    readEnd += got;
+    if (!CountBlock(count, block, got, limit)) break;
+  }
+  FinishCount(count);
+  return readEnd;
+}
+
+// The log as the cut copies it: read from from, its copy counted in count.
+struct CutLog {
+  BlockFile* file;
+  std::int64_t from;
+  const CopyCount* count;
+  char* block;
+};
+
+// The cut itself: the archive's last text that stays (archive: null for a
+// new one), then the log's, into a new file that replaces the archive; a
+// cut that fails leaves nothing of its own behind.
+void WriteCut(CutFile& cut, BlockFile* archive, std::int64_t text, const CutLog& log,
+              std::int64_t limit) {
+  try {
+    StartCutFile(cut);
+    CheckIo();
+    const std::int64_t fromLog = std::min(log.count->copy, limit);
+    if (archive != nullptr)
+      CopyArchiveTail(cut, *archive, text - (limit - fromLog), limit - fromLog);
+    const std::int64_t skip = log.count->copy - fromLog;
+    const CopyMark mark = MarkBefore(*log.count, skip);
+    CopyLogTail(cut, *log.file, log.from, *log.count, mark, skip - mark.copy, log.block);
+    // The archive gives the new file its access, so it closes only once that
+    // file exists; and before the replace, which an open archive would stop.
+    Transfer(cut);
+    if (archive != nullptr) CloseStream(*archive);
+    CheckIo();
+    ReplaceArchive(cut, archive != nullptr);
+  } catch (...) {
+    DropCutFile(cut);
+    CloseLeftovers(cut);
+    throw;
+  }
+  CloseLeftovers(cut);
+}
+
 }  // namespace
 
 std::string CutFileName(std::string_view target, int n) {
@@ -374,16 +426,7 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
 
   char* block = buffers + kCopyBufferSize;
   CopyCount count;
-  StartCount(count);
-  std::int64_t readEnd = 0;
-  for (;;) {
-    std::uint32_t got = 0;
-    ReadBlock(logFile, block, kCopyBufferSize, &got);
-    CheckIo();
-    readEnd += got;
-    if (!CountBlock(count, block, got, limit)) break;
-  }
-  FinishCount(count);
+  const std::int64_t readEnd = CountLogCopy(logFile, count, block, limit);
   if (text + count.copy <= limit) return Rewind(log, logFile, from);
 
   CutFile cut{};
@@ -393,28 +436,7 @@ bool AppendAndCut(TextStream& log, std::int64_t from, const RunFolders& folders,
   cut.entry = target.size() - archiveName.size();
   cut.model = exists ? archive.handle : log.handle;
   cut.buffer = buffers;
-  try {
-    StartCutFile(cut);
-    CheckIo();
-    const std::int64_t fromLog = std::min(count.copy, limit);
-    if (exists) {
-      CopyArchiveTail(cut, archive, text - (limit - fromLog), limit - fromLog);
-    }
-    const std::int64_t skip = count.copy - fromLog;
-    const CopyMark mark = MarkBefore(count, skip);
-    CopyLogTail(cut, logFile, from, count, mark, skip - mark.copy, block);
-    // The archive gives the new file its access, so it closes only once that
-    // file exists; and before the replace, which an open archive would stop.
-    Transfer(cut);
-    if (exists) CloseStream(archive);
-    CheckIo();
-    ReplaceArchive(cut, exists);
-  } catch (...) {
-    DropCutFile(cut);
-    CloseLeftovers(cut);
-    throw;
-  }
-  CloseLeftovers(cut);
+  WriteCut(cut, exists ? &archive : nullptr, text, CutLog{&logFile, from, &count, block}, limit);
   end->size = from + readEnd;
   end->marker = count.text.ended ? from + count.textEnd : -1;
   return true;

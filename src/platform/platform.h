@@ -151,6 +151,7 @@ struct FileInfo {
   std::uint64_t size;
   std::uint64_t lastWriteTime;  // 100 ns units since 1601-01-01 UTC
   FileIdentity identity;
+  FileKind kind;  // as fileType tells it for an open handle
 };
 
 // Work handed to another thread: work(context) runs there while the caller

@@ -266,14 +266,16 @@ bool CloseHandlePosix(OsHandle handle) {
   return true;
 }
 
+FileKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kDisk;
+  if (S_ISCHR(mode) || S_ISFIFO(mode) || S_ISSOCK(mode)) return FileKind::kCharacter;
+  return FileKind::kUnknown;
+}
+
 FileKind FileTypePosix(OsHandle handle) {
   struct stat info {};
   if (!InfoOf(static_cast<int>(handle), &info)) return FileKind::kUnknown;
-  if (S_ISREG(info.st_mode)) return FileKind::kDisk;
-  if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode) ||
-      S_ISSOCK(info.st_mode))
-    return FileKind::kCharacter;
-  return FileKind::kUnknown;
+  return KindOf(info.st_mode);
 }
 
 OsHandle StdHandlePosix(StdStream stream) {

@@ -81,6 +81,8 @@ bool SetFilePointerPosix(OsHandle file, std::int64_t distance, SeekFrom from,
                          std::int64_t* position);
 bool SetEndOfFilePosix(OsHandle file);
 bool CloseHandlePosix(OsHandle handle);
+// What a file of mode is, as fileType tells it.
+FileKind KindOf(mode_t mode);
 FileKind FileTypePosix(OsHandle handle);
 OsHandle StdHandlePosix(StdStream stream);
 // The whole transfer or a failure (fd must be a regular file).

@@ -22,6 +22,7 @@ void DescribeEntry(const struct stat& info, FileInfo* out) {
   out->lastWriteTime = ToFileTime(info.st_mtim);
   out->identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                                static_cast<std::uint64_t>(info.st_ino)};
+  out->kind = KindOf(info.st_mode);
 }
 
 bool FileInfoOfPosix(OsHandle file, FileInfo* info) {

@@ -41,9 +41,6 @@ bool Unsupported(int err) {
 bool MoveBetween(const PathSpot& from, const PathSpot& to) {
   const char* source = from.name.c_str();
   const char* target = to.name.c_str();
-  struct stat info {};
-  if (fstatat(from.folder, source, &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(errno);
   if (renameat2(from.folder, source, to.folder, target, RENAME_NOREPLACE) == 0)
     return true;
   if (errno != EINVAL && errno != ENOSYS) return Fail(errno);

@@ -61,6 +61,8 @@ bool Describe(HANDLE file, FileInfo* out) {
   out->lastWriteTime = FromFileTime(info.ftLastWriteTime);
   out->identity.volume = info.dwVolumeSerialNumber;
   out->identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  // Only a file on a disk has this information: devices and pipes fail above.
+  out->kind = (attributes & kAttrDirectory) != 0 ? FileKind::kUnknown : FileKind::kDisk;
   return true;
 }
 
