@@ -76,9 +76,14 @@ struct ArchiveRun {
     std::filesystem::create_directories(archives);
     RunFolders run{};
     OpenRunFolders(run, dir.path + testing::kSep, archives);
-    for (const std::string& log : logs) {
-      ArchivedLog done;
-      ArchiveLogFile(run, log, log, 0, truncateKb, false, &done);
+    try {
+      for (const std::string& log : logs) {
+        ArchivedLog done;
+        ArchiveLogFile(run, log, log, 0, truncateKb, false, &done);
+      }
+    } catch (...) {
+      CloseRunFolders(run);
+      throw;
     }
     CloseRunFolders(run);
   }
