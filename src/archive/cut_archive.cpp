@@ -69,6 +69,12 @@ void OpenOn(BlockFile& file, OsHandle handle, std::string_view name) {
   OpenHandle(file, handle, 1);
 }
 
+// No name of the cut's form fits beside the archive: the note names the
+// first of them as it would have been, since the name itself is empty.
+void NoRoomForName(const CutFile& cut) {
+  StoreIoFailureOn(kErrFilenameTooLong, "create", cut.target + ".tmp");
+}
+
 void NoteLeftover(CutFile& cut, const std::string& name) {
   if (cut.found == kMaxLeftovers) return;
   // Read only: a file the run did not make is never written.
@@ -103,7 +109,7 @@ bool Taken(const CutFile& cut, const std::string& name, std::int32_t code) {
 void CreateNamedCutFile(CutFile& cut) {
   for (int n = 0; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
-    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    if (name.empty()) return NoRoomForName(cut);
     const OsHandle handle =
         Os().createFileAsAt(cut.folder, EntryOf(cut, name), cut.model, cut.buffer, cut.fill);
     if (handle != kInvalidHandle) {
@@ -130,7 +136,7 @@ void StartCutFile(CutFile& cut) {
   cut.unnamed = true;
   for (; cut.freeName < kCutNames; ++cut.freeName) {
     const std::string name = CutFileName(cut.target, cut.freeName);
-    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    if (name.empty()) return NoRoomForName(cut);
     FileInfo found{};
     if (!LookUpFileAt(cut.folder, EntryOf(cut, name), &found)) {
       const std::int32_t code = FailedCallError();
@@ -150,7 +156,7 @@ void StartCutFile(CutFile& cut) {
 void NameCutFile(CutFile& cut) {
   for (int n = cut.freeName; n < kCutNames; ++n) {
     const std::string name = CutFileName(cut.target, n);
-    if (name.empty()) return StoreIoFailureOn(kErrFilenameTooLong, "create", name);
+    if (name.empty()) return NoRoomForName(cut);
     if (Os().nameFileAt(cut.folder, cut.file.handle, EntryOf(cut, name))) {
       cut.name = name;
       if (n != cut.freeName) OpenOn(cut.file, cut.file.handle, name);
